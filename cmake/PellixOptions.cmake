@@ -1,0 +1,21 @@
+# Sanitizers, warnings and source paths shared by every target of the tree.
+
+if(PELLIX_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address)
+elseif(PELLIX_SANITIZE STREQUAL "undefined")
+  add_compile_options(-fsanitize=undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=undefined)
+elseif(PELLIX_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT PELLIX_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "PELLIX_SANITIZE must be address, undefined or thread")
+endif()
+
+# ABORT records name the failing source by its path from the top of the tree.
+add_compile_options(-fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=)
+
+function(pellix_strict_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-format-zero-length)
+endfunction()
