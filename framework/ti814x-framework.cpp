@@ -1,5 +1,6 @@
 #include "ti814x-framework.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -8,37 +9,44 @@
 
 namespace
 {
-// The current message level. A record is shown when its level is at most this value.
-int local_iMessageLevel = 2;
+// The current message level. A record is shown when its level is at most this value. Every thread
+// logs, and the host may change the level at any time: the value is read and written whole, with
+// no ordering against anything else.
+std::atomic<int> local_iMessageLevel{2};
 
 const int local_iMessageSize = 1024;
+
+// Formats one message into a buffer of its own and writes it. What does not fit in 1023
+// characters is cut off.
+__attribute__((format(printf, 2, 0))) void local_WriteMessage(FILE* poStream, const char* szFormat, va_list oArgs)
+{
+    char szMessage[local_iMessageSize];
+    vsnprintf(szMessage, sizeof(szMessage), szFormat, oArgs);
+    fputs(szMessage, poStream);
+}
 } // namespace
 
 void SetInfoMessageLevel(int iLevel)
 {
-    local_iMessageLevel = iLevel;
+    local_iMessageLevel.store(iLevel, std::memory_order_relaxed);
 }
 
 void LInfoMessage(int iLevel, const char* szFormat, ...)
 {
-    if (iLevel > local_iMessageLevel)
+    if (iLevel > local_iMessageLevel.load(std::memory_order_relaxed))
         return;
-    char szMessage[local_iMessageSize];
     va_list oArgs;
     va_start(oArgs, szFormat);
-    vsnprintf(szMessage, sizeof(szMessage), szFormat, oArgs);  // cuts what does not fit
+    local_WriteMessage(stdout, szFormat, oArgs);
     va_end(oArgs);
-    fputs(szMessage, stdout);
 }
 
 void LErrorMessage(const char* szFormat, ...)
 {
-    char szMessage[local_iMessageSize];
     va_list oArgs;
     va_start(oArgs, szFormat);
-    vsnprintf(szMessage, sizeof(szMessage), szFormat, oArgs);
+    local_WriteMessage(stderr, szFormat, oArgs);
     va_end(oArgs);
-    fputs(szMessage, stderr);
 }
 
 void ZemAbortRecord(unsigned uiLine, const char* szFile, const char* szFunction, OMX_ERRORTYPE eError)
@@ -94,13 +102,17 @@ bool FitRectangle(const tagMSIZE32& roInSize, const tagMSIZE32& roOutSize, bool 
         }
         else
         {
-            uiWidth = roOutSize.m_uiCy * roInSize.m_uiCx / roInSize.m_uiCy;
-            if (uiWidth <= roOutSize.m_uiCx)
+            // The products are formed in 64 bits: both factors may be beyond 65535.
+            const MUINT64 uiFullHeightWidth = MUINT64(roOutSize.m_uiCy) * roInSize.m_uiCx / roInSize.m_uiCy;
+            if (uiFullHeightWidth <= roOutSize.m_uiCx)
+            {
+                uiWidth = static_cast<MUINT32>(uiFullHeightWidth);
                 uiHeight = roOutSize.m_uiCy;
+            }
             else
             {
                 uiWidth = roOutSize.m_uiCx;
-                uiHeight = roInSize.m_uiCy * roOutSize.m_uiCx / roInSize.m_uiCx;
+                uiHeight = static_cast<MUINT32>(MUINT64(roInSize.m_uiCy) * roOutSize.m_uiCx / roInSize.m_uiCx);
             }
         }
     }
