@@ -12,6 +12,9 @@ namespace
 // Handles handed out and not yet freed, so that a stray or repeated OMX_FreeHandle is refused.
 std::mutex local_oHandleMutex;
 std::set<OMX_HANDLETYPE> local_oLiveHandles;
+
+std::atomic<unsigned> local_uiInitCount{0};
+std::atomic<unsigned> local_uiDeinitCount{0};
 } // namespace
 
 extern "C" {
@@ -20,11 +23,13 @@ OMX_API OMX_ERRORTYPE OMX_APIENTRY OMX_Init(void)
 {
     // The registry is filled when the library is loaded; OMX_Init and OMX_Deinit may be called
     // any number of times, in any balance.
+    ++local_uiInitCount;
     return OMX_ErrorNone;
 }
 
 OMX_API OMX_ERRORTYPE OMX_APIENTRY OMX_Deinit(void)
 {
+    ++local_uiDeinitCount;
     return OMX_ErrorNone;
 }
 
@@ -109,6 +114,16 @@ unsigned PellixPlatform_LiveHandleCount(void)
 {
     std::lock_guard<std::mutex> oLock(local_oHandleMutex);
     return static_cast<unsigned>(local_oLiveHandles.size());
+}
+
+unsigned PellixPlatform_CoreInitCount(void)
+{
+    return local_uiInitCount.load();
+}
+
+unsigned PellixPlatform_CoreDeinitCount(void)
+{
+    return local_uiDeinitCount.load();
 }
 
 } // extern "C"

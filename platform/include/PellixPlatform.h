@@ -29,6 +29,10 @@ OMX_ERRORTYPE PellixPlatform_UnregisterComponent(const char* szName);
 /* Number of handles obtained and not yet freed, all components together. */
 unsigned PellixPlatform_LiveHandleCount(void);
 
+/* Number of OMX_Init and of OMX_Deinit calls since libOMX_Core.so was loaded. */
+unsigned PellixPlatform_CoreInitCount(void);
+unsigned PellixPlatform_CoreDeinitCount(void);
+
 #ifdef __cplusplus
 }
 #endif
