@@ -1,9 +1,12 @@
 // CComponent: the abstract base of every processing element of the graph.
+// COMXComponent: a CComponent driven by a platform OpenMAX IL component (and optionally its
+// control component).
 #ifndef OMX_CLASS_COMPONENT_H
 #define OMX_CLASS_COMPONENT_H
 
 #include <OMX_Component.h>
 #include <OMX_Core.h>
+#include <pthread.h>
 
 #include <atomic>
 
@@ -58,6 +61,101 @@ protected:
     // Written by the controlling thread, read by the callback threads once per buffer.
     std::atomic<MBOOL32> m_bBufferProcessing;
     char m_szComponentName[256];
+};
+
+// Events awaited by the controlling thread, each counted separately.
+enum OMXEventType
+{
+    OMXEvent_StateChanged = 0,
+    OMXEvent_EnableDisablePort = 1,
+    OMXEvent_EOSBuffer = 2,
+    OMXEvent_LastEvent = 3,
+};
+
+// Flags of nFlags in the headers of an interlaced input port.
+enum : OMX_U32
+{
+    OMXBufferFlag_Field = 0x00010000,        // the header holds one field of an interlaced frame
+    OMXBufferFlag_SecondField = 0x00020000,  // ... the second one
+    OMXBufferFlag_FieldMask = OMXBufferFlag_Field | OMXBufferFlag_SecondField,
+};
+
+class COMXComponent : public CComponent
+{
+public:
+    // strName: the platform component's name, e.g. "OMX.TI.DUCATI.VIDENC".
+    explicit COMXComponent(const char* strName);
+    ~COMXComponent() override;
+
+    OMX_ERRORTYPE Init() override;
+    OMX_ERRORTYPE Deinit() override;
+    OMX_HANDLETYPE GetOMXHandle() override;
+    OMX_ERRORTYPE Start() override;
+    OMX_ERRORTYPE Stop() override;
+    OMX_ERRORTYPE Execute(MBOOL32 bTestMode) override;
+    OMX_ERRORTYPE Pause() override;
+    OMX_ERRORTYPE Loaded(MUINT uiInputPortId) override;
+    OMX_ERRORTYPE StartBufferProcessing() override;
+    OMX_ERRORTYPE StopBufferProcessing() override;
+    OMX_ERRORTYPE FillThisBuffer(OMX_BUFFERHEADERTYPE* poBufferHeader) override;
+    OMX_ERRORTYPE FillBufferDone(OMX_BUFFERHEADERTYPE* poBufferHeader) override;
+    OMX_ERRORTYPE EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poBufferHeader) override;
+    OMX_ERRORTYPE EmptyBufferDone(OMX_BUFFERHEADERTYPE* poBufferHeader) override;
+
+    // Parameters and configurations, straight to the platform component.
+    OMX_ERRORTYPE SetOmxParam(MUINT32 uiIndex, void* pvStruct);
+    OMX_ERRORTYPE GetOmxParam(MUINT32 uiIndex, void* pvStruct);
+    OMX_ERRORTYPE SetOmxConfig(MUINT32 uiIndex, void* pvStruct);
+    OMX_ERRORTYPE GetOmxConfig(MUINT32 uiIndex, void* pvStruct);
+    OMX_ERRORTYPE SetOmxCtlParam(MUINT32 uiIndex, void* pvStruct);
+    OMX_ERRORTYPE GetOmxCtlParam(MUINT32 uiIndex, void* pvStruct);
+    OMX_ERRORTYPE SetOmxCtlConfig(MUINT32 uiIndex, void* pvStruct);
+
+    // State commands and the events that complete them.
+    OMX_ERRORTYPE SetState(OMX_HANDLETYPE hOMXComponent, OMX_STATETYPE eState, MBOOL32 bWait);
+    OMX_ERRORTYPE ScheduleStateTransition(OMX_HANDLETYPE hOMXComponent, OMX_STATETYPE eState);
+    OMX_ERRORTYPE ScheduleAndWaitStateTransition(OMX_HANDLETYPE hOMXComponent, OMX_STATETYPE eState);
+    OMX_ERRORTYPE WaitForStateTransition(OMX_HANDLETYPE hComponent, OMX_STATETYPE eState);
+    OMX_ERRORTYPE EnablePort(MUINT32 uiPortID, MBOOL32 bEnable);
+    void PostOMXEvent(OMX_HANDLETYPE hComponent, OMXEventType eEvent, MUINT32 uiData2);
+    void WaitOMXEvent(OMXEventType eEvent);
+    bool IsBuffersReady();
+
+    // The local header that shares memory with a neighbour's header, and the port that holds it.
+    CPort* FindLocalBufferHeader(OMX_BUFFERHEADERTYPE* poBufferheader, OMX_BUFFERHEADERTYPE** ppoLocalBufferheader,
+                                 MUINT uiFieldOffset);
+    OMX_ERRORTYPE PopulateBufferHeader(OMX_BUFFERHEADERTYPE* poDstBufferHeader,
+                                       OMX_BUFFERHEADERTYPE* poSrcBufferHeader);
+
+    OMX_HANDLETYPE GetOMXCtrlHandle() const { return m_hOMXCtrl; }
+    OMX_STATETYPE GetComponentState() const { return m_eComponentState; }
+    OMX_STATETYPE GetCtrlState() const { return m_eCtrlState; }
+
+    // Platform callbacks; the application data is the wrapper.
+    static OMX_ERRORTYPE CallbackOMXEvent(OMX_HANDLETYPE hComponent, OMX_PTR pAppData, OMX_EVENTTYPE eEvent,
+                                          OMX_U32 uiData1, OMX_U32 uiData2, OMX_PTR pEventData);
+    static OMX_ERRORTYPE CallbackEmptyBufferDone(OMX_HANDLETYPE hComponent, OMX_PTR pAppData,
+                                                 OMX_BUFFERHEADERTYPE* poBufferHeader);
+    static OMX_ERRORTYPE CallbackFillBufferDone(OMX_HANDLETYPE hComponent, OMX_PTR pAppData,
+                                                OMX_BUFFERHEADERTYPE* poBufferHeader);
+
+    // The callback table given with every handle of every wrapper.
+    static OMX_CALLBACKTYPE oOmxCallback;
+
+protected:
+    OMX_HANDLETYPE m_hOMXComponent;
+    OMX_HANDLETYPE m_hOMXCtrl;
+    // Written by the callback thread before it posts, read by the controlling thread.
+    std::atomic<OMX_STATETYPE> m_eComponentState;
+    std::atomic<OMX_STATETYPE> m_eCtrlState;
+    char* m_pszName;
+    pthread_cond_t m_aoEventCondition[OMXEvent_LastEvent];
+    pthread_mutex_t m_aoEventMutex[OMXEvent_LastEvent];
+    unsigned int m_auiEventCount[OMXEvent_LastEvent];
+
+private:
+    // How many condition/mutex pairs Init created, so that Deinit destroys exactly those.
+    MUINT32 m_uiEventObjectCount;
 };
 
 #endif // OMX_CLASS_COMPONENT_H
