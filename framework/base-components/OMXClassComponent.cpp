@@ -597,7 +597,8 @@ OMX_ERRORTYPE COMXComponent::EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poBufferHeade
         if (poPort->IsInterlaced())
         {
             // One upstream frame is two local field buffers: the first at the frame's start, the
-            // second at the odd-field offset.
+            // second at the odd-field offset. Each holds half of what the frame holds.
+            poLocal->nFilledLen = poBufferHeader->nFilledLen / 2;
             poLocal->nFlags |= OMXBufferFlag_Field;
             if (uiFieldOffset != 0)
             {

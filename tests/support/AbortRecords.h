@@ -1,0 +1,96 @@
+// Reading ABORT records back from captured standard error, with their exact format checked.
+#ifndef PELLIX_TEST_ABORT_RECORDS_H
+#define PELLIX_TEST_ABORT_RECORDS_H
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "OutputCapture.h"
+
+struct SAbortRecord
+{
+    unsigned uiLine;
+    std::string oFile;      // source path from the top of the tree, without extension
+    std::string oFunction;  // the failing function
+    std::string oError;     // the text of the code
+
+    // The record as the library writes it: "\nABORT Line:%03d File:%s\n" then "%-24s %s\n\n".
+    std::string Format() const
+    {
+        char szHead[512];
+        char szBody[512];
+        snprintf(szHead, sizeof(szHead), "\nABORT Line:%03d File:%s\n", uiLine, oFile.c_str());
+        snprintf(szBody, sizeof(szBody), "%-24s %s\n\n", oFunction.c_str(), oError.c_str());
+        return std::string(szHead) + szBody;
+    }
+
+    // "File/Function/Error", for comparing chains.
+    std::string Key() const { return oFile + "/" + oFunction + "/" + oError; }
+};
+
+// Splits captured text into its ABORT records, in order. Text outside the records is appended to
+// roOther. A record whose bytes differ from the library's format in any way (padding, blank
+// lines, zero-padded line number) is not taken as a record and ends up in roOther.
+inline std::vector<SAbortRecord> ParseAbortRecords(const std::string& oText, std::string& roOther)
+{
+    static const std::regex s_oRecord("\nABORT Line:([0-9]+) File:([^\n]+)\n([^ \n]+) +([^\n]+)\n\n");
+    std::vector<SAbortRecord> aoRecords;
+    auto itBegin = oText.cbegin();
+    std::smatch oMatch;
+    while (std::regex_search(itBegin, oText.cend(), oMatch, s_oRecord))
+    {
+        SAbortRecord oRecord{static_cast<unsigned>(std::stoul(oMatch[1].str())), oMatch[2].str(), oMatch[3].str(),
+                             oMatch[4].str()};
+        roOther.append(itBegin, oMatch[0].first);
+        if (oRecord.Format() == oMatch[0].str())
+            aoRecords.push_back(oRecord);
+        else
+            roOther.append(oMatch[0].first, oMatch[0].second);
+        itBegin = oMatch[0].second;
+    }
+    roOther.append(itBegin, oText.cend());
+    return aoRecords;
+}
+
+// The keys of the records, in order.
+inline std::vector<std::string> AbortRecordKeys(const std::vector<SAbortRecord>& aoRecords)
+{
+    std::vector<std::string> aoKeys;
+    for (const SAbortRecord& roRecord : aoRecords)
+        aoKeys.push_back(roRecord.Key());
+    return aoKeys;
+}
+
+// True when the record's line in the named source (.cpp, else .h) below szSourceDir is one of the
+// error-flow statements (ZEM_CHECK, ZEM_FAIL) or an explicit uiAbortLine assignment.
+inline bool AbortRecordPointsAtCheck(const SAbortRecord& roRecord, const char* szSourceDir)
+{
+    for (const char* szExtension : {".cpp", ".h"})
+    {
+        std::ifstream oFile(std::string(szSourceDir) + "/" + roRecord.oFile + szExtension);
+        if (!oFile)
+            continue;
+        std::string oLine;
+        for (unsigned i = 0; i < roRecord.uiLine && std::getline(oFile, oLine); ++i)
+        {
+        }
+        return oLine.find("ZEM_CHECK") != std::string::npos || oLine.find("ZEM_FAIL") != std::string::npos ||
+               oLine.find("uiAbortLine = __LINE__") != std::string::npos;
+    }
+    return false;
+}
+
+// Runs fn with standard error captured and returns the ABORT records it wrote; whatever else it
+// wrote there is appended to roOther.
+template <typename TFn>
+std::vector<SAbortRecord> CaptureAbortRecords(TFn fn, std::string& roOther)
+{
+    COutputCapture oErr(STDERR_FILENO);
+    fn();
+    return ParseAbortRecords(oErr.Finish(), roOther);
+}
+
+#endif // PELLIX_TEST_ABORT_RECORDS_H
