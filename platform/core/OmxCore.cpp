@@ -2,16 +2,19 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
-#include <set>
+#include <string>
 
+#include "CTestControl.h"
 #include "ComponentRegistry.h"
 
 namespace
 {
-// Handles handed out and not yet freed, so that a stray or repeated OMX_FreeHandle is refused.
+// Handles handed out and not yet freed, with their component names, so that a stray or repeated
+// OMX_FreeHandle is refused.
 std::mutex local_oHandleMutex;
-std::set<OMX_HANDLETYPE> local_oLiveHandles;
+std::map<OMX_HANDLETYPE, std::string> local_oLiveHandles;
 
 std::atomic<unsigned> local_uiInitCount{0};
 std::atomic<unsigned> local_uiDeinitCount{0};
@@ -53,51 +56,84 @@ OMX_API OMX_ERRORTYPE OMX_APIENTRY OMX_GetHandle(OMX_HANDLETYPE* pHandle, OMX_ST
     if (pHandle == nullptr || cComponentName == nullptr)
         return OMX_ErrorBadParameter;
     *pHandle = nullptr;
-    const PellixComponentFactory pfnFactory = CComponentRegistry::Instance().Find(cComponentName);
-    if (pfnFactory == nullptr)
-        return OMX_ErrorComponentNotFound;
+    try
+    {
+        const OMX_ERRORTYPE eFault =
+            CTestControl::Instance().TakeFault(PellixFault_GetHandle, cComponentName, PELLIX_ANY_INDEX);
+        if (eFault != OMX_ErrorNone)
+            return eFault;
+        const PellixComponentFactory pfnFactory = CComponentRegistry::Instance().Find(cComponentName);
+        if (pfnFactory == nullptr)
+            return OMX_ErrorComponentNotFound;
+        std::string oName(cComponentName);
 
-    auto* poComponent = static_cast<OMX_COMPONENTTYPE*>(calloc(1, sizeof(OMX_COMPONENTTYPE)));
-    if (poComponent == nullptr)
+        auto* poComponent = static_cast<OMX_COMPONENTTYPE*>(calloc(1, sizeof(OMX_COMPONENTTYPE)));
+        if (poComponent == nullptr)
+            return OMX_ErrorInsufficientResources;
+        poComponent->nSize = sizeof(OMX_COMPONENTTYPE);
+        poComponent->nVersion.s.nVersionMajor = 1;
+        poComponent->nVersion.s.nVersionMinor = 1;
+        poComponent->pApplicationPrivate = pAppData;
+
+        OMX_ERRORTYPE eError = pfnFactory(poComponent, oName.c_str());
+        if (eError == OMX_ErrorNone && pCallBacks != nullptr && poComponent->SetCallbacks != nullptr)
+        {
+            eError = poComponent->SetCallbacks(poComponent, pCallBacks, pAppData);
+            if (eError != OMX_ErrorNone && poComponent->ComponentDeInit != nullptr)
+                poComponent->ComponentDeInit(poComponent);
+        }
+        if (eError == OMX_ErrorNone)
+        {
+            std::lock_guard<std::mutex> oLock(local_oHandleMutex);
+            local_oLiveHandles.emplace(poComponent, std::move(oName));
+        }
+        else
+        {
+            free(poComponent);
+            return eError;
+        }
+        *pHandle = poComponent;
+        return OMX_ErrorNone;
+    }
+    catch (...)
+    {
         return OMX_ErrorInsufficientResources;
-    poComponent->nSize = sizeof(OMX_COMPONENTTYPE);
-    poComponent->nVersion.s.nVersionMajor = 1;
-    poComponent->nVersion.s.nVersionMinor = 1;
-    poComponent->pApplicationPrivate = pAppData;
-
-    OMX_ERRORTYPE eError = pfnFactory(poComponent);
-    if (eError == OMX_ErrorNone && pCallBacks != nullptr && poComponent->SetCallbacks != nullptr)
-    {
-        eError = poComponent->SetCallbacks(poComponent, pCallBacks, pAppData);
-        if (eError != OMX_ErrorNone && poComponent->ComponentDeInit != nullptr)
-            poComponent->ComponentDeInit(poComponent);
     }
-    if (eError != OMX_ErrorNone)
-    {
-        free(poComponent);
-        return eError;
-    }
-    {
-        std::lock_guard<std::mutex> oLock(local_oHandleMutex);
-        local_oLiveHandles.insert(poComponent);
-    }
-    *pHandle = poComponent;
-    return OMX_ErrorNone;
 }
 
 OMX_API OMX_ERRORTYPE OMX_APIENTRY OMX_FreeHandle(OMX_HANDLETYPE hComponent)
 {
+    try
     {
-        std::lock_guard<std::mutex> oLock(local_oHandleMutex);
-        if (local_oLiveHandles.erase(hComponent) == 0)
-            return OMX_ErrorBadParameter;
+        std::string oName;
+        {
+            std::lock_guard<std::mutex> oLock(local_oHandleMutex);
+            const auto it = local_oLiveHandles.find(hComponent);
+            if (it == local_oLiveHandles.end())
+                return OMX_ErrorBadParameter;
+            oName = it->second;
+        }
+        // An injected failure leaves the handle alive: a later OMX_FreeHandle frees it.
+        const OMX_ERRORTYPE eFault =
+            CTestControl::Instance().TakeFault(PellixFault_FreeHandle, oName.c_str(), PELLIX_ANY_INDEX);
+        if (eFault != OMX_ErrorNone)
+            return eFault;
+        {
+            std::lock_guard<std::mutex> oLock(local_oHandleMutex);
+            if (local_oLiveHandles.erase(hComponent) == 0)
+                return OMX_ErrorBadParameter;
+        }
+        auto* poComponent = static_cast<OMX_COMPONENTTYPE*>(hComponent);
+        OMX_ERRORTYPE eError = OMX_ErrorNone;
+        if (poComponent->ComponentDeInit != nullptr)
+            eError = poComponent->ComponentDeInit(poComponent);
+        free(poComponent);
+        return eError;
     }
-    auto* poComponent = static_cast<OMX_COMPONENTTYPE*>(hComponent);
-    OMX_ERRORTYPE eError = OMX_ErrorNone;
-    if (poComponent->ComponentDeInit != nullptr)
-        eError = poComponent->ComponentDeInit(poComponent);
-    free(poComponent);
-    return eError;
+    catch (...)
+    {
+        return OMX_ErrorInsufficientResources;
+    }
 }
 
 OMX_ERRORTYPE PellixPlatform_RegisterComponent(const char* szName, PellixComponentFactory pfnFactory)

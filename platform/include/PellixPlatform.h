@@ -1,6 +1,6 @@
-/* Registration of the stand-in's OpenMAX IL components, and the test-control API through which
- * tests and the host program's simulation options steer the simulated hardware. Never called by
- * libPellixServerTest.so itself. */
+/* Registration of the stand-in's OpenMAX IL components (the test-control API through which tests
+ * and the host program's simulation options steer the simulated hardware is in
+ * PellixTestControl.h). Never called by libPellixServerTest.so itself. */
 #ifndef PELLIX_PLATFORM_H
 #define PELLIX_PLATFORM_H
 
@@ -14,9 +14,10 @@ extern "C" {
 /* ---- Component registry ------------------------------------------------------------------ */
 
 /* Fills in a freshly allocated OMX_COMPONENTTYPE (nSize, nVersion and pApplicationPrivate are
- * already set) with the component's entry points and private data. OMX_GetHandle calls it, then
- * hands the callbacks to the component with its SetCallbacks. */
-typedef OMX_ERRORTYPE (*PellixComponentFactory)(OMX_COMPONENTTYPE* poComponent);
+ * already set) with the component's entry points and private data, for a component of the
+ * registered name szName. OMX_GetHandle calls it, then hands the callbacks to the component with
+ * its SetCallbacks. */
+typedef OMX_ERRORTYPE (*PellixComponentFactory)(OMX_COMPONENTTYPE* poComponent, const char* szName);
 
 /* Registers a component under a name; a second registration of the same name replaces the first.
  * Returns OMX_ErrorBadParameter for a null or over-long name or a null factory. */

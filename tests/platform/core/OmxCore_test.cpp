@@ -25,14 +25,14 @@ OMX_ERRORTYPE ProbeSetCallbacks(OMX_HANDLETYPE, OMX_CALLBACKTYPE*, OMX_PTR)
     return g_eSetCallbacksResult;
 }
 
-OMX_ERRORTYPE ProbeFactory(OMX_COMPONENTTYPE* poComponent)
+OMX_ERRORTYPE ProbeFactory(OMX_COMPONENTTYPE* poComponent, const char*)
 {
     poComponent->ComponentDeInit = ProbeDeInit;
     poComponent->SetCallbacks = ProbeSetCallbacks;
     return OMX_ErrorNone;
 }
 
-OMX_ERRORTYPE FailingFactory(OMX_COMPONENTTYPE*)
+OMX_ERRORTYPE FailingFactory(OMX_COMPONENTTYPE*, const char*)
 {
     return OMX_ErrorInsufficientResources;
 }
