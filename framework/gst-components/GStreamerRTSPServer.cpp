@@ -1,0 +1,629 @@
+#include "gst-components/GStreamerRTSPServer.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include <gst/rtsp-server/rtsp-auth.h>
+#include <gst/rtsp-server/rtsp-mount-points.h>
+#include <gst/rtsp-server/rtsp-thread-pool.h>
+
+#include "gst-components/CMutexLockUnlock.h"
+#include "ti814x-framework.h"
+
+namespace
+{
+const char* const local_szDefaultNetInterface = "eth0";
+const char* const local_szUser = "happyuser";
+const char* const local_szPassword = "quietmapleriverstone";
+
+const int local_iFirstPayloadType = 96;
+// Any int in decimal, a blank and the terminator.
+const int local_iNumberTextSize = 13;
+const int local_iIpAddrSize = 16;
+
+// Start check: the loop must run within 5000 pauses of 1 ms.
+const unsigned local_uiStartPolls = 5000;
+const useconds_t local_uiStartPollUsec = 1000;
+
+// End-of-stream wait: 100 polls of 100 ms, the countdown written every 10 polls.
+const int local_iEosPolls = 100;
+const int local_iEosPollsPerSecond = 10;
+const useconds_t local_uiEosPollUsec = 100000;
+
+// After the connections are closed, the RTSP library shuts the media down on its own thread.
+const int local_iTeardownPolls = 100;
+const useconds_t local_uiTeardownPollUsec = 100000;
+
+gboolean local_CallbackQuitMainLoop(gpointer pvMainLoop)
+{
+    g_main_loop_quit(static_cast<GMainLoop*>(pvMainLoop));
+    return G_SOURCE_REMOVE;
+}
+} // namespace
+
+GStreamerRTSPServer::GStreamerRTSPServer()
+    : m_uiPortNumber(0),
+      m_szPath(nullptr),
+      m_poMainLoopThread(nullptr),
+      m_poMainLoop(nullptr),
+      m_poMainContext(nullptr),
+      m_poStreamingComponentsList(nullptr),
+      m_poRtspServer(nullptr),
+      m_poRtspMediaFactory(nullptr),
+      m_oPipelineCreatedCallback(),
+      m_poPipeline(nullptr),
+      m_oPipelineMutex(PTHREAD_MUTEX_INITIALIZER),
+      m_uiServerSourceId(0)
+{
+    ZEM_INFO(3, "");
+}
+
+GStreamerRTSPServer::~GStreamerRTSPServer()
+{
+    ZEM_INFO(3, "");
+    // Deinit has normally released everything; a server destroyed while serving stops first.
+    if (m_poMainLoopThread != nullptr || m_poRtspServer != nullptr || m_poMainContext != nullptr)
+        StopServing();
+    delete[] m_szPath;
+    g_list_free(m_poStreamingComponentsList);
+    pthread_mutex_destroy(&m_oPipelineMutex);
+}
+
+OMX_ERRORTYPE GStreamerRTSPServer::Init()
+{
+    ZEM_INFO(2, "GStreamerRTSPServer");
+    return OMX_ErrorNone;
+}
+
+OMX_ERRORTYPE GStreamerRTSPServer::Deinit()
+{
+    ZEM_INFO(2, "GStreamerRTSPServer");
+    StopServing();
+    delete[] m_szPath;
+    m_szPath = nullptr;
+    g_list_free(m_poStreamingComponentsList);
+    m_poStreamingComponentsList = nullptr;
+    return OMX_ErrorNone;
+}
+
+OMX_ERRORTYPE GStreamerRTSPServer::SetPortInfo(const char* szPath, MUINT32 uiPort)
+{
+    delete[] m_szPath;
+    m_szPath = nullptr;
+    if (szPath == nullptr || szPath[0] == '\0')
+        return OMX_ErrorBadParameter;
+    const size_t uiLength = strlen(szPath);
+    m_szPath = new (std::nothrow) char[uiLength + 1];
+    if (m_szPath == nullptr)
+        return OMX_ErrorInsufficientResources;
+    memcpy(m_szPath, szPath, uiLength + 1);
+    m_uiPortNumber = uiPort;
+    return OMX_ErrorNone;
+}
+
+OMX_ERRORTYPE GStreamerRTSPServer::AddStreamingComponent(GStreamerServerComponent* poComponent)
+{
+    m_poStreamingComponentsList = g_list_append(m_poStreamingComponentsList, poComponent);
+    if (m_poStreamingComponentsList == nullptr)
+    {
+        ZEM_INFO(0, "Error, can't add the streaming component to the list");
+        return OMX_ErrorUndefined;
+    }
+    return OMX_ErrorNone;
+}
+
+GstRTSPMediaFactory* GStreamerRTSPServer::InitMediaFactory()
+{
+    GstRTSPMediaFactory* poFactory = gst_rtsp_media_factory_new();
+    if (poFactory == nullptr)
+    {
+        ZEM_INFO(0, "ERROR: Cannot create the media factory!");
+        return nullptr;
+    }
+
+    GString* poLaunch = g_string_new("");
+    char szNumber[local_iNumberTextSize];
+    guint uiCount = g_list_length(m_poStreamingComponentsList);
+    for (guint i = 0; i < uiCount; ++i)
+    {
+        auto* poComponent = static_cast<GStreamerServerComponent*>(g_list_nth_data(m_poStreamingComponentsList, i));
+        if (poComponent == nullptr)
+        {
+            uiCount = 0;
+            break;
+        }
+        if (poComponent->GetLaunchCommand() == nullptr)
+        {
+            // The component has not been executed yet: no fragment to serve.
+            ZEM_INFO(0, "ERROR: No launch command for streaming component %u!", i);
+            g_string_free(poLaunch, TRUE);
+            g_object_unref(poFactory);
+            return nullptr;
+        }
+        GstRtspMediaFactoryCallback* poCallback = poComponent->GetPipelineCreatedCallback();
+        if (poCallback != nullptr && poCallback->pfnCallback != nullptr)
+            gst_rtsp_media_factory_subscribe_callback(poFactory, poCallback);
+        g_string_append(poLaunch, poComponent->GetLaunchCommand());
+        g_string_append(poLaunch, " name=pay");
+        snprintf(szNumber, sizeof(szNumber), "%d", static_cast<int>(i));
+        g_string_append(poLaunch, szNumber);
+        g_string_append(poLaunch, " pt=");
+        snprintf(szNumber, sizeof(szNumber), "%d ", local_iFirstPayloadType + static_cast<int>(i));
+        g_string_append(poLaunch, szNumber);
+    }
+    if (uiCount == 0)
+    {
+        ZEM_INFO(0, "ERROR: No streaming components!");
+        g_string_free(poLaunch, TRUE);
+        g_object_unref(poFactory);
+        return nullptr;
+    }
+
+    ZEM_INFO(2, "The complete launch is: %s", poLaunch->str);
+    gst_rtsp_media_factory_set_launch(poFactory, poLaunch->str);
+    g_string_free(poLaunch, TRUE);
+
+    m_oPipelineCreatedCallback.pfnCallback = CallbackPipelineCreated;
+    m_oPipelineCreatedCallback.pvCallbackArgs = this;
+    gst_rtsp_media_factory_subscribe_callback(poFactory, &m_oPipelineCreatedCallback);
+
+    // All clients share one pipeline, which receives end-of-stream before it is shut down.
+    gst_rtsp_media_factory_set_eos_shutdown(poFactory, TRUE);
+    gst_rtsp_media_factory_set_shared(poFactory, TRUE);
+    return poFactory;
+}
+
+OMX_ERRORTYPE GStreamerRTSPServer::StartServing(bool bDoAuthentication)
+{
+    OMX_ERRORTYPE eError = OMX_ErrorNone;
+    char szService[local_iNumberTextSize];
+    GstRTSPMountPoints* poMountPoints = nullptr;
+    GstRTSPThreadPool* poThreadPool = nullptr;
+    GError* poError = nullptr;
+    unsigned uiPolls = 0;
+
+    ZEM_INFO(2, "GStreamerRTSPServer");
+    StopServing();
+    gst_init(nullptr, nullptr);
+    // A stop leaves the streams disconnected from their FIFOs; serving again connects them.
+    for (GList* poCell = m_poStreamingComponentsList; poCell != nullptr; poCell = poCell->next)
+        if (poCell->data != nullptr)
+            static_cast<GStreamerServerComponent*>(poCell->data)->DisconnectFifo(FALSE);
+
+    m_poMainContext = g_main_context_new();
+    if (m_poMainContext == nullptr)
+    {
+        ZEM_INFO(0, "ERROR: Cannot create the main context!");
+        goto Zem_Abort;
+    }
+    m_poMainLoop = g_main_loop_new(m_poMainContext, FALSE);
+    if (m_poMainLoop == nullptr)
+    {
+        ZEM_INFO(0, "ERROR: Cannot create the main loop!");
+        goto Zem_Abort;
+    }
+    m_poRtspServer = gst_rtsp_server_new();
+    if (m_poRtspServer == nullptr)
+    {
+        ZEM_INFO(0, "ERROR: Cannot create the media server!");
+        goto Zem_Abort;
+    }
+    // Clients are served on the main-loop thread, not on threads of the library's pool.
+    poThreadPool = gst_rtsp_server_get_thread_pool(m_poRtspServer);
+    if (poThreadPool != nullptr)
+    {
+        gst_rtsp_thread_pool_set_max_threads(poThreadPool, 0);
+        g_object_unref(poThreadPool);
+    }
+    snprintf(szService, sizeof(szService), "%u", m_uiPortNumber);
+    gst_rtsp_server_set_service(m_poRtspServer, szService);
+
+    m_poRtspMediaFactory = InitMediaFactory();
+    if (m_poRtspMediaFactory == nullptr)
+    {
+        ZEM_INFO(0, "ERROR: Cannot init the media factory!");
+        goto Zem_Abort;
+    }
+    if (m_szPath == nullptr)
+    {
+        ZEM_INFO(0, "ERROR: Path not initialized!");
+        goto Zem_Abort;
+    }
+    poMountPoints = gst_rtsp_server_get_mount_points(m_poRtspServer);
+    if (poMountPoints == nullptr)
+    {
+        ZEM_INFO(0, "ERROR: Cannot get the media mapping!");
+        goto Zem_Abort;
+    }
+    if (bDoAuthentication && !SetAuthentication(m_poRtspServer, m_poRtspMediaFactory))
+        ZEM_INFO(0, "WARNING: Cannot set the authentication!");
+    // From here on the factory belongs to the mount points.
+    gst_rtsp_mount_points_add_factory(poMountPoints, m_szPath, m_poRtspMediaFactory);
+    g_object_unref(poMountPoints);
+
+    m_uiServerSourceId = gst_rtsp_server_attach(m_poRtspServer, m_poMainContext);
+    if (m_uiServerSourceId == 0)
+    {
+        ZEM_INFO(0, "ERROR: Cannot attach the server to the context!");
+        goto Zem_Abort;
+    }
+    m_poMainLoopThread = g_thread_try_new("RTSPMainLoop", MainLoopThread, this, &poError);
+    if (m_poMainLoopThread == nullptr)
+    {
+        ZEM_INFO(0, "ERROR: Cannot create the main loop thread!");
+        g_clear_error(&poError);
+        goto Zem_Abort;
+    }
+    while (!g_main_loop_is_running(m_poMainLoop) && uiPolls < local_uiStartPolls)
+    {
+        usleep(local_uiStartPollUsec);
+        ++uiPolls;
+    }
+    if (!g_main_loop_is_running(m_poMainLoop))
+    {
+        ZEM_INFO(0, "ERROR: Main loop do not run!");
+        goto Zem_Abort;
+    }
+    return OMX_ErrorNone;
+
+Zem_Abort:
+    eError = OMX_ErrorUndefined;
+    if (m_poRtspMediaFactory != nullptr && poMountPoints == nullptr)
+    {
+        // Not handed to the mount points yet: still ours.
+        g_object_unref(m_poRtspMediaFactory);
+        m_poRtspMediaFactory = nullptr;
+    }
+    StopServing();
+    return eError;
+}
+
+gboolean GStreamerRTSPServer::CallbackReleaseConnections(gpointer pvInstance)
+{
+    static_cast<GStreamerRTSPServer*>(pvInstance)->ReleaseConnections();
+    return G_SOURCE_REMOVE;
+}
+
+void GStreamerRTSPServer::ReleaseConnections()
+{
+    if (m_poRtspServer != nullptr)
+        gst_rtsp_server_client_filter(m_poRtspServer, CallbackRemoveClient, this);
+    if (m_uiServerSourceId != 0 && m_poMainContext != nullptr)
+    {
+        GSource* poSource = g_main_context_find_source_by_id(m_poMainContext, m_uiServerSourceId);
+        if (poSource != nullptr)
+            g_source_destroy(poSource);
+    }
+    m_uiServerSourceId = 0;
+}
+
+GstRTSPFilterResult GStreamerRTSPServer::CallbackRemoveClient(GstRTSPServer* /*poServer*/,
+                                                              GstRTSPClient* /*poClient*/,
+                                                              gpointer /*pvInstance*/)
+{
+    return GST_RTSP_FILTER_REMOVE;
+}
+
+OMX_ERRORTYPE GStreamerRTSPServer::StopServing()
+{
+    ZEM_INFO(2, "");
+    GstElement* poPipeline = RefPipeline();
+    if (poPipeline != nullptr && GST_IS_PIPELINE(poPipeline))
+    {
+        if (SendEOSEvents() != OMX_ErrorNone)
+            ZEM_INFO(0, "Error occured while sending EOS events");
+    }
+    if (poPipeline != nullptr)
+        gst_object_unref(poPipeline);
+
+    // No handoff may block the shut-down of a pipeline that is still there, nor of one a client
+    // asked for meanwhile.
+    for (GList* poCell = m_poStreamingComponentsList; poCell != nullptr; poCell = poCell->next)
+        if (poCell->data != nullptr)
+            static_cast<GStreamerServerComponent*>(poCell->data)->DisconnectFifo(TRUE);
+
+    if (m_poMainLoop != nullptr)
+    {
+        if (m_poMainLoopThread != nullptr && g_main_loop_is_running(m_poMainLoop))
+        {
+            // On the main-loop thread: close every client and the listening socket, let the
+            // library finish with them, then quit.
+            g_main_context_invoke(m_poMainContext, CallbackReleaseConnections, this);
+            GSource* poQuit = g_idle_source_new();
+            g_source_set_priority(poQuit, G_PRIORITY_LOW);
+            g_source_set_callback(poQuit, local_CallbackQuitMainLoop, m_poMainLoop, nullptr);
+            g_source_attach(poQuit, m_poMainContext);
+            g_source_unref(poQuit);
+        }
+        else
+            g_main_loop_quit(m_poMainLoop);
+    }
+    if (m_poMainLoopThread != nullptr)
+    {
+        ZEM_INFO(2, "Main loop thread join");
+        g_thread_join(m_poMainLoopThread);
+        m_poMainLoopThread = nullptr;
+    }
+    // Whatever the loop did not get to.
+    ReleaseConnections();
+
+    // The media, shut down by the closed connections, reports its pipeline deleted.
+    poPipeline = RefPipeline();
+    if (poPipeline != nullptr)
+    {
+        int iPoll = 0;
+        for (iPoll = 0; iPoll < local_iTeardownPolls; ++iPoll)
+        {
+            GstElement* poCurrent = RefPipeline();
+            if (poCurrent == nullptr)
+                break;
+            gst_object_unref(poCurrent);
+            usleep(local_uiTeardownPollUsec);
+        }
+        if (iPoll == local_iTeardownPolls)
+            ZEM_INFO(0, "Error, pipeline still exists after the clients were disconnected");
+        gst_object_unref(poPipeline);
+    }
+
+    if (m_poRtspServer != nullptr)
+    {
+        g_object_unref(m_poRtspServer);
+        m_poRtspServer = nullptr;
+    }
+    if (m_poMainLoop != nullptr)
+    {
+        g_main_loop_unref(m_poMainLoop);
+        m_poMainLoop = nullptr;
+    }
+    if (m_poMainContext != nullptr)
+    {
+        g_main_context_unref(m_poMainContext);
+        m_poMainContext = nullptr;
+    }
+    m_poRtspMediaFactory = nullptr;
+    ForgetPipeline();
+    return OMX_ErrorNone;
+}
+
+OMX_ERRORTYPE GStreamerRTSPServer::SendEOSEvents()
+{
+    OMX_ERRORTYPE eError = OMX_ErrorNone;
+    unsigned uiAbortLine = 0;
+    GstIterator* poIterator = nullptr;
+    GValue oItem = G_VALUE_INIT;
+    GstElement* poPipeline = RefPipeline();
+
+    ZEM_INFO(2, "Sending EOS events on pipeline's source elements");
+    if (poPipeline == nullptr)
+        return OMX_ErrorNone;
+    {
+        // The end-of-stream comes from the source elements now. When the clients leave, the media
+        // must not wait for a second one at its shut-down: once a stream has ended, no further
+        // end-of-stream reaches its sinks.
+        GstRTSPMedia* poMedia = GetPipelineMedia(poPipeline);
+        if (poMedia != nullptr)
+        {
+            gst_rtsp_media_set_eos_shutdown(poMedia, FALSE);
+            g_object_unref(poMedia);
+        }
+    }
+
+    for (guint i = 0; i < g_list_length(m_poStreamingComponentsList); ++i)
+    {
+        auto* poComponent = static_cast<GStreamerServerComponent*>(g_list_nth_data(m_poStreamingComponentsList, i));
+        if (poComponent == nullptr)
+            continue;
+        const char* szSourceName = poComponent->GetSourceElementName();
+        // A resync restarts the walk; an element already given its end-of-stream is not given
+        // another.
+        bool bEosSent = false;
+        poIterator = gst_bin_iterate_recurse(GST_BIN(poPipeline));
+        if (poIterator == nullptr)
+        {
+            ZEM_INFO(0, "Error, can't get iterator for pipeline elements");
+            ZEM_FAIL(OMX_ErrorUndefined);
+        }
+        bool bDone = false;
+        while (!bDone)
+        {
+            switch (gst_iterator_next(poIterator, &oItem))
+            {
+            case GST_ITERATOR_DONE:
+                bDone = true;
+                break;
+            case GST_ITERATOR_ERROR:
+                ZEM_INFO(0, "GstIterator error");
+                gst_iterator_free(poIterator);
+                poIterator = nullptr;
+                ZEM_FAIL(OMX_ErrorUndefined);
+            case GST_ITERATOR_RESYNC:
+                g_value_reset(&oItem);
+                gst_iterator_resync(poIterator);
+                break;
+            case GST_ITERATOR_OK:
+            {
+                GstElement* poElement = GST_ELEMENT(g_value_get_object(&oItem));
+                gchar* szName = gst_element_get_name(poElement);
+                ZEM_INFO(1, "element: %s", szName);
+                if (!bEosSent && szSourceName != nullptr && strcmp(szName, szSourceName) == 0)
+                {
+                    poComponent->DisconnectFifo(TRUE);
+                    gst_element_send_event(poElement, gst_event_new_eos());
+                    ZEM_INFO(2, "Sent EOS event on element %s", szSourceName);
+                    bEosSent = true;
+                }
+                g_free(szName);
+                g_value_reset(&oItem);
+                break;
+            }
+            }
+        }
+        g_value_unset(&oItem);
+        gst_iterator_free(poIterator);
+        poIterator = nullptr;
+    }
+
+    ZEM_INFO(2, "Waiting for clients to disconnect...");
+    for (int iPoll = 0; iPoll < local_iEosPolls; ++iPoll)
+    {
+        GstElement* poCurrent = RefPipeline();
+        if (poCurrent != nullptr)
+            gst_object_unref(poCurrent);
+        if (poCurrent != poPipeline)
+        {
+            gst_object_unref(poPipeline);
+            return OMX_ErrorNone;
+        }
+        if (iPoll % local_iEosPollsPerSecond == 0)
+            ZEM_INFO(2, "Waiting for %d seconds...", local_iEosPolls / local_iEosPollsPerSecond - iPoll / local_iEosPollsPerSecond);
+        usleep(local_uiEosPollUsec);
+    }
+    ZEM_INFO(0, "Error while sending EOS event, pipeline still exists after 10 seconds");
+    gst_object_unref(poPipeline);
+    return OMX_ErrorUndefined;
+
+Zem_Abort:
+    g_value_unset(&oItem);
+    gst_object_unref(poPipeline);
+    ZEM_ABORT_RECORD();
+    return eError;
+}
+
+GstElement* GStreamerRTSPServer::RefPipeline()
+{
+    CMutexLockUnlock oLock(m_oPipelineMutex);
+    return m_poPipeline != nullptr ? GST_ELEMENT(gst_object_ref(m_poPipeline)) : nullptr;
+}
+
+OMX_ERRORTYPE GStreamerRTSPServer::PipelineCreated(GstElement* poPipeline)
+{
+    GstElement* poNew = nullptr;
+    if (poPipeline != nullptr && GST_IS_PIPELINE(poPipeline))
+    {
+        poNew = GST_ELEMENT(gst_object_ref(poPipeline));
+        ZEM_INFO(1, "Pipeline created.");
+    }
+    else if (poPipeline != nullptr)
+        ZEM_INFO(0, "Error: Bad pipeline!");
+    else
+        ZEM_INFO(1, "Pipeline deleted.");
+    GstElement* poOld = nullptr;
+    {
+        CMutexLockUnlock oLock(m_oPipelineMutex);
+        poOld = m_poPipeline;
+        m_poPipeline = poNew;
+    }
+    if (poOld != nullptr)
+        gst_object_unref(poOld);
+    return OMX_ErrorNone;
+}
+
+void GStreamerRTSPServer::ForgetPipeline()
+{
+    GstElement* poOld = nullptr;
+    {
+        CMutexLockUnlock oLock(m_oPipelineMutex);
+        poOld = m_poPipeline;
+        m_poPipeline = nullptr;
+    }
+    if (poOld != nullptr)
+        gst_object_unref(poOld);
+}
+
+void GStreamerRTSPServer::CallbackPipelineCreated(GstElement* poPipeline, gpointer pvInstance)
+{
+    static_cast<GStreamerRTSPServer*>(pvInstance)->PipelineCreated(poPipeline);
+}
+
+gpointer GStreamerRTSPServer::MainLoopThread(gpointer pData)
+{
+    auto* poServer = static_cast<GStreamerRTSPServer*>(pData);
+    if (poServer == nullptr)
+        return nullptr;
+    g_main_context_push_thread_default(poServer->m_poMainContext);
+    g_main_loop_run(poServer->m_poMainLoop);
+    g_main_context_pop_thread_default(poServer->m_poMainContext);
+    ZEM_INFO(2, "Main loop exited");
+    return nullptr;
+}
+
+bool GStreamerRTSPServer::IsPlaying()
+{
+    GstElement* poPipeline = RefPipeline();
+    if (poPipeline == nullptr)
+        return false;
+    GstState eState = GST_STATE_NULL;
+    const bool bPlaying = GST_IS_PIPELINE(poPipeline) &&
+                          gst_element_get_state(poPipeline, &eState, nullptr, 0) != GST_STATE_CHANGE_FAILURE &&
+                          eState == GST_STATE_PLAYING;
+    gst_object_unref(poPipeline);
+    return bPlaying;
+}
+
+const char* GStreamerRTSPServer::GetNetInterface()
+{
+    const char* szInterface = getenv("PELLIX_NET_INTERFACE");
+    return (szInterface != nullptr && szInterface[0] != '\0') ? szInterface : local_szDefaultNetInterface;
+}
+
+gboolean GStreamerRTSPServer::GetIpAddr(char* szIpAddr, const char* szNetInt)
+{
+    struct ifaddrs* poAddresses = nullptr;
+    gboolean bFound = FALSE;
+    if (getifaddrs(&poAddresses) != 0)
+        return FALSE;
+    for (struct ifaddrs* poEntry = poAddresses; poEntry != nullptr; poEntry = poEntry->ifa_next)
+    {
+        if (poEntry->ifa_addr == nullptr || poEntry->ifa_addr->sa_family != AF_INET ||
+            strcmp(poEntry->ifa_name, szNetInt) != 0)
+            continue;
+        const auto* poInet = reinterpret_cast<const struct sockaddr_in*>(poEntry->ifa_addr);
+        inet_ntop(AF_INET, &poInet->sin_addr, szIpAddr, local_iIpAddrSize);
+        bFound = TRUE;
+        break;
+    }
+    freeifaddrs(poAddresses);
+    return bFound;
+}
+
+bool GStreamerRTSPServer::GetServerAddress(char* szAddress, int iStrLen)
+{
+    char szIpAddr[local_iIpAddrSize];
+    if (!GetIpAddr(szIpAddr, GetNetInterface()))
+        return false;
+    snprintf(szAddress, iStrLen, "rtsp://%s:%d%s", szIpAddr, static_cast<int>(m_uiPortNumber),
+             m_szPath != nullptr ? m_szPath : "");
+    return true;
+}
+
+bool SetAuthentication(GstRTSPServer* poRtspServer, GstRTSPMediaFactory* poRtspMediaFactory)
+{
+    GstRTSPAuth* poAuth = gst_rtsp_auth_new();
+    if (poAuth == nullptr)
+        return false;
+    gchar* szCredential = gst_rtsp_auth_make_basic(local_szUser, local_szPassword);
+    if (szCredential == nullptr)
+    {
+        g_object_unref(poAuth);
+        return false;
+    }
+    // The credential gives the user's role, and the role may use the factory.
+    GstRTSPToken* poToken =
+        gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, local_szUser, nullptr);
+    gst_rtsp_auth_add_basic(poAuth, szCredential, poToken);
+    gst_rtsp_token_unref(poToken);
+    gst_rtsp_media_factory_add_role(poRtspMediaFactory, local_szUser, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS,
+                                    G_TYPE_BOOLEAN, TRUE, GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN,
+                                    TRUE, nullptr);
+    gst_rtsp_server_set_auth(poRtspServer, poAuth);
+    g_free(szCredential);
+    g_object_unref(poAuth);
+    return true;
+}
