@@ -582,38 +582,41 @@ OMX_ERRORTYPE COMXComponent::EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poBufferHeade
 {
     OMX_ERRORTYPE eError = OMX_ErrorNone;
     unsigned uiAbortLine = 0;
-    MUINT uiFieldOffset = 0;
-    OMX_BUFFERHEADERTYPE* poLocal = nullptr;
+    OMX_BUFFERHEADERTYPE* apoLocal[2] = {nullptr, nullptr};
+    MUINT32 uiLocalCount = 1;
     CPort* poPort = nullptr;
 
     ZEM_INFO(9, "COMXComponent(%p) poBufferHeader:%p [%s]", m_hOMXComponent, static_cast<void*>(poBufferHeader),
              m_bBufferProcessing ? "Running" : "Stopped");
-    do
+    poPort = FindLocalBufferHeader(poBufferHeader, &apoLocal[0], 0);
+    if (poPort == nullptr || apoLocal[0] == nullptr)
+        ZEM_FAIL(OMX_ErrorBadParameter);
+    PopulateBufferHeader(apoLocal[0], poBufferHeader);
+    if (poPort->IsInterlaced())
     {
-        poPort = FindLocalBufferHeader(poBufferHeader, &poLocal, uiFieldOffset);
-        if (poPort == nullptr || poLocal == nullptr)
+        // One upstream frame is two local field buffers: the first at the frame's start, the
+        // second at the odd-field offset, each holding half of what the frame holds. Both are
+        // marked before either reaches the platform, so that whichever comes back last knows it
+        // is the last.
+        if (FindLocalBufferHeader(poBufferHeader, &apoLocal[1], poPort->GetOddFieldOffset()) == nullptr ||
+            apoLocal[1] == nullptr)
             ZEM_FAIL(OMX_ErrorBadParameter);
-        PopulateBufferHeader(poLocal, poBufferHeader);
-        if (poPort->IsInterlaced())
-        {
-            // One upstream frame is two local field buffers: the first at the frame's start, the
-            // second at the odd-field offset. Each holds half of what the frame holds.
-            poLocal->nFilledLen = poBufferHeader->nFilledLen / 2;
-            poLocal->nFlags |= OMXBufferFlag_Field;
-            if (uiFieldOffset != 0)
-            {
-                poLocal->nFlags |= OMXBufferFlag_SecondField;
-                uiFieldOffset = 0;
-            }
-            else
-                uiFieldOffset = poPort->GetOddFieldOffset();
-        }
-        ZEM_INFO(4, "OMX_EmptyThisBuffer(%p, %p)", m_hOMXComponent, static_cast<void*>(poLocal));
+        PopulateBufferHeader(apoLocal[1], poBufferHeader);
+        uiLocalCount = 2;
+        for (OMX_BUFFERHEADERTYPE* poField : apoLocal)
+            poField->nFilledLen = poBufferHeader->nFilledLen / 2;
+        const OMX_U32 nKeep = ~static_cast<OMX_U32>(OMXBufferFlag_FieldMask);
+        apoLocal[0]->nFlags = (apoLocal[0]->nFlags & nKeep) | OMXBufferFlag_Field;
+        apoLocal[1]->nFlags = (apoLocal[1]->nFlags & nKeep) | OMXBufferFlag_Field | OMXBufferFlag_SecondField;
+    }
+    for (MUINT32 i = 0; i < uiLocalCount; ++i)
+    {
+        ZEM_INFO(4, "OMX_EmptyThisBuffer(%p, %p)", m_hOMXComponent, static_cast<void*>(apoLocal[i]));
         if (m_bBufferProcessing)
-            ZEM_CHECK(OMX_EmptyThisBuffer(m_hOMXComponent, poLocal));
+            ZEM_CHECK(OMX_EmptyThisBuffer(m_hOMXComponent, apoLocal[i]));
         else
             ZEM_INFO(1, "   Skipped::This component(%p) is stopped", m_hOMXComponent);
-    } while (uiFieldOffset != 0);
+    }
     return OMX_ErrorNone;
 
 Zem_Abort:
@@ -674,17 +677,28 @@ OMX_ERRORTYPE COMXComponent::EmptyBufferDone(OMX_BUFFERHEADERTYPE* poBufferHeade
 
     ZEM_INFO(9, "COMXComponent(%p) poBufferHeader:%p [%s]", m_hOMXComponent, static_cast<void*>(poBufferHeader),
              m_bBufferProcessing ? "Running" : "Stopped");
-    if (poBufferHeader != nullptr && (poBufferHeader->nFlags & OMXBufferFlag_SecondField) != 0)
-    {
-        // The first field's header gives the frame back upstream.
-        poBufferHeader->nFlags &= ~static_cast<OMX_U32>(OMXBufferFlag_FieldMask);
-        return OMX_ErrorNone;
-    }
     poPort = FindLocalBufferHeader(poBufferHeader, &poLocal, 0);
     if (poPort == nullptr || poLocal == nullptr)
         ZEM_FAIL(OMX_ErrorBadParameter);
+    if (poPort->IsInterlaced() && (poLocal->nFlags & OMXBufferFlag_Field) != 0)
+    {
+        // A field: the frame goes back upstream once both of its fields are done, so that its
+        // memory is not refilled under the field still being read. The frame is named by its
+        // first field's header, whose memory starts where the frame's does.
+        const MUINT32 uiCount = poPort->GetBufferCount();
+        MUINT32 uiIndex = 0;
+        while (uiIndex < uiCount && poPort->GetBufferHeader(uiIndex) != poLocal)
+            ++uiIndex;
+        poLocal->nFlags &= ~static_cast<OMX_U32>(OMXBufferFlag_FieldMask);
+        OMX_BUFFERHEADERTYPE* poOther = poPort->GetBufferHeader(uiIndex ^ 1);
+        if (poOther != nullptr && (poOther->nFlags & OMXBufferFlag_Field) != 0)
+            return OMX_ErrorNone;
+        poLocal = poPort->GetBufferHeader(uiIndex & ~1u);
+        if (poLocal == nullptr)
+            ZEM_FAIL(OMX_ErrorBadParameter);
+    }
     // Cleared before the header leaves: once handed upstream it may come straight back filled.
-    poBufferHeader->nFlags &= ~static_cast<OMX_U32>(OMXBufferFlag_FieldMask);
+    poLocal->nFlags &= ~static_cast<OMX_U32>(OMXBufferFlag_FieldMask);
     ZEM_CHECK(poPort->FillThisBuffer(poLocal));
     return OMX_ErrorNone;
 

@@ -55,6 +55,15 @@ inline std::vector<SAbortRecord> ParseAbortRecords(const std::string& oText, std
     return aoRecords;
 }
 
+// All records one after the other, as written.
+inline std::string FormatAbortRecords(const std::vector<SAbortRecord>& aoRecords)
+{
+    std::string oText;
+    for (const SAbortRecord& roRecord : aoRecords)
+        oText += roRecord.Format();
+    return oText;
+}
+
 // The keys of the records, in order.
 inline std::vector<std::string> AbortRecordKeys(const std::vector<SAbortRecord>& aoRecords)
 {
