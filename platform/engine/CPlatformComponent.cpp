@@ -651,6 +651,13 @@ void CPlatformComponent::ReleaseHeldBuffers(std::unique_lock<std::mutex>& roLock
         roLock.lock();
         const unsigned uiCount = roPort.ReleaseHeld(apoHeaders);
         const bool bInput = roPort.IsInput();
+        // An output handed back unproduced carries no data.
+        for (unsigned uiBuffer = 0; uiBuffer < uiCount && !bInput; ++uiBuffer)
+        {
+            apoHeaders[uiBuffer]->nFilledLen = 0;
+            apoHeaders[uiBuffer]->nOffset = 0;
+            apoHeaders[uiBuffer]->nFlags = 0;
+        }
         roLock.unlock();
         for (unsigned uiBuffer = 0; uiBuffer < uiCount; ++uiBuffer)
             SendBufferDone(apoHeaders[uiBuffer], bInput);
