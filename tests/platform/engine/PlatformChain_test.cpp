@@ -6,8 +6,6 @@
 #include <OMX_Component.h>
 #include <OMX_Core.h>
 
-#include <dirent.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -18,25 +16,11 @@
 #include <vector>
 
 #include "COmxTestClient.h"
-#include "Eventually.h"
-#include "PellixPlatform.h"
-#include "PellixTestComponents.h"
+#include "EngineTestSupport.h"
 #include "PellixTestControl.h"
 
 namespace
 {
-unsigned ThreadCount()
-{
-    unsigned uiCount = 0;
-    DIR* poDir = opendir("/proc/self/task");
-    if (poDir == nullptr)
-        return 0;
-    while (const dirent* poEntry = readdir(poDir))
-        uiCount += poEntry->d_name[0] != '.' ? 1 : 0;
-    closedir(poDir);
-    return uiCount;
-}
-
 uint64_t FrameNumber(const OMX_BUFFERHEADERTYPE* poHeader)
 {
     uint64_t uiFrame = 0;
@@ -206,25 +190,8 @@ private:
     std::atomic<int> m_aiInFlight[4] = {};
 };
 
-class PlatformChain : public ::testing::TestWithParam<unsigned>
+class PlatformChain : public CEngineFixture<::testing::TestWithParam<unsigned>>
 {
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(OMX_ErrorNone, PellixTestComponents_Register());
-        PellixTest_Reset();
-        m_uiLiveBefore = PellixPlatform_LiveHandleCount();
-        m_uiThreadsBefore = ThreadCount();
-    }
-    void TearDown() override
-    {
-        PellixTest_Reset();
-        EXPECT_EQ(m_uiLiveBefore, PellixPlatform_LiveHandleCount());
-        EXPECT_TRUE(Eventually([this] { return ThreadCount() == m_uiThreadsBefore; }));
-    }
-
-    unsigned m_uiLiveBefore = 0;
-    unsigned m_uiThreadsBefore = 0;
 };
 
 TEST_P(PlatformChain, FramesCirculateInOrderAndEveryBufferComesBack)
@@ -268,7 +235,7 @@ INSTANTIATE_TEST_SUITE_P(Filters, PlatformChain, ::testing::Values(1u, 2u));
 
 // ---- Freeing handles -------------------------------------------------------------------------
 
-class PlatformTeardown : public PlatformChain
+class PlatformTeardown : public CEngineTest
 {
 };
 

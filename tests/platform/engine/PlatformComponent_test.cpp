@@ -12,46 +12,13 @@
 #include <vector>
 
 #include "COmxTestClient.h"
-#include "PellixPlatform.h"
-#include "PellixTestComponents.h"
+#include "EngineTestSupport.h"
 #include "PellixTestControl.h"
 
 namespace
 {
-using std::chrono::milliseconds;
-
-// Long enough for a component thread that had something to do to have done it; only used to
-// show that something does NOT happen, so a slow machine cannot make a test fail.
-const milliseconds local_oQuiet(150);
-
-template <typename TStruct>
-void InitStruct(TStruct& roStruct, OMX_U32 nPort = 0)
+class PlatformComponent : public CEngineTest
 {
-    memset(&roStruct, 0, sizeof(roStruct));
-    roStruct.nSize = sizeof(roStruct);
-    roStruct.nVersion.s.nVersionMajor = 1;
-    roStruct.nVersion.s.nVersionMinor = 1;
-    roStruct.nPortIndex = nPort;
-}
-
-class PlatformComponent : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(OMX_ErrorNone, OMX_Init());
-        ASSERT_EQ(OMX_ErrorNone, PellixTestComponents_Register());
-        PellixTest_Reset();
-        m_uiLiveBefore = PellixPlatform_LiveHandleCount();
-    }
-    void TearDown() override
-    {
-        PellixTest_Reset();
-        EXPECT_EQ(m_uiLiveBefore, PellixPlatform_LiveHandleCount());
-        OMX_Deinit();
-    }
-
-    unsigned m_uiLiveBefore = 0;
 };
 
 // ---- State machine -------------------------------------------------------------------------
@@ -65,7 +32,7 @@ TEST_F(PlatformComponent, LoadedToIdleCompletesOnlyOnceEveryEnabledPortIsPopulat
     ASSERT_EQ(OMX_ErrorNone, oClient.AllocateBuffers(0, 4));
     ASSERT_EQ(OMX_ErrorNone, oClient.AllocateBuffers(1, 3));
 
-    std::this_thread::sleep_for(local_oQuiet);
+    std::this_thread::sleep_for(g_oQuietPeriod);
     EXPECT_EQ(0u, oClient.CountEvents(OMX_EventCmdComplete, OMX_CommandStateSet, OMX_StateIdle));
     EXPECT_EQ(OMX_StateLoaded, oClient.State());
     EXPECT_EQ(OMX_FALSE, oClient.PortDefinition(1).bPopulated);
@@ -90,7 +57,7 @@ TEST_F(PlatformComponent, IdleToLoadedCompletesOnlyOnceEveryBufferIsFreed)
     for (size_t ui = 1; ui < apoOutputs.size(); ++ui)
         ASSERT_EQ(OMX_ErrorNone, OMX_FreeBuffer(oClient.Handle(), 1, apoOutputs[ui]));
 
-    std::this_thread::sleep_for(local_oQuiet);
+    std::this_thread::sleep_for(g_oQuietPeriod);
     EXPECT_EQ(0u, oClient.CountEvents(OMX_EventCmdComplete, OMX_CommandStateSet, OMX_StateLoaded));
     EXPECT_EQ(OMX_StateIdle, oClient.State());
 
@@ -108,7 +75,7 @@ TEST_F(PlatformComponent, SameStateIsAnsweredByAnErrorEventAndNoCompletion)
     ASSERT_TRUE(oClient.GoToExecuting());
     ASSERT_EQ(OMX_ErrorNone, oClient.SendState(OMX_StateExecuting));
     ASSERT_TRUE(oClient.WaitEvent(OMX_EventError, static_cast<OMX_U32>(OMX_ErrorSameState), 0));
-    std::this_thread::sleep_for(local_oQuiet);
+    std::this_thread::sleep_for(g_oQuietPeriod);
     EXPECT_EQ(0u, oClient.CountEvents(OMX_EventCmdComplete, OMX_CommandStateSet, OMX_StateExecuting));
     EXPECT_EQ(OMX_StateExecuting, oClient.State());
     ASSERT_TRUE(oClient.GoToLoaded());
@@ -131,7 +98,7 @@ TEST_F(PlatformComponent, IllegalTransitionsAreAnsweredByAnErrorEventAndNoComple
         ASSERT_TRUE(oClient.WaitEvent(OMX_EventError, nIncorrect, 0));
         EXPECT_EQ(OMX_StateExecuting, oClient.State());
     }
-    std::this_thread::sleep_for(local_oQuiet);
+    std::this_thread::sleep_for(g_oQuietPeriod);
     EXPECT_EQ(0u, oClient.CountEvents(OMX_EventCmdComplete, OMX_CommandStateSet, OMX_StateLoaded));
     EXPECT_EQ(0u, oClient.CountEvents(OMX_EventCmdComplete, OMX_CommandStateSet, OMX_StatePause));
     // Out-of-range states are refused at once.
@@ -156,7 +123,7 @@ TEST_F(PlatformComponent, GoingToIdleFirstReturnsEveryBufferTheComponentHolds)
     ASSERT_EQ(OMX_ErrorNone, OMX_EmptyThisBuffer(oClient.Handle(), oClient.Buffers(0)[0]));
     ASSERT_TRUE(oClient.WaitReturned(0, 1));
     ASSERT_TRUE(oClient.WaitReturned(1, 1));
-    std::this_thread::sleep_for(local_oQuiet);
+    std::this_thread::sleep_for(g_oQuietPeriod);
     EXPECT_EQ(1u, oClient.ReturnedCount(1));
 
     // ... and the move to Idle hands back the three outputs still held before it completes.
@@ -174,7 +141,7 @@ TEST_F(PlatformComponent, PauseHoldsBuffersAndIdleReturnsThem)
     ASSERT_TRUE(oClient.GoTo(OMX_StatePause));
     ASSERT_EQ(OMX_ErrorNone, oClient.SubmitAll(0, true));
     ASSERT_EQ(OMX_ErrorNone, oClient.SubmitAll(1, false));
-    std::this_thread::sleep_for(local_oQuiet);
+    std::this_thread::sleep_for(g_oQuietPeriod);
     EXPECT_EQ(0u, oClient.ReturnedCount(0));
     EXPECT_EQ(0u, oClient.ReturnedCount(1));
 
@@ -207,7 +174,7 @@ TEST_F(PlatformComponent, BuffersQueuedInIdleWaitForExecuting)
     }
     ASSERT_EQ(OMX_ErrorNone, oClient.SubmitAll(0, true));
     ASSERT_EQ(OMX_ErrorNone, oClient.SubmitAll(1, false));
-    std::this_thread::sleep_for(local_oQuiet);
+    std::this_thread::sleep_for(g_oQuietPeriod);
     EXPECT_EQ(0u, oClient.ReturnedCount(1));
 
     ASSERT_TRUE(oClient.GoTo(OMX_StateExecuting));

@@ -12,40 +12,13 @@
 #include <vector>
 
 #include "COmxTestClient.h"
-#include "PellixPlatform.h"
-#include "PellixTestComponents.h"
+#include "EngineTestSupport.h"
 #include "PellixTestControl.h"
 
 namespace
 {
-const std::chrono::milliseconds local_oQuiet(150);
-
-template <typename TStruct>
-void InitStruct(TStruct& roStruct, OMX_U32 nPort = 0)
+class PlatformPorts : public CEngineTest
 {
-    memset(&roStruct, 0, sizeof(roStruct));
-    roStruct.nSize = sizeof(roStruct);
-    roStruct.nVersion.s.nVersionMajor = 1;
-    roStruct.nVersion.s.nVersionMinor = 1;
-    roStruct.nPortIndex = nPort;
-}
-
-class PlatformPorts : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(OMX_ErrorNone, PellixTestComponents_Register());
-        PellixTest_Reset();
-        m_uiLiveBefore = PellixPlatform_LiveHandleCount();
-    }
-    void TearDown() override
-    {
-        PellixTest_Reset();
-        EXPECT_EQ(m_uiLiveBefore, PellixPlatform_LiveHandleCount());
-    }
-
-    unsigned m_uiLiveBefore = 0;
 };
 
 // ---- Allocation, use, freeing ----------------------------------------------------------------
@@ -169,7 +142,7 @@ TEST_F(PlatformPorts, BufferSubmissionIsCheckedAndNeverBlocks)
     ASSERT_EQ(OMX_ErrorNone, OMX_EmptyThisBuffer(hComponent, poInput));
     EXPECT_EQ(OMX_ErrorBadParameter, OMX_EmptyThisBuffer(hComponent, poInput));
     EXPECT_LT(std::chrono::steady_clock::now() - oBefore, std::chrono::seconds(5));
-    std::this_thread::sleep_for(local_oQuiet);
+    std::this_thread::sleep_for(g_oQuietPeriod);
     EXPECT_EQ(0u, oClient.ReturnedCount(0));
     ASSERT_EQ(OMX_ErrorNone, OMX_FillThisBuffer(hComponent, poOutput));
     ASSERT_TRUE(oClient.WaitReturned(0, 1));
@@ -279,7 +252,7 @@ TEST_F(PlatformPorts, DisableReturnsHeldBuffersAndCompletesOnceTheyAreFreed)
     EXPECT_EQ(OMX_ErrorIncorrectStateOperation, OMX_FillThisBuffer(hComponent, apoOutputs[0]));
     for (size_t ui = 0; ui + 1 < apoOutputs.size(); ++ui)
         ASSERT_EQ(OMX_ErrorNone, OMX_FreeBuffer(hComponent, 1, apoOutputs[ui]));
-    std::this_thread::sleep_for(local_oQuiet);
+    std::this_thread::sleep_for(g_oQuietPeriod);
     EXPECT_EQ(0u, oClient.CountEvents(OMX_EventCmdComplete, OMX_CommandPortDisable, 1));
     ASSERT_EQ(OMX_ErrorNone, OMX_FreeBuffer(hComponent, 1, apoOutputs.back()));
     ASSERT_TRUE(oClient.WaitEvent(OMX_EventCmdComplete, OMX_CommandPortDisable, 1));
@@ -295,7 +268,7 @@ TEST_F(PlatformPorts, DisableReturnsHeldBuffersAndCompletesOnceTheyAreFreed)
         ASSERT_EQ(OMX_ErrorNone, OMX_AllocateBuffer(hComponent, &poHeader, 1, nullptr, 2048));
         apoNew.push_back(poHeader);
     }
-    std::this_thread::sleep_for(local_oQuiet);
+    std::this_thread::sleep_for(g_oQuietPeriod);
     EXPECT_EQ(0u, oClient.CountEvents(OMX_EventCmdComplete, OMX_CommandPortEnable, 1));
     ASSERT_EQ(OMX_ErrorNone, OMX_AllocateBuffer(hComponent, &poHeader, 1, nullptr, 2048));
     apoNew.push_back(poHeader);

@@ -13,45 +13,17 @@
 #include <vector>
 
 #include "COmxTestClient.h"
+#include "EngineTestSupport.h"
 #include "CSimulatedInput.h"
 #include "CTestControl.h"
-#include "Eventually.h"
-#include "PellixPlatform.h"
-#include "PellixTestComponents.h"
 #include "PellixTestControl.h"
 
 namespace
 {
 using std::chrono::milliseconds;
 
-const milliseconds local_oQuiet(150);
-
-template <typename TStruct>
-void InitStruct(TStruct& roStruct, OMX_U32 nPort = 0)
+class TestControl : public CEngineTest
 {
-    memset(&roStruct, 0, sizeof(roStruct));
-    roStruct.nSize = sizeof(roStruct);
-    roStruct.nVersion.s.nVersionMajor = 1;
-    roStruct.nVersion.s.nVersionMinor = 1;
-    roStruct.nPortIndex = nPort;
-}
-
-class TestControl : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(OMX_ErrorNone, PellixTestComponents_Register());
-        PellixTest_Reset();
-        m_uiLiveBefore = PellixPlatform_LiveHandleCount();
-    }
-    void TearDown() override
-    {
-        PellixTest_Reset();
-        EXPECT_EQ(m_uiLiveBefore, PellixPlatform_LiveHandleCount());
-    }
-
-    unsigned m_uiLiveBefore = 0;
 };
 
 // ---- Faults ----------------------------------------------------------------------------------
@@ -158,7 +130,7 @@ TEST_F(TestControl, BufferFaultsFollowThePortAndChangeNothing)
     ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_FillThisBuffer, nullptr, 1, 1, OMX_ErrorUnderflow));
     EXPECT_EQ(OMX_ErrorOverflow, OMX_EmptyThisBuffer(hComponent, poInput));
     EXPECT_EQ(OMX_ErrorUnderflow, OMX_FillThisBuffer(hComponent, poOutput));
-    std::this_thread::sleep_for(local_oQuiet);
+    std::this_thread::sleep_for(g_oQuietPeriod);
     EXPECT_EQ(0u, oClient.ReturnedCount(0));
     // The refused buffers stayed with the client and can be given now.
     ASSERT_EQ(OMX_ErrorNone, OMX_EmptyThisBuffer(hComponent, poInput));
@@ -182,7 +154,7 @@ TEST_F(TestControl, SendCommandFaultQueuesNothing)
     ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SendCommand, PELLIX_TEST_SOURCE,
                                                     OMX_CommandStateSet, 1, OMX_ErrorTimeout));
     EXPECT_EQ(OMX_ErrorTimeout, oClient.SendState(OMX_StateWaitForResources));
-    std::this_thread::sleep_for(local_oQuiet);
+    std::this_thread::sleep_for(g_oQuietPeriod);
     EXPECT_EQ(0u, oClient.PendingEvents());
     EXPECT_EQ(OMX_StateLoaded, oClient.State());
     ASSERT_TRUE(oClient.GoTo(OMX_StateWaitForResources));
@@ -200,7 +172,7 @@ TEST_F(TestControl, StateTransitionFaultIsAnsweredByAnErrorEventInsteadOfComplet
 
     ASSERT_EQ(OMX_ErrorNone, oClient.SendState(OMX_StateIdle));
     ASSERT_TRUE(oClient.WaitEvent(OMX_EventError, static_cast<OMX_U32>(OMX_ErrorInsufficientResources), 0));
-    std::this_thread::sleep_for(local_oQuiet);
+    std::this_thread::sleep_for(g_oQuietPeriod);
     EXPECT_EQ(0u, oClient.CountEvents(OMX_EventCmdComplete, OMX_CommandStateSet, OMX_StateIdle));
     EXPECT_EQ(OMX_StateLoaded, oClient.State());
     // The refused move expects no buffers any more.
@@ -241,7 +213,7 @@ TEST_F(TestControl, RaisedErrorsReachTheClientsOfTheNamedComponentsFromTheirThre
     ASSERT_TRUE(oSecond.WaitEvent(OMX_EventError, static_cast<OMX_U32>(OMX_ErrorStreamCorrupt), 3));
     ASSERT_EQ(OMX_ErrorNone, PellixTest_RaiseError(nullptr, oOther.Handle(), OMX_ErrorHardware, 0));
     ASSERT_TRUE(oOther.WaitEvent(OMX_EventError, static_cast<OMX_U32>(OMX_ErrorHardware), 0));
-    std::this_thread::sleep_for(local_oQuiet);
+    std::this_thread::sleep_for(g_oQuietPeriod);
     EXPECT_EQ(0u, oFirst.PendingEvents());
     EXPECT_EQ(0u, oOther.PendingEvents());
     for (const COmxTestClient* poClient : {&oFirst, &oSecond, &oOther})

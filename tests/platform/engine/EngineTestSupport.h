@@ -1,0 +1,74 @@
+// What the engine's tests share: structure set-up, the quiet period and the fixture that
+// registers the test components and checks that every test gives back its handles and threads.
+#ifndef ENGINE_TEST_SUPPORT_H
+#define ENGINE_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <OMX_Core.h>
+
+#include <dirent.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "Eventually.h"
+#include "PellixPlatform.h"
+#include "PellixTestComponents.h"
+#include "PellixTestControl.h"
+
+// Long enough for a component thread that had something to do to have done it; only used to
+// show that something does NOT happen, so a slow machine cannot make a test fail.
+const std::chrono::milliseconds g_oQuietPeriod(150);
+
+template <typename TStruct>
+void InitStruct(TStruct& roStruct, OMX_U32 nPort = 0)
+{
+    memset(&roStruct, 0, sizeof(roStruct));
+    roStruct.nSize = sizeof(roStruct);
+    roStruct.nVersion.s.nVersionMajor = 1;
+    roStruct.nVersion.s.nVersionMinor = 1;
+    roStruct.nPortIndex = nPort;
+}
+
+// Threads of this process, from /proc/self/task.
+inline unsigned ThreadCount()
+{
+    unsigned uiCount = 0;
+    DIR* poDir = opendir("/proc/self/task");
+    if (poDir == nullptr)
+        return 0;
+    while (const dirent* poEntry = readdir(poDir))
+        uiCount += poEntry->d_name[0] != '.' ? 1 : 0;
+    closedir(poDir);
+    return uiCount;
+}
+
+template <typename TBase>
+class CEngineFixture : public TBase
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(OMX_ErrorNone, OMX_Init());
+        ASSERT_EQ(OMX_ErrorNone, PellixTestComponents_Register());
+        PellixTest_Reset();
+        m_uiLiveBefore = PellixPlatform_LiveHandleCount();
+        m_uiThreadsBefore = ThreadCount();
+    }
+    void TearDown() override
+    {
+        PellixTest_Reset();
+        EXPECT_EQ(m_uiLiveBefore, PellixPlatform_LiveHandleCount());
+        // A component freed from its own callback finishes its thread on its own.
+        EXPECT_TRUE(Eventually([this] { return ThreadCount() == m_uiThreadsBefore; }));
+        OMX_Deinit();
+    }
+
+    unsigned m_uiLiveBefore = 0;
+    unsigned m_uiThreadsBefore = 0;
+};
+
+typedef CEngineFixture<::testing::Test> CEngineTest;
+
+#endif // ENGINE_TEST_SUPPORT_H
