@@ -60,10 +60,10 @@ bool ParseTiming(const std::string& roLine, SRefTiming& roTiming)
 // "Hfront   48 Hsync  32 Hback   80 Hpol P" (and the V line).
 bool ParsePorches(const std::string& roLine, char cAxis, int& riFront, int& riSync, int& riBack, bool& rbPositive)
 {
-    const std::regex oRegex(std::string(R"(^\s+)") + cAxis + R"(front\s+(\d+) )" + cAxis + R"(sync\s+(\d+) )" + cAxis +
-                            R"(back\s+(\d+) )" + cAxis + R"(pol ([PN]).*$)");
+    static const std::regex s_oH(R"(^\s+Hfront\s+(\d+) Hsync\s+(\d+) Hback\s+(\d+) Hpol ([PN]).*$)");
+    static const std::regex s_oV(R"(^\s+Vfront\s+(\d+) Vsync\s+(\d+) Vback\s+(\d+) Vpol ([PN]).*$)");
     std::smatch oMatch;
-    if (!std::regex_match(roLine, oMatch, oRegex))
+    if (!std::regex_match(roLine, oMatch, cAxis == 'H' ? s_oH : s_oV))
         return false;
     riFront = std::stoi(oMatch[1]);
     riSync = std::stoi(oMatch[2]);
