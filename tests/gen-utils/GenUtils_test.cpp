@@ -99,16 +99,16 @@ TEST(Time, SleepLastsAtLeastItsTimeAndChronoPrintsItsLabel)
     const MUINT64 uiStart = GetRealTimeUsec();
     {
         CChrono oChrono("nap");
-        LCpuThread_Sleep(30);
+        LCpuThread_Sleep(1250);  // one second and 250000000 nanoseconds
     }
-    EXPECT_GE(GetRealTimeUsec() - uiStart, 30000u);
+    EXPECT_GE(GetRealTimeUsec() - uiStart, 1250000u);
     const std::string oText = oOut.Finish();
     int iUsec = 0;
     char szRest[8] = {};
     ASSERT_EQ(2, sscanf(oText.c_str(), "nap: %d usec%7s", &iUsec, szRest)) << oText;
     EXPECT_STREQ(".", szRest);
     EXPECT_EQ('\n', oText.back());
-    EXPECT_GE(iUsec, 30000);
+    EXPECT_GE(iUsec, 1250000);
 }
 
 // ---- Files --------------------------------------------------------------------------------
