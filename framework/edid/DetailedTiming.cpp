@@ -50,13 +50,13 @@ void CDetailedTiming::SetDetailed(const SDetailedRaw& roRaw)
     oDetailed.uiSyncSignalScheme = roRaw.uiSyncSignalScheme;
     if (oDetailed.uiSyncSignalScheme == DETAILED_SYNC_SIGNAL_SCHEME_DIGITAL_SEPARATE)
     {
-        oDetailed.oDigitalSeparate.uiHSyncPolarity = roRaw.uiSyncSignalSyncOnGreenOrHSyncPol;
-        oDetailed.oDigitalSeparate.uiVSyncPolarity = roRaw.uiSyncSignalSerrateOrVSyncPol;
+        oDetailed.uiHSyncPolarity = roRaw.uiSyncSignalSyncOnGreenOrHSyncPol;
+        oDetailed.uiVSyncPolarity = roRaw.uiSyncSignalSerrateOrVSyncPol;
     }
     else
     {
-        oDetailed.oOther.bSerration = roRaw.uiSyncSignalSerrateOrVSyncPol;
-        oDetailed.oOther.bSyncOnGreen = roRaw.uiSyncSignalSyncOnGreenOrHSyncPol;
+        oDetailed.bSerration = roRaw.uiSyncSignalSerrateOrVSyncPol;
+        oDetailed.bSyncOnGreen = roRaw.uiSyncSignalSyncOnGreenOrHSyncPol;
     }
 
     SetDetailed(oDetailed);
@@ -81,7 +81,7 @@ void CDetailedTiming::SetDetailed(const SDetailed& roDetailed)
         static_cast<MINT32>(roDetailed.uiHBlanking - roDetailed.uiHSyncWidth - roDetailed.uiHSyncOffset);
     m_oTiming.iHOverscan = static_cast<MINT32>(roDetailed.uiHBorder);
     if (bDigitalSeparate)
-        m_oTiming.bHPolarityPositive = roDetailed.oDigitalSeparate.uiHSyncPolarity;
+        m_oTiming.bHPolarityPositive = roDetailed.uiHSyncPolarity;
 
     // Active + sync + front porch + back porch is active + blanking (the border is not counted);
     // the active size is not 0, so neither total is.
@@ -95,7 +95,7 @@ void CDetailedTiming::SetDetailed(const SDetailed& roDetailed)
         static_cast<MINT32>(roDetailed.uiVBlanking - roDetailed.uiVSyncWidth - roDetailed.uiVSyncOffset);
     m_oTiming.iVOverscan = static_cast<MINT32>(roDetailed.uiVBorder);
     if (bDigitalSeparate)
-        m_oTiming.bVPolarityPositive = roDetailed.oDigitalSeparate.uiVSyncPolarity;
+        m_oTiming.bVPolarityPositive = roDetailed.uiVSyncPolarity;
 
     // For an interlaced descriptor the active lines are those of one field: this is the field rate.
     const MINT64 iVTotal = static_cast<MINT64>(roDetailed.uiVActive) + roDetailed.uiVBlanking;

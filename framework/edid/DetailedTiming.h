@@ -72,12 +72,12 @@ public:
         MUINT32 uiSyncSignalScheme;
         union
         {
-            struct
+            struct  // digital separate sync
             {
                 MUINT32 uiHSyncPolarity;
                 MUINT32 uiVSyncPolarity;
-            } oDigitalSeparate;
-            struct
+            };
+            struct  // any other sync scheme
             {
                 MUINT32 bSerration;
                 union
@@ -85,7 +85,7 @@ public:
                     MUINT32 bSyncOnGreen;
                     MUINT32 uiCompositePolarity;
                 };
-            } oOther;
+            };
         };
         MUINT32 bInterlaced;
     };

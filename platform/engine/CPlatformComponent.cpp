@@ -352,19 +352,15 @@ void CPlatformComponent::StopClock()
 
 void CPlatformComponent::RequestProcess()
 {
-    {
-        std::lock_guard<std::mutex> oLock(m_oMutex);
-        m_bProcessRequested = true;
-    }
+    std::lock_guard<std::mutex> oLock(m_oMutex);
+    m_bProcessRequested = true;
     m_oWake.notify_one();
 }
 
 void CPlatformComponent::PostEvent(OMX_EVENTTYPE eEvent, OMX_U32 nData1, OMX_U32 nData2)
 {
-    {
-        std::lock_guard<std::mutex> oLock(m_oMutex);
-        m_aoPendingEvents.push_back(SPendingEvent{eEvent, nData1, nData2});
-    }
+    std::lock_guard<std::mutex> oLock(m_oMutex);
+    m_aoPendingEvents.push_back(SPendingEvent{eEvent, nData1, nData2});
     m_oWake.notify_one();
 }
 
@@ -752,8 +748,10 @@ OMX_ERRORTYPE CPlatformComponent::SendCommand(OMX_COMMANDTYPE eCommand, OMX_U32 
         default:
             return OMX_ErrorBadParameter;
         }
+        // The client's calls wake the thread with the mutex held: once it runs, a callback may
+        // free the component, so nothing may touch it after the mutex is released.
+        m_oWake.notify_one();
     }
-    m_oWake.notify_one();
     return OMX_ErrorNone;
 }
 
@@ -942,15 +940,12 @@ OMX_ERRORTYPE CPlatformComponent::AddBuffer(OMX_BUFFERHEADERTYPE** ppoHeader, OM
         eError = oCheck();
         if (eError == OMX_ErrorNone)
             eError = FindPort(nPortIndex)->AddBuffer(ppoHeader, pAppPrivate, nSizeBytes, pvMemory, bAllocate);
+        if (eError == OMX_ErrorNone)
+            m_oWake.notify_one();
     }
-    if (eError != OMX_ErrorNone)
-    {
-        if (bAllocate)
-            CPlatformPort::FreeMemory(pvMemory);
-        return eError;
-    }
-    m_oWake.notify_one();
-    return OMX_ErrorNone;
+    if (eError != OMX_ErrorNone && bAllocate)
+        CPlatformPort::FreeMemory(pvMemory);
+    return eError;
 }
 
 OMX_ERRORTYPE CPlatformComponent::FreeBuffer(OMX_U32 nPortIndex, OMX_BUFFERHEADERTYPE* poHeader)
@@ -968,7 +963,11 @@ OMX_ERRORTYPE CPlatformComponent::FreeBuffer(OMX_U32 nPortIndex, OMX_BUFFERHEADE
         SPlatformBuffer* poBuffer = poPort->Find(poHeader);
         if (poBuffer == nullptr)
             return OMX_ErrorBadParameter;
-        if (poBuffer->eOwner == PlatformBufferOwner_Taken)
+        // A buffer the component is working on, or may take any moment, stays. One queued while
+        // nothing runs (Idle, a disabled port) is simply dropped with its header.
+        const bool bProcessing = (m_eState == OMX_StateExecuting || m_eState == OMX_StatePause) && poPort->IsEnabled();
+        if (poBuffer->eOwner == PlatformBufferOwner_Taken ||
+            (poBuffer->eOwner == PlatformBufferOwner_Queued && bProcessing))
             return OMX_ErrorIncorrectStateOperation;
         // Freeing outside a move to Loaded or a disable takes a needed buffer away.
         const bool bUnpopulates = !IsLoadedLike() && m_eState != OMX_StateInvalid && poPort->IsEnabled() &&
@@ -977,8 +976,8 @@ OMX_ERRORTYPE CPlatformComponent::FreeBuffer(OMX_U32 nPortIndex, OMX_BUFFERHEADE
         if (bUnpopulates)
             m_aoPendingEvents.push_back(
                 SPendingEvent{OMX_EventError, static_cast<OMX_U32>(OMX_ErrorPortUnpopulated), nPortIndex});
+        m_oWake.notify_one();
     }
-    m_oWake.notify_one();
     return OMX_ErrorNone;
 }
 
@@ -1008,8 +1007,8 @@ OMX_ERRORTYPE CPlatformComponent::QueueBuffer(OMX_BUFFERHEADERTYPE* poHeader, bo
             return OMX_ErrorIncorrectStateOperation;
         poPort->Queue(poBuffer);
         m_bProcessRequested = true;
+        m_oWake.notify_one();
     }
-    m_oWake.notify_one();
     return OMX_ErrorNone;
 }
 
@@ -1168,8 +1167,9 @@ OMX_ERRORTYPE CPlatformComponent::EntrySetCallbacks(OMX_HANDLETYPE hComponent, O
 OMX_ERRORTYPE CPlatformComponent::EntryComponentDeInit(OMX_HANDLETYPE hComponent)
 {
     return local_Call(hComponent, [&](CPlatformComponent& roComponent) {
-        static_cast<OMX_COMPONENTTYPE*>(hComponent)->pComponentPrivate = nullptr;
+        // Until the thread has stopped, its callbacks may still call into the handle.
         roComponent.DeInit();
+        static_cast<OMX_COMPONENTTYPE*>(hComponent)->pComponentPrivate = nullptr;
         if (!roComponent.m_bDeleteOnExit)
             delete &roComponent;
         return OMX_ErrorNone;

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "Eventually.h"
 #include "PellixPlatform.h"
@@ -54,6 +55,8 @@ protected:
         ASSERT_EQ(OMX_ErrorNone, PellixTestComponents_Register());
         PellixTest_Reset();
         m_uiLiveBefore = PellixPlatform_LiveHandleCount();
+        // A sanitizer may start a helper thread with the first thread of the process.
+        std::thread([] {}).join();
         m_uiThreadsBefore = ThreadCount();
     }
     void TearDown() override

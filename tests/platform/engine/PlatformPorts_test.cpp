@@ -159,6 +159,26 @@ TEST_F(PlatformPorts, BufferSubmissionIsCheckedAndNeverBlocks)
     ASSERT_EQ(OMX_ErrorNone, oOther.SendState(OMX_StateLoaded));
 }
 
+TEST_F(PlatformPorts, AQueuedBufferIsFreedOnlyWhileNothingProcessesIt)
+{
+    COmxTestClient oClient(PELLIX_TEST_PASS_THROUGH);
+    const OMX_HANDLETYPE hComponent = oClient.Handle();
+    ASSERT_TRUE(oClient.GoToExecuting());
+    OMX_BUFFERHEADERTYPE* poOutput = oClient.Buffers(1)[0];
+    ASSERT_EQ(OMX_ErrorNone, OMX_FillThisBuffer(hComponent, poOutput));
+    EXPECT_EQ(OMX_ErrorIncorrectStateOperation, OMX_FreeBuffer(hComponent, 1, poOutput));
+    ASSERT_TRUE(oClient.GoTo(OMX_StateIdle));
+    EXPECT_EQ(1u, oClient.ReturnedCount(1));
+    EXPECT_EQ(0u, poOutput->nFilledLen);
+
+    // Queued again in Idle, then freed on the way to Loaded: dropped, nothing comes back.
+    ASSERT_EQ(OMX_ErrorNone, OMX_FillThisBuffer(hComponent, poOutput));
+    ASSERT_EQ(OMX_ErrorNone, OMX_EmptyThisBuffer(hComponent, oClient.Buffers(0)[0]));
+    ASSERT_TRUE(oClient.GoToLoaded());
+    EXPECT_LE(oClient.ReturnedCount(1), 2u);
+    EXPECT_LE(oClient.ReturnedCount(0), 1u);
+}
+
 // ---- Port definitions ------------------------------------------------------------------------
 
 TEST_F(PlatformPorts, PortDefinitionsAreValidatedAndSetOnlyWhileLoadedOrDisabled)
