@@ -399,6 +399,7 @@ OMX_ERRORTYPE GStreamerRTSPServer::SendEOSEvents()
     GstIterator* poIterator = nullptr;
     GValue oItem = G_VALUE_INIT;
     GstElement* poPipeline = RefPipeline();
+    unsigned uiEosSent = 0;
 
     ZEM_INFO(2, "Sending EOS events on pipeline's source elements");
     if (poPipeline == nullptr)
@@ -455,8 +456,19 @@ OMX_ERRORTYPE GStreamerRTSPServer::SendEOSEvents()
                 if (!bEosSent && szSourceName != nullptr && strcmp(szName, szSourceName) == 0)
                 {
                     poComponent->DisconnectFifo(TRUE);
-                    gst_element_send_event(poElement, gst_event_new_eos());
-                    ZEM_INFO(2, "Sent EOS event on element %s", szSourceName);
+                    // Sending waits for the source's streaming thread. Before the pipeline plays,
+                    // that thread sits in the sinks' preroll until the clients play, and no client
+                    // receives anything to end: the source gets no end-of-stream then.
+                    GstState eState = GST_STATE_NULL;
+                    gst_element_get_state(poElement, &eState, nullptr, 0);
+                    if (eState == GST_STATE_PLAYING)
+                    {
+                        gst_element_send_event(poElement, gst_event_new_eos());
+                        ZEM_INFO(2, "Sent EOS event on element %s", szSourceName);
+                        ++uiEosSent;
+                    }
+                    else
+                        ZEM_INFO(2, "No EOS event on element %s: not playing", szSourceName);
                     bEosSent = true;
                 }
                 g_free(szName);
@@ -470,6 +482,12 @@ OMX_ERRORTYPE GStreamerRTSPServer::SendEOSEvents()
         poIterator = nullptr;
     }
 
+    if (uiEosSent == 0)
+    {
+        // Nobody plays: nobody leaves on an end-of-stream. The stop closes the connections.
+        gst_object_unref(poPipeline);
+        return OMX_ErrorNone;
+    }
     ZEM_INFO(2, "Waiting for clients to disconnect...");
     for (int iPoll = 0; iPoll < local_iEosPolls; ++iPoll)
     {
