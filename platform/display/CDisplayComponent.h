@@ -27,7 +27,7 @@
 class CDisplayComponent : public CPlatformComponent
 {
 public:
-    static const unsigned s_uiPortCount = 20;
+    static constexpr unsigned s_uiPortCount = 20;
 
     explicit CDisplayComponent(const char* szName);
     ~CDisplayComponent() override;
