@@ -270,11 +270,12 @@ OMX_ERRORTYPE CPort::Deinit()
     unsigned uiAbortLine = 0;
     const OMX_ERRORTYPE eReleaseError = ReleaseBuffers();
 
+    // With the table gone no buffer is ready any more, even when the release failed.
     DeleteHeaderTable();
     m_uiBufferCount = 0;
     m_poParent = nullptr;
     m_poRemotePort = nullptr;
-    m_uiState &= ~static_cast<MUINT32>(PortState_BufferProvider);
+    m_uiState &= ~static_cast<MUINT32>(PortState_BufferProvider | PortState_BufferReady);
     m_bInterlaced = false;
     m_uiOddFieldOffset = 0;
     ZEM_CHECK(eReleaseError);
