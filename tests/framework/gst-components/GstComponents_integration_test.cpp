@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "RtspTestSupport.h"
@@ -179,41 +180,49 @@ TEST_F(RtspIntegration, FiftyStopsAndStartsOnOnePortLeaveNoThreadSocketOrConnect
     // Warm up: the library's own pools and GStreamer's registry are made once.
     for (int i = 0; i < 2; ++i)
     {
-        CRawRtspClient oClient;
-        ASSERT_TRUE(Play(oClient, oGraph));
-        ASSERT_TRUE(oGraph.WaitPipeline(true, 10000));
+        CBackgroundCommand oPlayer("ffmpeg -nostdin -v error -rtsp_transport tcp -i " + oGraph.Url() + " -f framecrc -", 60);
+        ASSERT_TRUE(oGraph.WaitPipeline(true, 20000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
         ASSERT_EQ(OMX_ErrorNone, oGraph.oServer.StopServing());
+        EXPECT_TRUE(oPlayer.Wait(20));
         ASSERT_EQ(OMX_ErrorNone, oGraph.oServer.StartServing(false));
     }
     const unsigned uiThreads = CountThreads();
     const unsigned uiFds = CountFds();
     for (int iCycle = 0; iCycle < 50; ++iCycle)
     {
-        // Every other cycle with a client playing, the others with a client that only connected.
+        // One cycle in five with a real client decoding (it leaves on the end-of-stream), the
+        // others with a client that only connected and asked for the options.
         CRawRtspClient oClient;
-        if (iCycle % 2 == 0)
+        std::unique_ptr<CBackgroundCommand> poPlayer;
+        if (iCycle % 5 == 0)
         {
-            ASSERT_TRUE(Play(oClient, oGraph)) << iCycle;
-            ASSERT_TRUE(oGraph.WaitPipeline(true, 10000)) << iCycle;
+            poPlayer.reset(new CBackgroundCommand(
+                "ffmpeg -nostdin -v error -rtsp_transport tcp -i " + oGraph.Url() + " -f framecrc -", 60));
+            for (int i = 0; i < 300 && poPlayer->Result().oOut.find("0,") == std::string::npos; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            ASSERT_TRUE(oGraph.oVideo.bPipeline.load()) << iCycle;
         }
-        else
-        {
-            ASSERT_TRUE(oClient.Connect(oGraph.uiPort));
-            ASSERT_EQ(0u, oClient.Request("OPTIONS", oGraph.Url()).find("RTSP/1.0 200"));
-        }
+        ASSERT_TRUE(oClient.Connect(oGraph.uiPort));
+        ASSERT_EQ(0u, oClient.Request("OPTIONS", oGraph.Url()).find("RTSP/1.0 200"));
         ASSERT_EQ(OMX_ErrorNone, oGraph.oServer.StopServing()) << iCycle;
         // The server closed the client's connection and the listening socket.
-        char abyByte[1];
+        char abyData[4096];
         int iRead = 1;
         for (int i = 0; i < 200 && iRead != 0; ++i)
         {
-            iRead = static_cast<int>(recv(oClient.Fd(), abyByte, sizeof(abyByte), MSG_DONTWAIT));
+            iRead = static_cast<int>(recv(oClient.Fd(), abyData, sizeof(abyData), MSG_DONTWAIT));
             if (iRead < 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         EXPECT_EQ(0, iRead) << iCycle;
         EXPECT_TRUE(CanBindPort(oGraph.uiPort)) << iCycle;
         EXPECT_FALSE(oGraph.oVideo.bPipeline.load()) << iCycle;
+        if (poPlayer)
+        {
+            EXPECT_TRUE(poPlayer->Wait(20)) << iCycle;
+            EXPECT_EQ(0, poPlayer->Result().iExitCode) << iCycle << poPlayer->Result().oErr;
+        }
         oClient.Close();
         ASSERT_EQ(OMX_ErrorNone, oGraph.oServer.StartServing(false)) << iCycle;
     }
@@ -225,6 +234,8 @@ TEST_F(RtspIntegration, FiftyStopsAndStartsOnOnePortLeaveNoThreadSocketOrConnect
         const int iHandoffs = oGraph.oVideo.iHandoffs.load();
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         EXPECT_GT(oGraph.oVideo.iHandoffs.load(), iHandoffs + 5);
+        oClient.Close();
+        ASSERT_TRUE(oGraph.WaitPipeline(false, 10000));
         oGraph.oServer.StopServing();
         oGraph.oServer.StartServing(false);
     }

@@ -1,0 +1,15 @@
+#!/bin/sh
+# Builds the RTSP latency benchmark against a build of the tree and prints its figures:
+#   bench/rtsp-latency/run.sh [build-folder]      (default: build)
+set -e
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+build=$(cd "${1:-$top/build}" 2>/dev/null && pwd || { cmake -S "$top" -B "${1:-$top/build}" >/dev/null && cd "${1:-$top/build}" && pwd; })
+cmake --build "$build" -j2 --target PellixServerTest RtspTestSupport >/dev/null
+g++ -std=c++17 -O2 -o "$build/rtsp_latency" "$here/rtsp_latency.cpp" \
+  -I"$top/tests/framework/gst-components" -I"$top/include" -I"$top/framework" -I"$top/framework/include" \
+  $(pkg-config --cflags gstreamer-rtsp-server-1.0 x264) \
+  "$build/tests/framework/gst-components/libRtspTestSupport.a" -L"$build" -lPellixServerTest \
+  -L"$build/platform" -Wl,-rpath,"$build" -Wl,-rpath,"$build/platform" \
+  $(pkg-config --libs gstreamer-rtsp-server-1.0 gstreamer-rtsp-1.0 x264) -lpthread
+exec "$build/rtsp_latency"
