@@ -64,6 +64,165 @@ typedef struct OMX_PARAM_BUFFER_MEMORYTYPE
 
 // ---- H.264 encoder --------------------------------------------------------------------------
 
+// OMX_TI_IndexParamVideoEncoderPreset (output port): how much effort the encoder spends per
+// picture, and how its rate control trades delay for steadiness.
+typedef enum OMX_VIDEO_ENCODING_MODE_PRESETTYPE
+{
+    OMX_Video_Enc_Default = 0,
+    OMX_Video_Enc_High_Quality = 1,
+    OMX_Video_Enc_User_Defined = 2,  // the coding tools and limits come from the codec parameters
+    OMX_Video_Enc_High_Speed_Med_Quality = 3,
+    OMX_Video_Enc_Med_Speed_Med_Quality = 4,
+    OMX_Video_Enc_Med_Speed_High_Quality = 5,
+    OMX_Video_Enc_High_Speed = 6,
+} OMX_VIDEO_ENCODING_MODE_PRESETTYPE;
+
+typedef enum OMX_VIDEO_RATECONTROL_PRESETTYPE
+{
+    OMX_Video_RC_Low_Delay = 0,  // constant bit rate, small decoder buffer: for live streams
+    OMX_Video_RC_Storage = 1,    // average bit rate, large decoder buffer: for recordings
+    OMX_Video_RC_Twopass = 2,
+    OMX_Video_RC_None = 3,
+    OMX_Video_RC_User_Defined = 4,
+} OMX_VIDEO_RATECONTROL_PRESETTYPE;
+
+typedef struct OMX_VIDEO_PARAM_ENCODER_PRESETTYPE
+{
+    OMX_U32 nSize;
+    OMX_VERSIONTYPE nVersion;
+    OMX_U32 nPortIndex;
+    OMX_VIDEO_ENCODING_MODE_PRESETTYPE eEncodingModePreset;
+    OMX_VIDEO_RATECONTROL_PRESETTYPE eRateControlPreset;
+} OMX_VIDEO_PARAM_ENCODER_PRESETTYPE;
+
+// The codec's own parameter records, carried inside the two structures below.
+
+// Which quantiser limits apply: the encoder's own, the ones given, or the ones in force.
+typedef enum IH264ENC_RateControlParamsPreset
+{
+    IH264_RATECONTROLPARAMS_DEFAULTPRESET = 0,
+    IH264_RATECONTROLPARAMS_USERDEFINED = 1,
+    IH264_RATECONTROLPARAMS_EXISTING = 2,
+} IH264ENC_RateControlParamsPreset;
+
+// Quantiser limits per picture type, 0 to 51. The qp fields are start values; -1 lets the encoder
+// choose.
+typedef struct IH264ENC_RateControlParams
+{
+    OMX_S8 rateControlParamsPreset;  // an IH264ENC_RateControlParamsPreset
+    OMX_S8 qpI;
+    OMX_S8 qpMaxI;
+    OMX_S8 qpMinI;
+    OMX_S8 qpP;
+    OMX_S8 qpMaxP;
+    OMX_S8 qpMinP;
+    OMX_S8 qpOffsetB;  // B pictures relative to P pictures
+    OMX_S8 qpMaxB;
+    OMX_S8 qpMinB;
+    OMX_S8 allowFrameSkip;
+    OMX_S8 reserved;
+} IH264ENC_RateControlParams;
+
+typedef enum IH264ENC_SliceMode
+{
+    IH264_SLICEMODE_NONE = 0,    // one slice per picture
+    IH264_SLICEMODE_MBUNIT = 1,  // slices of sliceUnitSize macroblocks
+    IH264_SLICEMODE_BYTES = 2,   // slices of at most sliceUnitSize bytes
+} IH264ENC_SliceMode;
+
+typedef enum IH264ENC_StreamFormat
+{
+    IH264_BYTE_STREAM = 0,  // start codes before every NAL unit
+    IH264_NALU_STREAM = 1,
+} IH264ENC_StreamFormat;
+
+#define IH264ENC_MAX_NUM_SLICE_START_OFFSET 3
+
+typedef struct IH264ENC_SliceCodingParams
+{
+    OMX_S32 sliceMode;      // an IH264ENC_SliceMode
+    OMX_S32 sliceUnitSize;
+    OMX_S32 sliceStartOffset[IH264ENC_MAX_NUM_SLICE_START_OFFSET];  // first macroblock row of slices 1, 2, 3
+    OMX_S32 streamFormat;   // an IH264ENC_StreamFormat
+} IH264ENC_SliceCodingParams;
+
+typedef enum IH264ENC_EntropyCodingMode
+{
+    IH264_ENTROPYCODING_CAVLC = 0,
+    IH264_ENTROPYCODING_CABAC = 1,
+} IH264ENC_EntropyCodingMode;
+
+typedef enum IH264ENC_TransformBlockSize
+{
+    IH264_TRANSFORM_4x4 = 0,
+    IH264_TRANSFORM_ADAPTIVE = 1,  // 4x4 or 8x8 per macroblock
+} IH264ENC_TransformBlockSize;
+
+// What any video encoder is created with.
+typedef struct IVIDENC2_Params
+{
+    OMX_S32 size;                   // bytes of the record
+    OMX_S32 encodingPreset;         // an OMX_VIDEO_ENCODING_MODE_PRESETTYPE
+    OMX_S32 rateControlPreset;      // an OMX_VIDEO_RATECONTROL_PRESETTYPE
+    OMX_S32 maxHeight;              // lines
+    OMX_S32 maxWidth;               // pixels
+    OMX_S32 maxInterFrameInterval;  // 1 + B pictures between reference pictures
+    OMX_S32 inputChromaFormat;      // the input's OMX_COLOR_FORMATTYPE
+    OMX_S32 profile;                // profile_idc of the stream: 66, 77, 100
+    OMX_S32 level;                  // level_idc of the stream: 42 is level 4.2
+} IVIDENC2_Params;
+
+// OMX_TI_IndexParamVideoStaticParams (output port, read only): what the H.264 encoder will be
+// created with on the next move to executing, from the port definitions, the preset, the AVC
+// parameters and the dynamic parameters in force.
+typedef struct IH264ENC_Params
+{
+    IVIDENC2_Params videnc2Params;
+    IH264ENC_RateControlParams rateControlParams;
+    IH264ENC_SliceCodingParams sliceCodingParams;
+    OMX_S32 entropyCodingMode;   // an IH264ENC_EntropyCodingMode
+    OMX_S32 transformBlockSize;  // an IH264ENC_TransformBlockSize
+} IH264ENC_Params;
+
+typedef struct OMX_VIDEO_PARAM_STATICPARAMS
+{
+    OMX_U32 nSize;
+    OMX_VERSIONTYPE nVersion;
+    OMX_U32 nPortIndex;
+    IH264ENC_Params videoStaticParams;
+} OMX_VIDEO_PARAM_STATICPARAMS;
+
+// What any video encoder may change while it runs. The picture size, the frame rates and the
+// picture intervals follow the port definitions and the AVC parameters; a set may change the
+// bit rate, but not them.
+typedef struct IVIDENC2_DynamicParams
+{
+    OMX_S32 size;                // bytes of the record
+    OMX_S32 inputHeight;         // lines
+    OMX_S32 inputWidth;          // pixels
+    OMX_S32 refFrameRate;        // frames per 1000 seconds
+    OMX_S32 targetFrameRate;     // frames per 1000 seconds
+    OMX_S32 targetBitRate;       // bits per second
+    OMX_S32 intraFrameInterval;  // pictures from one I picture to the next
+    OMX_S32 interFrameInterval;  // pictures from one reference picture to the next
+} IVIDENC2_DynamicParams;
+
+typedef struct IH264ENC_DynamicParams
+{
+    IVIDENC2_DynamicParams videnc2DynamicParams;
+    IH264ENC_RateControlParams rateControlParams;
+} IH264ENC_DynamicParams;
+
+// OMX_TI_IndexConfigVideoDynamicParams (output port), in any state; a set while executing applies
+// from the next picture on.
+typedef struct OMX_VIDEO_PARAM_DYNAMICPARAMS
+{
+    OMX_U32 nSize;
+    OMX_VERSIONTYPE nVersion;
+    OMX_U32 nPortIndex;
+    IH264ENC_DynamicParams videoDynamicParams;
+} OMX_VIDEO_PARAM_DYNAMICPARAMS;
+
 // ---- Display controller ---------------------------------------------------------------------
 
 // Display outputs a display component or its controller drives.
