@@ -322,4 +322,49 @@ TEST_F(DisplayComponent, SnapshotShowsEachWindowAtItsPlaceAndOutlivesTheStop)
     ASSERT_EQ(OMX_ErrorNone, m_poDisplay->FreeHandle());
     EXPECT_EQ(OMX_ErrorNotReady, PellixTest_WriteDisplaySnapshot(Snapshot("gone.ppm").c_str()));
 }
+TEST_F(DisplayComponent, SemiPlanarWindowsReadTheChromaPlaneAfterTheWholeBuffer)
+{
+    // A 4:2:0 port of 64 x 32 buffers shown through a 32 x 16 window: the chroma plane starts
+    // after the 32 luma lines of the buffer, not after the window's 16.
+    ASSERT_EQ(OMX_ErrorNone, m_poDisplay->GetHandleResult());
+    OMX_PARAM_DC_CUSTOM_MODE_INFO oMode = MakeMode(320, 240, 60);
+    ASSERT_EQ(OMX_ErrorNone, OMX_SetParameter(m_poDisplay->Handle(), kMode, &oMode));
+    ASSERT_TRUE(EnablePort(*m_poDisplay, 0));
+    OMX_PARAM_PORTDEFINITIONTYPE oDefinition = m_poDisplay->PortDefinition(0);
+    oDefinition.format.video.nFrameWidth = 32;
+    oDefinition.format.video.nFrameHeight = 16;
+    oDefinition.format.video.nStride = 64;
+    oDefinition.format.video.eColorFormat = OMX_COLOR_FormatYUV420SemiPlanar;
+    oDefinition.nBufferCountActual = 2;
+    oDefinition.nBufferSize = 64 * 32 * 3 / 2;
+    ASSERT_EQ(OMX_ErrorNone, OMX_SetParameter(m_poDisplay->Handle(), OMX_IndexParamPortDefinition, &oDefinition));
+    OMX_PARAM_VFDC_CREATEMOSAICLAYOUT oLayout =
+        MakeLayout(0, {{10, 20, 32, 16, {64, 32}, VFDC_DF_YUV422SP_VU, VFDC_BPP_BITS12, 0}});
+    ASSERT_EQ(OMX_ErrorNone, OMX_SetParameter(m_poDisplay->Handle(), kCreate, &oLayout));
+    OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP oMap = MakeMap(0, {0});
+    ASSERT_EQ(OMX_ErrorNone, OMX_SetConfig(m_poDisplay->Handle(), kMap, &oMap));
+    ASSERT_EQ(OMX_ErrorNone, m_poDisplay->SendState(OMX_StateIdle));
+    ASSERT_EQ(OMX_ErrorNone, m_poDisplay->AllocateBuffers(0, 2));
+    ASSERT_TRUE(m_poDisplay->WaitState(OMX_StateIdle));
+    ASSERT_TRUE(m_poDisplay->GoTo(OMX_StateExecuting));
+
+    OMX_BUFFERHEADERTYPE* poHeader = m_poDisplay->Buffers(0)[0];
+    memset(poHeader->pBuffer, kRed[0], 64 * 32);
+    for (OMX_U32 nAt = 64 * 32; nAt + 2 <= poHeader->nAllocLen; nAt += 2)
+    {
+        poHeader->pBuffer[nAt] = kRed[1];
+        poHeader->pBuffer[nAt + 1] = kRed[2];
+    }
+    poHeader->nFilledLen = 64 * 32 * 3 / 2;
+    ASSERT_EQ(OMX_ErrorNone, OMX_EmptyThisBuffer(m_poDisplay->Handle(), poHeader));
+    ASSERT_TRUE(Eventually([this] { return Shown() >= 1; }));
+    ASSERT_EQ(OMX_ErrorNone, PellixTest_WriteDisplaySnapshot(Snapshot("semi.ppm").c_str()));
+    SPicture oPicture;
+    ASSERT_TRUE(ReadPpm(Snapshot("semi.ppm"), oPicture));
+    EXPECT_TRUE(IsNear(oPicture.At(10, 20), 255, 0, 0));
+    EXPECT_TRUE(IsNear(oPicture.At(41, 35), 255, 0, 0));
+    EXPECT_TRUE(IsNear(oPicture.At(42, 35), 0, 0, 0));
+    EXPECT_TRUE(IsNear(oPicture.At(41, 36), 0, 0, 0));
+    ASSERT_TRUE(m_poDisplay->GoToLoaded());
+}
 } // namespace
