@@ -391,3 +391,11 @@ bool SServingGraph::WaitPipeline(bool bExists, int iWaitMs)
     }
     return oVideo.bPipeline.load() == bExists;
 }
+
+// ---- Sanitizer suppressions ---------------------------------------------------------------
+// Only what is in GLib's and GStreamer's own code: GLib allocates once in its library
+// constructor and keeps it for the life of the process.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:_dl_init\n";
+}
