@@ -268,7 +268,8 @@ bool CH264EncoderComponent::Step()
         SendEvent(OMX_EventError, static_cast<OMX_U32>(OMX_ErrorInsufficientResources), local_nOut);
         return true;
     }
-    if (m_bParameterSetsDue)
+    // A stream begins with its first picture: a buffer without one does not open it.
+    if (m_bParameterSetsDue && poInput->nFilledLen >= m_oSession.PictureBytes())
     {
         DeliverParameterSets(poInput->nTimeStamp);
         return true;

@@ -314,15 +314,17 @@ TEST_F(H264EncoderStream, WhatCannotBeDeliveredWhole)
     EXPECT_EQ(uiFrames, m_oDriver.Client().CountEvents(OMX_EventError, OMX_ErrorOverflow, 1));
     EXPECT_EQ(uiFrames, PellixTest_GetCounter(PELLIX_ENCODER_NAME, PellixCounter_FramesDropped));
 
-    // Input buffers shorter than a picture go back uncoded.
+    // Input buffers shorter than a picture go back uncoded; without a picture the stream does
+    // not even begin: no parameter sets, only the end of stream.
     PellixTest_Reset();
     oSetup.uiOutputBufferSize = 0;
     ASSERT_EQ(OMX_ErrorNone, m_oDriver.Configure(oSetup));
     m_oDriver.ShortFrames(true);
     ASSERT_TRUE(m_oDriver.Encode(uiFrames));
     aoOutputs = m_oDriver.Outputs();
-    ASSERT_EQ(2u, aoOutputs.size());
-    EXPECT_EQ(OMX_U32(OMX_BUFFERFLAG_EOS), aoOutputs[1].nFlags);
+    ASSERT_EQ(1u, aoOutputs.size());
+    EXPECT_EQ(OMX_U32(OMX_BUFFERFLAG_EOS), aoOutputs[0].nFlags);
+    EXPECT_TRUE(aoOutputs[0].oData.empty());
     EXPECT_EQ(uiFrames, PellixTest_GetCounter(PELLIX_ENCODER_NAME, PellixCounter_FramesDropped));
     EXPECT_EQ(0u, PellixTest_GetCounter(PELLIX_ENCODER_NAME, PellixCounter_FramesEncoded));
 }
