@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -36,22 +35,49 @@ struct SAbortRecord
 // lines, zero-padded line number) is not taken as a record and ends up in roOther.
 inline std::vector<SAbortRecord> ParseAbortRecords(const std::string& oText, std::string& roOther)
 {
-    static const std::regex s_oRecord("\nABORT Line:([0-9]+) File:([^\n]+)\n([^ \n]+) +([^\n]+)\n\n");
+    static const std::string s_oHead = "\nABORT Line:";
     std::vector<SAbortRecord> aoRecords;
-    auto itBegin = oText.cbegin();
-    std::smatch oMatch;
-    while (std::regex_search(itBegin, oText.cend(), oMatch, s_oRecord))
+    size_t uiDone = 0;
+    size_t uiAt = oText.find(s_oHead);
+    while (uiAt != std::string::npos)
     {
-        SAbortRecord oRecord{static_cast<unsigned>(std::stoul(oMatch[1].str())), oMatch[2].str(), oMatch[3].str(),
-                             oMatch[4].str()};
-        roOther.append(itBegin, oMatch[0].first);
-        if (oRecord.Format() == oMatch[0].str())
-            aoRecords.push_back(oRecord);
-        else
-            roOther.append(oMatch[0].first, oMatch[0].second);
-        itBegin = oMatch[0].second;
+        // "\nABORT Line:<digits> File:<path>\n<function> <padding><error>\n\n"
+        SAbortRecord oRecord{0, "", "", ""};
+        size_t uiPos = uiAt + s_oHead.size();
+        const size_t uiDigits = uiPos;
+        while (uiPos < oText.size() && oText[uiPos] >= '0' && oText[uiPos] <= '9')
+            oRecord.uiLine = oRecord.uiLine * 10 + static_cast<unsigned>(oText[uiPos++] - '0');
+        const size_t uiFile = uiPos + 6;
+        const size_t uiFileEnd = oText.find('\n', uiFile);
+        const size_t uiBodyEnd = uiFileEnd == std::string::npos ? std::string::npos : oText.find("\n\n", uiFileEnd + 1);
+        if (uiPos == uiDigits || oText.compare(uiPos, 6, " File:") != 0 || uiBodyEnd == std::string::npos)
+        {
+            uiAt = oText.find(s_oHead, uiAt + 1);
+            continue;
+        }
+        oRecord.oFile = oText.substr(uiFile, uiFileEnd - uiFile);
+        const std::string oBody = oText.substr(uiFileEnd + 1, uiBodyEnd - uiFileEnd - 1);
+        const size_t uiBlank = oBody.find(' ');
+        const size_t uiError = uiBlank == std::string::npos ? std::string::npos : oBody.find_first_not_of(' ', uiBlank);
+        if (uiError == std::string::npos)
+        {
+            uiAt = oText.find(s_oHead, uiAt + 1);
+            continue;
+        }
+        oRecord.oFunction = oBody.substr(0, uiBlank);
+        oRecord.oError = oBody.substr(uiError);
+        const size_t uiEnd = uiBodyEnd + 2;
+        if (oRecord.Format() != oText.substr(uiAt, uiEnd - uiAt))
+        {
+            uiAt = oText.find(s_oHead, uiAt + 1);
+            continue;
+        }
+        roOther.append(oText, uiDone, uiAt - uiDone);
+        aoRecords.push_back(oRecord);
+        uiDone = uiEnd;
+        uiAt = oText.find(s_oHead, uiDone);
     }
-    roOther.append(itBegin, oText.cend());
+    roOther.append(oText, uiDone, std::string::npos);
     return aoRecords;
 }
 

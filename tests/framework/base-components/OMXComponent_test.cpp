@@ -436,6 +436,9 @@ TEST_F(OMXComponent, UsingFailingHalfWayGivesBackWhatItGot)
     SPlatformPair oPair;
     oPair.m_oFilter.m_aoInputSpec = {{0, false, 3}};
     oPair.Init();
+    // For a moment both of the filter's ports are full: its move to idle must not be carried out
+    // before the failed call has given its buffers back.
+    ASSERT_EQ(OMX_ErrorNone, PellixTest_DelayCommands(PELLIX_TEST_PASS_THROUGH, 300));
     const OMX_ERRORTYPE eRefused = OMX_ErrorIncorrectStateOperation;
     EXPECT_EQ((std::vector<std::string>{Key(local_oP, "UseRemoteBuffers", eRefused), Key(local_oC, "Execute", eRefused),
                                         Key(local_oC, "Execute", eRefused), Key(local_oC, "Start", eRefused)}),
