@@ -60,7 +60,191 @@ typedef struct OMX_PARAM_BUFFER_MEMORYTYPE
 
 // ---- Capture and receiver control -----------------------------------------------------------
 
+// How the video input port multiplexes its channels.
+typedef enum OMX_VIDEO_CAPTUREMODETYPE
+{
+    OMX_VIDEO_CaptureModeSC_NON_MUX = 1,  // one channel, not multiplexed
+} OMX_VIDEO_CAPTUREMODETYPE;
+
+// Width of the video interface between the receiver and the input port.
+typedef enum OMX_VIDEO_CAPTUREVIFMODETYPE
+{
+    OMX_VIDEO_CaptureVifMode_8BIT = 1,
+    OMX_VIDEO_CaptureVifMode_16BIT = 2,
+    OMX_VIDEO_CaptureVifMode_24BIT = 3,
+} OMX_VIDEO_CAPTUREVIFMODETYPE;
+
+typedef enum OMX_VIDEO_CAPTURESCANTYPE
+{
+    OMX_VIDEO_CaptureScanTypeProgressive = 1,
+    OMX_VIDEO_CaptureScanTypeInterlaced = 2,  // frames hold their two fields one after the other
+} OMX_VIDEO_CAPTURESCANTYPE;
+
+// The chip's video input ports.
+typedef enum OMX_VIDEO_CAPTUREHWPORTID
+{
+    OMX_VIDEO_CaptureHWPortVIP1_PORTA = 1,
+    OMX_VIDEO_CaptureHWPortVIP1_PORTB = 2,
+    OMX_VIDEO_CaptureHWPortVIP2_PORTA = 3,
+    OMX_VIDEO_CaptureHWPortVIP2_PORTB = 4,
+} OMX_VIDEO_CAPTUREHWPORTID;
+
+// OMX_TI_IndexParamVFCCHwPortProperties, to the capture component and to the receiver control:
+// what arrives on the input port and the largest picture it carries.
+typedef struct OMX_PARAM_VFCC_HWPORT_PROPERTIES
+{
+    OMX_U32 nSize;
+    OMX_VERSIONTYPE nVersion;
+    OMX_U32 nPortIndex;
+    OMX_VIDEO_CAPTUREMODETYPE eCaptMode;
+    OMX_VIDEO_CAPTUREVIFMODETYPE eVifMode;
+    OMX_COLOR_FORMATTYPE eInColorFormat;
+    OMX_VIDEO_CAPTURESCANTYPE eScanType;
+    OMX_U32 nMaxWidth;
+    OMX_U32 nMaxHeight;
+    OMX_U32 nMaxChnlsPerHwPort;
+} OMX_PARAM_VFCC_HWPORT_PROPERTIES;
+
+// OMX_TI_IndexParamVFCCHwPortID: the input port a capture or receiver control works on.
+typedef struct OMX_PARAM_VFCC_HWPORT_ID
+{
+    OMX_U32 nSize;
+    OMX_VERSIONTYPE nVersion;
+    OMX_U32 nPortIndex;
+    OMX_VIDEO_CAPTUREHWPORTID eHwPortId;
+} OMX_PARAM_VFCC_HWPORT_ID;
+
+// OMX_TI_IndexConfigVFCCFrameSkip: bit i set skips input frame i of every 30 (bits 30 and 31
+// are not used); 0x2AAAAAAA keeps every other frame.
+typedef struct OMX_CONFIG_VFCC_FRAMESKIP_INFO
+{
+    OMX_U32 nSize;
+    OMX_VERSIONTYPE nVersion;
+    OMX_U32 nPortIndex;
+    OMX_U32 frameSkipMask;
+} OMX_CONFIG_VFCC_FRAMESKIP_INFO;
+
+typedef enum OMX_VIDEO_DECODER_STD
+{
+    OMX_VIDEO_DECODER_STD_AUTO_DETECT = 1,
+} OMX_VIDEO_DECODER_STD;
+
+// The video receivers a receiver control drives.
+typedef enum OMX_VID_DEC_ID
+{
+    OMX_VID_DEC_ADV7611_DRV = 4,  // the HDMI receiver
+} OMX_VID_DEC_ID;
+
+typedef enum OMX_VIDEO_DECODER_VIDEO_SYSTEM
+{
+    OMX_VIDEO_DECODER_VIDEO_SYSTEM_AUTO_DETECT = 2,
+} OMX_VIDEO_DECODER_VIDEO_SYSTEM;
+
+// OMX_TI_IndexParamCTRLVidDecInfo: which receiver the control drives and what it looks for.
+typedef struct OMX_PARAM_CTRL_VIDDECODER_INFO
+{
+    OMX_U32 nSize;
+    OMX_VERSIONTYPE nVersion;
+    OMX_U32 nPortIndex;
+    OMX_VIDEO_DECODER_STD videoStandard;
+    OMX_VID_DEC_ID videoDecoderId;
+    OMX_VIDEO_DECODER_VIDEO_SYSTEM videoSystemId;
+} OMX_PARAM_CTRL_VIDDECODER_INFO;
+
+// OMX_TI_IndexParamCtrlVidDecDetectVideo (read only): the signal the receiver sees on channel
+// uiChannelIndex. An interlaced signal is described by one field: uiFrameHeight is the field's
+// height and uiFrameInterval the time between fields, in microseconds.
+typedef struct OMX_PARAM_CTRL_VIDDECODER_DETECT_VIDEO
+{
+    OMX_U32 nSize;
+    OMX_VERSIONTYPE nVersion;
+    OMX_U32 nPortIndex;
+    OMX_U32 uiChannelIndex;
+    OMX_BOOL bIsPresent;
+    OMX_U32 uiFrameWidth;
+    OMX_U32 uiFrameHeight;
+    OMX_U32 uiFrameInterval;
+    OMX_BOOL bInterlaced;
+} OMX_PARAM_CTRL_VIDDECODER_DETECT_VIDEO;
+
+// OMX_TI_IndexParamCtrlColorRange, to the receiver control and to the display control: full
+// (0..255) or limited (16..235) range on the video interface.
+typedef struct OMX_PARAM_CTRL_COLOR_RANGE
+{
+    OMX_U32 nSize;
+    OMX_VERSIONTYPE nVersion;
+    OMX_U32 nPortIndex;
+    OMX_BOOL bFullRange;
+} OMX_PARAM_CTRL_COLOR_RANGE;
+
 // ---- Deinterlacer and scaler ----------------------------------------------------------------
+
+// OMX_TI_IndexConfigSubSamplingFactor: 2 when each input buffer holds one field of a frame, 1
+// when it holds a whole frame.
+typedef struct OMX_CONFIG_SUBSAMPLING_FACTOR
+{
+    OMX_U32 nSize;
+    OMX_VERSIONTYPE nVersion;
+    OMX_U32 nPortIndex;
+    OMX_U32 nSubSamplingFactor;
+} OMX_CONFIG_SUBSAMPLING_FACTOR;
+
+// OMX_TI_IndexParamVFPCNumChPerHandle: channels one component instance processes.
+typedef struct OMX_PARAM_VFPC_NUMCHANNELPERHANDLE
+{
+    OMX_U32 nSize;
+    OMX_VERSIONTYPE nVersion;
+    OMX_U32 nPortIndex;
+    OMX_U32 nNumChannelsPerHandle;
+} OMX_PARAM_VFPC_NUMCHANNELPERHANDLE;
+
+// OMX_TI_IndexConfigVidChResolution, one per direction of channel nChId. Input: Frm0 is the
+// picture of one input buffer (a field when the subsampling factor is 2) and FrmStart/FrmCrop
+// the part of it that is processed. Output: Frm0 is the primary output's picture, Frm1 the
+// secondary's. Widths and heights in pixels, pitches in bytes.
+typedef struct OMX_CONFIG_VIDCHANNEL_RESOLUTION
+{
+    OMX_U32 nSize;
+    OMX_VERSIONTYPE nVersion;
+    OMX_U32 nPortIndex;
+    OMX_DIRTYPE eDir;
+    OMX_U32 nChId;
+    OMX_U32 Frm0Width;
+    OMX_U32 Frm0Height;
+    OMX_U32 Frm0Pitch;
+    OMX_U32 Frm1Width;
+    OMX_U32 Frm1Height;
+    OMX_U32 Frm1Pitch;
+    OMX_U32 FrmStartX;
+    OMX_U32 FrmStartY;
+    OMX_U32 FrmCropWidth;
+    OMX_U32 FrmCropHeight;
+} OMX_CONFIG_VIDCHANNEL_RESOLUTION;
+
+typedef enum OMX_RESOLUTIONCHANGE_TYPE
+{
+    OMX_RESOLUTIONCHANGE_TYPE_AUTODETECT = 0,  // follow the channel resolution last configured
+} OMX_RESOLUTIONCHANGE_TYPE;
+
+// OMX_TI_IndexConfigResolutionChangeType of channel nChId.
+typedef struct OMX_CONFIG_RESOLUTIONCHANGE_TYPE
+{
+    OMX_U32 nSize;
+    OMX_VERSIONTYPE nVersion;
+    OMX_U32 nPortIndex;
+    OMX_U32 nChId;
+    OMX_RESOLUTIONCHANGE_TYPE eResolutionChangeType;
+} OMX_CONFIG_RESOLUTIONCHANGE_TYPE;
+
+// OMX_TI_IndexConfigAlgEnable of channel nChId: OMX_TRUE bypasses the deinterlacing algorithm.
+typedef struct OMX_CONFIG_ALG_ENABLE
+{
+    OMX_U32 nSize;
+    OMX_VERSIONTYPE nVersion;
+    OMX_U32 nPortIndex;
+    OMX_U32 nChId;
+    OMX_BOOL bAlgBypass;
+} OMX_CONFIG_ALG_ENABLE;
 
 // ---- H.264 encoder --------------------------------------------------------------------------
 
