@@ -334,15 +334,33 @@ private:
     std::map<OMX_U8*, unsigned> m_oProduced;
 };
 
-// Threads of this process.
-inline unsigned ProcessThreadCount()
+// Threads of this process; with szNamePart, only those whose name contains it (a platform
+// component's thread is named after the end of its component's name).
+inline unsigned ProcessThreadCount(const char* szNamePart = nullptr)
 {
     unsigned uiCount = 0;
     if (DIR* poDir = opendir("/proc/self/task"))
     {
         while (const dirent* poEntry = readdir(poDir))
-            if (poEntry->d_name[0] != '.')
-                ++uiCount;
+        {
+            if (poEntry->d_name[0] == '.')
+                continue;
+            if (szNamePart != nullptr)
+            {
+                char szPath[300];
+                char szName[32] = {0};
+                snprintf(szPath, sizeof(szPath), "/proc/self/task/%s/comm", poEntry->d_name);
+                if (FILE* poFile = fopen(szPath, "r"))
+                {
+                    if (fgets(szName, sizeof(szName), poFile) == nullptr)
+                        szName[0] = 0;
+                    fclose(poFile);
+                }
+                if (strstr(szName, szNamePart) == nullptr)
+                    continue;
+            }
+            ++uiCount;
+        }
         closedir(poDir);
     }
     return uiCount;
