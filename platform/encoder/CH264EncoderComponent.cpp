@@ -306,8 +306,9 @@ bool CH264EncoderComponent::StepDrain()
     }
     else if (OpenSession())
     {
-        // Restarted: the parameter sets go out again only when they changed.
-        m_bParameterSetsDue = m_oSession.ParameterSets() != m_aucSentParameterSets;
+        // Restarted: the parameter sets go out again only when they changed (or when the
+        // stream has not begun yet).
+        m_bParameterSetsDue = m_bParameterSetsDue || m_oSession.ParameterSets() != m_aucSentParameterSets;
     }
     m_eDrain = Drain_None;
     return true;

@@ -84,7 +84,7 @@ OMX_TICKS CEncoderTestDriver::TimeStamp(unsigned uiFrame) const
     return static_cast<OMX_TICKS>(uiFrame) * 1000000 / m_oSetup.uiFrameRate;
 }
 
-bool CEncoderTestDriver::Start(unsigned uiFrames)
+bool CEncoderTestDriver::Start(unsigned uiFrames, bool bOutputs)
 {
     {
         std::lock_guard<std::mutex> oLock(m_oMutex);
@@ -95,7 +95,7 @@ bool CEncoderTestDriver::Start(unsigned uiFrames)
         m_uiFramesSent = 0;
     }
     m_bRunning = true;
-    if (!m_oClient.GoToExecuting() || m_oClient.SubmitAll(1, false) != OMX_ErrorNone)
+    if (!m_oClient.GoToExecuting() || (bOutputs && !SubmitOutputs()))
         return false;
     for (OMX_BUFFERHEADERTYPE* poHeader : m_oClient.Buffers(0))
         FeedInput(poHeader);

@@ -56,9 +56,11 @@ public:
     // Writes the setup (ports, preset, AVC, dynamic parameters); the first refusal is returned.
     OMX_ERRORTYPE Configure(const SEncoderSetup& roSetup);
 
-    // To Executing with every buffer handed over: the outputs to be filled, the inputs with the
-    // first frames of a run of uiFrames pictures, the last flagged OMX_BUFFERFLAG_EOS.
-    bool Start(unsigned uiFrames);
+    // To Executing with every buffer handed over: the outputs to be filled (unless not
+    // bOutputs: then with SubmitOutputs), the inputs with the first frames of a run of uiFrames
+    // pictures, the last flagged OMX_BUFFERFLAG_EOS.
+    bool Start(unsigned uiFrames, bool bOutputs = true);
+    bool SubmitOutputs() { return m_oClient.SubmitAll(1, false) == OMX_ErrorNone; }
     // Waits for the output buffer flagged OMX_BUFFERFLAG_EOS.
     bool WaitEndOfStream();
     bool WaitOutputs(size_t uiCount);

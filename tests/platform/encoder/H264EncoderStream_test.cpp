@@ -245,6 +245,35 @@ TEST_F(H264EncoderStream, NewLimitsWhileRunningRestartTheCodingWithAnIdrPicture)
     EXPECT_EQ(uiFrames, auiCounters.size());
 }
 
+TEST_F(H264EncoderStream, NewLimitsBeforeTheFirstPictureStillLetTheStreamBeginWithItsParameterSets)
+{
+    const unsigned uiFrames = 5;
+    ASSERT_EQ(OMX_ErrorNone, m_oDriver.Configure(SEncoderSetup()));
+    // A first stream sends the same parameter sets as the second will.
+    ASSERT_TRUE(m_oDriver.Encode(uiFrames));
+    // Pictures wait for output buffers; the new limits come first.
+    ASSERT_TRUE(m_oDriver.Start(uiFrames, false));
+    OMX_VIDEO_PARAM_DYNAMICPARAMS oDynamic;
+    InitStruct(oDynamic, 1);
+    const OMX_INDEXTYPE eDynamic = static_cast<OMX_INDEXTYPE>(OMX_TI_IndexConfigVideoDynamicParams);
+    ASSERT_EQ(OMX_ErrorNone, OMX_GetConfig(m_oDriver.Handle(), eDynamic, &oDynamic));
+    IH264ENC_RateControlParams& roRate = oDynamic.videoDynamicParams.rateControlParams;
+    roRate.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED;
+    roRate.qpMinI = roRate.qpMinP = roRate.qpMinB = 30;
+    roRate.qpMaxI = roRate.qpMaxP = roRate.qpMaxB = 51;
+    ASSERT_EQ(OMX_ErrorNone, OMX_SetConfig(m_oDriver.Handle(), eDynamic, &oDynamic));
+    ASSERT_TRUE(m_oDriver.SubmitOutputs());
+    ASSERT_TRUE(m_oDriver.WaitEndOfStream());
+    ASSERT_TRUE(m_oDriver.Stop());
+    const std::vector<SEncodedBuffer> aoOutputs = m_oDriver.Outputs();
+    ASSERT_EQ(uiFrames + 1, aoOutputs.size());
+    EXPECT_EQ(OMX_U32(OMX_BUFFERFLAG_CODECCONFIG | OMX_BUFFERFLAG_ENDOFFRAME), aoOutputs[0].nFlags);
+    const std::string oPath = (m_oDir.Path() / "limits.h264").string();
+    ASSERT_TRUE(m_oDriver.WriteStream(oPath));
+    std::string oErrors;
+    EXPECT_TRUE(CStreamProbe::DecodesCleanly(oPath, oErrors)) << oErrors;
+}
+
 TEST_F(H264EncoderStream, HoldsItsInputWhileNoOutputBufferIsFree)
 {
     SEncoderSetup oSetup;
