@@ -390,7 +390,7 @@ OMX_ERRORTYPE CSourcePort::ConnectTo(CSinkPort* poSinkPort)
 OMX_ERRORTYPE CSourcePort::FillThisBuffer(OMX_BUFFERHEADERTYPE* poBufferheader)
 {
     ZEM_INFO(9, "CSourcePort:%p", static_cast<void*>(poBufferheader));
-    return m_poParent->FillThisBuffer(poBufferheader);
+    return m_poParent ? m_poParent->FillThisBuffer(poBufferheader) : OMX_ErrorNotReady;
 }
 
 OMX_ERRORTYPE CSourcePort::FillBufferDone(OMX_BUFFERHEADERTYPE* poBufferheader)
@@ -408,7 +408,7 @@ OMX_ERRORTYPE CSourcePort::EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poBufferheader)
 OMX_ERRORTYPE CSourcePort::EmptyBufferDone(OMX_BUFFERHEADERTYPE* poBufferheader)
 {
     ZEM_INFO(9, "CSourcePort:%p", static_cast<void*>(poBufferheader));
-    return m_poParent->EmptyBufferDone(poBufferheader);
+    return m_poParent ? m_poParent->EmptyBufferDone(poBufferheader) : OMX_ErrorNotReady;
 }
 
 // ---- CSinkPort ----------------------------------------------------------------------------
@@ -429,13 +429,13 @@ OMX_ERRORTYPE CSinkPort::FillThisBuffer(OMX_BUFFERHEADERTYPE* poBufferheader)
 OMX_ERRORTYPE CSinkPort::FillBufferDone(OMX_BUFFERHEADERTYPE* poBufferheader)
 {
     ZEM_INFO(9, "CSinkPort:%p", static_cast<void*>(poBufferheader));
-    return m_poParent->FillBufferDone(poBufferheader);
+    return m_poParent ? m_poParent->FillBufferDone(poBufferheader) : OMX_ErrorNotReady;
 }
 
 OMX_ERRORTYPE CSinkPort::EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poBufferheader)
 {
     ZEM_INFO(9, "CSinkPort:%p", static_cast<void*>(poBufferheader));
-    return m_poParent->EmptyThisBuffer(poBufferheader);
+    return m_poParent ? m_poParent->EmptyThisBuffer(poBufferheader) : OMX_ErrorNotReady;
 }
 
 OMX_ERRORTYPE CSinkPort::EmptyBufferDone(OMX_BUFFERHEADERTYPE* poBufferheader)

@@ -263,6 +263,18 @@ TEST_F(Ports, AnUnlinkedSourcePortAnswersNotReadyWithoutRecords)
                   EXPECT_EQ(OMX_ErrorNotReady, m_oDownstream.m_oInput.EmptyBufferDone(&oHeader));
               }));
     EXPECT_EQ(0u, m_oUpstream.Count(CRecordingComponent::Op_Execute));
+
+    // A port without parent (never set up, or deinitialised) forwards nothing to it either.
+    CSourcePort oOrphanSource;
+    CSinkPort oOrphanSink;
+    EXPECT_EQ(std::vector<std::string>{}, Records([&] {
+                  EXPECT_EQ(OMX_ErrorNotReady, oOrphanSource.FillThisBuffer(&oHeader));
+                  EXPECT_EQ(OMX_ErrorNotReady, oOrphanSource.EmptyBufferDone(&oHeader));
+                  EXPECT_EQ(OMX_ErrorNotReady, oOrphanSink.EmptyThisBuffer(&oHeader));
+                  EXPECT_EQ(OMX_ErrorNotReady, oOrphanSink.FillBufferDone(&oHeader));
+                  EXPECT_EQ(OMX_ErrorNotReady, oOrphanSink.Execute(0));
+                  EXPECT_EQ(OMX_ErrorNotReady, oOrphanSink.Loaded());
+              }));
 }
 
 TEST_F(Ports, RefusedNegotiationOperationsAnswerNotReady)

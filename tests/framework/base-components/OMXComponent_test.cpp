@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "AbortRecords.h"
+#include "ComponentTestSupport.h"
 #include "Eventually.h"
 #include "OutputCapture.h"
 #include "PlatformTestSupport.h"
@@ -964,4 +965,53 @@ TEST_F(OMXComponent, BufferReadinessIsReported)
     }
     SetInfoMessageLevel(0);
     oChain.TearDown();
+}
+
+TEST_F(OMXComponent, AFrameGoesBackUpstreamWhenItsLastFieldComesBack)
+{
+    // A software frame producer and a wrapper without platform handle whose interlaced input
+    // adopts the producer's two frames as four field headers.
+    const SPortBufferInfo oFrames = {static_cast<OMX_COLOR_FORMATTYPE>(25), 64 * 16 * 2, 64, 16};
+    std::vector<OMX_U8> aucMemory(2 * oFrames.uiBufferSize);
+    CRecordingComponent oProducer;
+    ASSERT_EQ(OMX_ErrorNone, oProducer.Init());
+    oProducer.m_oOutput.FakeProvide(oFrames, aucMemory.data(), 2);
+    SWrapperPort oFieldInput{0, false};
+    oFieldInput.bInterlaced = true;
+    CTestOMXWrapper oFields("OMX.Pellix.Test.NotOpened", {oFieldInput}, {});
+    ASSERT_EQ(OMX_ErrorNone, oFields.InitPorts());
+    ASSERT_EQ(OMX_ErrorNone, oProducer.ConnectTo(0, &oFields, 0));
+    CSinkPort& roInput = oFields.m_aoInput[0];
+    roInput.SetInterlaced(true);
+    ASSERT_EQ(OMX_ErrorNone, roInput.UseRemoteBuffers());
+    ASSERT_EQ(4u, roInput.GetBufferCount());
+    EXPECT_EQ(64u * 2 * 8, roInput.GetOddFieldOffset());
+
+    // Both fields of each frame are marked before either is handed on (stopped here: kept).
+    for (MUINT32 uiFrame = 0; uiFrame < 2; ++uiFrame)
+    {
+        OMX_BUFFERHEADERTYPE* poFrame = oProducer.m_oOutput.GetBufferHeader(uiFrame);
+        poFrame->nFilledLen = oFrames.uiBufferSize;
+        poFrame->nFlags = OMX_BUFFERFLAG_ENDOFFRAME | OMXBufferFlag_SecondField;
+        EXPECT_EQ(OMX_ErrorNone, oFields.EmptyThisBuffer(poFrame));
+        OMX_BUFFERHEADERTYPE* poFirst = roInput.GetBufferHeader(2 * uiFrame);
+        OMX_BUFFERHEADERTYPE* poSecond = roInput.GetBufferHeader(2 * uiFrame + 1);
+        EXPECT_EQ(OMX_U32(OMX_BUFFERFLAG_ENDOFFRAME | OMXBufferFlag_Field), poFirst->nFlags);
+        EXPECT_EQ(OMX_U32(OMX_BUFFERFLAG_ENDOFFRAME | OMXBufferFlag_FieldMask), poSecond->nFlags);
+        EXPECT_EQ(oFrames.uiBufferSize / 2, poFirst->nFilledLen);
+        EXPECT_EQ(oFrames.uiBufferSize / 2, poSecond->nFilledLen);
+    }
+    // Frame 0: the second field comes back first, then the first; frame 1 the other way round.
+    // Either way the frame goes up once, when its last field is done, named by its first field.
+    const MUINT32 auiOrder[] = {1, 0, 2, 3};
+    const unsigned auiReturnsAfter[] = {0, 1, 1, 2};
+    for (unsigned i = 0; i < 4; ++i)
+    {
+        OMX_BUFFERHEADERTYPE* poField = roInput.GetBufferHeader(auiOrder[i]);
+        EXPECT_EQ(OMX_ErrorNone, oFields.EmptyBufferDone(poField));
+        EXPECT_EQ(0u, poField->nFlags & OMXBufferFlag_FieldMask);
+        EXPECT_EQ(auiReturnsAfter[i], oProducer.Count(CRecordingComponent::Op_FillThisBuffer)) << i;
+    }
+    EXPECT_EQ(roInput.GetBufferHeader(2), oProducer.Last(CRecordingComponent::Op_FillThisBuffer));
+    EXPECT_EQ(OMX_ErrorNone, roInput.Deinit());
 }
