@@ -455,15 +455,8 @@ OMX_ERRORTYPE GStreamerRTSPServer::SendEOSEvents()
                 ZEM_INFO(1, "element: %s", szName);
                 if (!bEosSent && szSourceName != nullptr && strcmp(szName, szSourceName) == 0)
                 {
-                    poComponent->DisconnectFifo(TRUE);
-                    // Sending waits for the source's streaming thread. Before the pipeline plays,
-                    // that thread sits in the sinks' preroll until the clients play, and no client
-                    // receives anything to end: the source gets no end-of-stream then.
-                    GstState eState = GST_STATE_NULL;
-                    gst_element_get_state(poElement, &eState, nullptr, 0);
-                    if (eState == GST_STATE_PLAYING)
+                    if (EndSourceStream(poComponent, poElement))
                     {
-                        gst_element_send_event(poElement, gst_event_new_eos());
                         ZEM_INFO(2, "Sent EOS event on element %s", szSourceName);
                         ++uiEosSent;
                     }
@@ -512,6 +505,62 @@ Zem_Abort:
     gst_object_unref(poPipeline);
     ZEM_ABORT_RECORD();
     return eError;
+}
+
+namespace
+{
+// One end-of-stream handed to the main-loop thread.
+struct SEndSourceStream
+{
+    GStreamerServerComponent* poComponent;
+    GstElement* poSource;
+    bool bSent;
+    bool bDone;
+    GMutex oMutex;
+    GCond oDone;
+};
+} // namespace
+
+gboolean GStreamerRTSPServer::CallbackEndSourceStream(gpointer pvRequest)
+{
+    auto* poRequest = static_cast<SEndSourceStream*>(pvRequest);
+    // No handoff waits for data from now on, so the source's streaming thread comes back.
+    poRequest->poComponent->DisconnectFifo(TRUE);
+    // Sending waits for that thread while holding the source's state lock. Before the pipeline
+    // plays (or once it pauses) the thread sits in the sinks' preroll, which only a state change
+    // ends: then the source gets no end-of-stream (its clients receive nothing to end). On this
+    // thread no client request changes the pipeline's state meanwhile.
+    GstState eState = GST_STATE_NULL;
+    gst_element_get_state(poRequest->poSource, &eState, nullptr, 0);
+    const bool bSent = eState == GST_STATE_PLAYING;
+    if (bSent)
+        gst_element_send_event(poRequest->poSource, gst_event_new_eos());
+    g_mutex_lock(&poRequest->oMutex);
+    poRequest->bSent = bSent;
+    poRequest->bDone = true;
+    g_cond_signal(&poRequest->oDone);
+    g_mutex_unlock(&poRequest->oMutex);
+    return G_SOURCE_REMOVE;
+}
+
+bool GStreamerRTSPServer::EndSourceStream(GStreamerServerComponent* poComponent, GstElement* poSource)
+{
+    SEndSourceStream oRequest{poComponent, poSource, false, false, {}, {}};
+    g_mutex_init(&oRequest.oMutex);
+    g_cond_init(&oRequest.oDone);
+    if (m_poMainLoopThread != nullptr && m_poMainLoop != nullptr && g_main_loop_is_running(m_poMainLoop))
+    {
+        g_main_context_invoke(m_poMainContext, CallbackEndSourceStream, &oRequest);
+        g_mutex_lock(&oRequest.oMutex);
+        while (!oRequest.bDone)
+            g_cond_wait(&oRequest.oDone, &oRequest.oMutex);
+        g_mutex_unlock(&oRequest.oMutex);
+    }
+    else
+        CallbackEndSourceStream(&oRequest);
+    g_cond_clear(&oRequest.oDone);
+    g_mutex_clear(&oRequest.oMutex);
+    return oRequest.bSent;
 }
 
 GstElement* GStreamerRTSPServer::RefPipeline()

@@ -63,6 +63,10 @@ private:
     static gboolean CallbackReleaseConnections(gpointer pvInstance);
     // Drops the server's reference to the pipeline without a notification.
     void ForgetPipeline();
+    // Disconnects the component's FIFO and sends end-of-stream into its source element if that
+    // plays, on the main-loop thread; true when the end-of-stream was sent.
+    bool EndSourceStream(GStreamerServerComponent* poComponent, GstElement* poSource);
+    static gboolean CallbackEndSourceStream(gpointer pvRequest);
     static GstRTSPFilterResult CallbackRemoveClient(GstRTSPServer* poServer, GstRTSPClient* poClient,
                                                     gpointer pvInstance);
 

@@ -86,6 +86,7 @@ TEST_F(RtspIntegration, EveryPipelineIsReportedBeforeItsFirstBufferAndAfterItIsG
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         EXPECT_GT(oGraph.oVideo.iHandoffs.load(), iBefore);
         ASSERT_EQ(0u, oClient.Request("TEARDOWN", oGraph.Url()).find("RTSP/1.0 200"));
+        ASSERT_EQ(0u, oClient.Request("TEARDOWN", oGraph.Url()).find("RTSP/1.0 200"));
         oClient.Close();
         ASSERT_TRUE(oGraph.WaitPipeline(false, 10000));
         EXPECT_EQ(iClient, oGraph.oVideo.iDeleted.load());
@@ -146,9 +147,18 @@ TEST_F(RtspIntegration, TheSubscriptionIsCalledWithTheBuiltPipelineAndWithNullOn
         // Reported once, not again when the media goes.
         g_object_unref(poMedia);
         EXPECT_EQ(iRound, oFirst.iDeleted.load());
-        // The pipeline outlives its media only as an object; it names no media any more.
+        // The pipeline outlives its media only as an object; it names no media any more once the
+        // library has let the media go.
         poFound = GetPipelineMedia(poPipeline);
+        for (int i = 0; i < 200 && poFound != nullptr; ++i)
+        {
+            g_object_unref(poFound);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            poFound = GetPipelineMedia(poPipeline);
+        }
         EXPECT_EQ(nullptr, poFound);
+        if (poFound)
+            g_object_unref(poFound);
         gst_object_unref(poPipeline);
     }
     gst_rtsp_url_free(poUrl);
@@ -234,6 +244,7 @@ TEST_F(RtspIntegration, FiftyStopsAndStartsOnOnePortLeaveNoThreadSocketOrConnect
         const int iHandoffs = oGraph.oVideo.iHandoffs.load();
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         EXPECT_GT(oGraph.oVideo.iHandoffs.load(), iHandoffs + 5);
+        ASSERT_EQ(0u, oClient.Request("TEARDOWN", oGraph.Url()).find("RTSP/1.0 200"));
         oClient.Close();
         ASSERT_TRUE(oGraph.WaitPipeline(false, 10000));
         oGraph.oServer.StopServing();
