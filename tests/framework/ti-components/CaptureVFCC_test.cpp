@@ -262,7 +262,6 @@ TEST_F(CaptureVFCCTest, StreamsEveryOtherFrameIntoASinkAndStops)
 TEST_F(CaptureVFCCTest, PollingThreadReportsExactlyTheModeChanges)
 {
     const auto fnThreads = &ThreadCount;
-    const unsigned uiThreadsBefore = fnThreads();
     CCaptureVFCC oCapture;
     SModeChanges oChanges;
     ASSERT_EQ(OMX_ErrorNone, oCapture.Init());
@@ -305,11 +304,11 @@ TEST_F(CaptureVFCCTest, PollingThreadReportsExactlyTheModeChanges)
     std::this_thread::sleep_for(std::chrono::milliseconds(1300));
     EXPECT_EQ(3u, oChanges.Count());
 
-    // Deinit stops it too.
+    // Deinit stops it too: what remains are the threads there were before the two components.
     ASSERT_EQ(OMX_ErrorNone, oCapture.SetCallbackVideoModeChanged(&SModeChanges::Callback, &oChanges));
     EXPECT_EQ(uiThreadsInit + 1, fnThreads());
     EXPECT_EQ(OMX_ErrorNone, oCapture.Deinit());
-    EXPECT_TRUE(Eventually([&] { return fnThreads() == uiThreadsBefore; }));
+    EXPECT_TRUE(Eventually([&] { return fnThreads() == uiThreadsInit - 2; }));
 }
 
 TEST_F(CaptureVFCCTest, PollingNeverInterleavesWithStartAndStop)

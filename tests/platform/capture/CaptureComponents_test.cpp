@@ -107,6 +107,10 @@ public:
 
     void Received(OMX_BUFFERHEADERTYPE* poHeader)
     {
+        // Buffers handed back unfilled (on the way down to idle) are neither read nor handed in
+        // again, so that nothing touches them once the test frees them.
+        if (poHeader->nFilledLen == 0)
+            return;
         const std::vector<uint8_t> aucFrame = ProgressiveCopy(poHeader, m_oFormat, m_bFields);
         STestPicture oPicture = m_oFormat;
         oPicture.pData = aucFrame.data();

@@ -333,8 +333,10 @@ TEST_F(DeinterlacerTest, WeavesFieldsOrScalesTheFirst)
         EXPECT_EQ(1u, Counter(PellixCounter_FramesConsumed));
         const std::vector<SOutput> aoPrimary = oRun.Outputs(16);
         ASSERT_EQ(1u, aoPrimary.size());
+        const std::vector<SOutput> aoSecondary = oRun.Outputs(17);
+        ASSERT_EQ(1u, aoSecondary.size());
         const STestPicture oPrimary = oRun.Picture(0, aoPrimary[0]);
-        const STestPicture oSecondary = oRun.Picture(1, oRun.Outputs(17).at(0));
+        const STestPicture oSecondary = oRun.Picture(1, aoSecondary[0]);
         for (const STestPicture* poPicture : {&oPrimary, &oSecondary})
         {
             const CPatternReader oReader(*poPicture, 1920, 1080);
