@@ -22,7 +22,7 @@ namespace
 const char* const local_szCapture = "OMX.TI.VPSSM3.VFCC";
 const char* const local_szReceiver = "OMX.TI.VPSSM3.CTRL.TVP";
 
-class CaptureTest : public CEngineTest
+class VideoCaptureTest : public CEngineTest
 {
 protected:
     void TearDown() override
@@ -158,7 +158,7 @@ OMX_TICKS Stamp(long long llFrame, uint64_t uiPeriodNs)
 }
 } // namespace
 
-TEST_F(CaptureTest, ReceiverReportsTheSimulatedSignalFromIdleOn)
+TEST_F(VideoCaptureTest, ReceiverReportsTheSimulatedSignalFromIdleOn)
 {
     COmxTestClient oReceiver(local_szReceiver);
     ASSERT_EQ(OMX_ErrorNone, oReceiver.GetHandleResult());
@@ -207,7 +207,7 @@ TEST_F(CaptureTest, ReceiverReportsTheSimulatedSignalFromIdleOn)
     EXPECT_TRUE(oReceiver.GoTo(OMX_StateLoaded));
 }
 
-TEST_F(CaptureTest, ReceiverSettingsAreCheckedAndKept)
+TEST_F(VideoCaptureTest, ReceiverSettingsAreCheckedAndKept)
 {
     COmxTestClient oReceiver(local_szReceiver);
     const OMX_HANDLETYPE hReceiver = oReceiver.Handle();
@@ -245,7 +245,7 @@ TEST_F(CaptureTest, ReceiverSettingsAreCheckedAndKept)
     EXPECT_TRUE(oReceiver.GoTo(OMX_StateLoaded));
 }
 
-TEST_F(CaptureTest, CaptureRefusesWhatItCannotDeliver)
+TEST_F(VideoCaptureTest, CaptureRefusesWhatItCannotDeliver)
 {
     COmxTestClient oCapture(local_szCapture);
     const OMX_HANDLETYPE hCapture = oCapture.Handle();
@@ -284,7 +284,7 @@ TEST_F(CaptureTest, CaptureRefusesWhatItCannotDeliver)
               OMX_SetParameter(hCapture, static_cast<OMX_INDEXTYPE>(OMX_TI_IndexParamVFCCHwPortID), &oPortId));
 }
 
-TEST_F(CaptureTest, DeliversThePatternAtTheInputRateSkipsAndDrops)
+TEST_F(VideoCaptureTest, DeliversThePatternAtTheInputRateSkipsAndDrops)
 {
     ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("640x480p60"));
     CCaptureRun oRun(640, 480, OMX_COLOR_FormatYCbYCr, false);
@@ -327,7 +327,7 @@ TEST_F(CaptureTest, DeliversThePatternAtTheInputRateSkipsAndDrops)
     EXPECT_TRUE(oRun.m_oClient.GoToLoaded());
 }
 
-TEST_F(CaptureTest, FollowsTheSignalWhileRunning)
+TEST_F(VideoCaptureTest, FollowsTheSignalWhileRunning)
 {
     ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("640x480p60"));
     CCaptureRun oRun(640, 480, OMX_COLOR_FormatYCbYCr, false);
@@ -354,7 +354,7 @@ TEST_F(CaptureTest, FollowsTheSignalWhileRunning)
     EXPECT_TRUE(oRun.m_oClient.GoToLoaded());
 }
 
-TEST_F(CaptureTest, InterlacedFramesHoldTheirFieldsOneAfterTheOther)
+TEST_F(VideoCaptureTest, InterlacedFramesHoldTheirFieldsOneAfterTheOther)
 {
     ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("640x480i60"));
     for (OMX_COLOR_FORMATTYPE eFormat : {OMX_COLOR_FormatYCbYCr, OMX_COLOR_FormatYUV420SemiPlanar})
