@@ -5,5 +5,6 @@ pellix_add_test(test_EncoderVIDENC LABEL integration TIMEOUT 600
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/EncoderVIDENC_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/EncoderVIDENCChain_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/EncoderVIDENCCapture_test.cpp
   LIBS PellixServerTest PellixPlatformEngine PellixEncoderTestSupport)
 target_include_directories(test_EncoderVIDENC PRIVATE ${CMAKE_CURRENT_LIST_DIR})

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "CNv12Pattern.h"
+#include "Eventually.h"
 #include "CPlatformComponent.h"
 #include "PellixPlatform.h"
 #include "PellixTestControl.h"
