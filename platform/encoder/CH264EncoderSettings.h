@@ -67,9 +67,9 @@ public:
     static IH264ENC_RateControlParams DefaultRateControl();
 
     // ---- Checks: OMX_ErrorBadParameter for what the codec cannot honour --------------------
-    // NV12 of even width and height up to 4096, a frame rate above 0. Raises nStride to the
-    // width, sets nSliceHeight to the height (the chroma plane follows the last luma line) and
-    // raises nBufferSize to a whole frame.
+    // NV12 of even width and height up to 4096, a line pitch up to 8192, a frame rate above 0
+    // and up to 240. Raises nStride to the width, sets nSliceHeight to the height (the chroma
+    // plane follows the last luma line) and raises nBufferSize to a whole frame.
     static OMX_ERRORTYPE CheckInputPort(OMX_PARAM_PORTDEFINITIONTYPE& roNew);
     // AVC of 1 bit/s to 300 Mbit/s.
     static OMX_ERRORTYPE CheckOutputPort(const OMX_PARAM_PORTDEFINITIONTYPE& roNew);

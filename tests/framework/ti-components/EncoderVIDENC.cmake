@@ -1,6 +1,6 @@
 # The H.264 encoder wrapper on the simulated platform: its record checks, what the platform
-# receives and the log shows, each failing step, and chains from a pattern source through the
-# encoder into a stream file that real decoders read.
+# receives and the log shows, each failing step, and chains from a pattern source, and from the
+# capture through the deinterlacer, through the encoder into stream files that real decoders read.
 pellix_add_test(test_EncoderVIDENC LABEL integration TIMEOUT 600
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/EncoderVIDENC_test.cpp

@@ -357,3 +357,34 @@ TEST_F(H264EncoderStream, WhatCannotBeDeliveredWhole)
     EXPECT_EQ(uiFrames, PellixTest_GetCounter(PELLIX_ENCODER_NAME, PellixCounter_FramesDropped));
     EXPECT_EQ(0u, PellixTest_GetCounter(PELLIX_ENCODER_NAME, PellixCounter_FramesEncoded));
 }
+
+TEST_F(H264EncoderStream, UnusualPicturePatternsStillGiveWholeDecodableStreams)
+{
+    struct SCase
+    {
+        unsigned uiKeyInterval;
+        unsigned uiBFrames;
+    };
+    // All intra (B pictures then mean nothing), more B pictures than fit between two IDR
+    // pictures, and the longest B run.
+    for (const SCase& roCase : {SCase{1, 0}, SCase{1, 3}, SCase{2, 3}, SCase{20, 16}})
+    {
+        SEncoderSetup oSetup;
+        oSetup.uiWidth = 320;
+        oSetup.uiHeight = 180;
+        oSetup.eProfile = roCase.uiBFrames > 0 ? OMX_VIDEO_AVCProfileMain : OMX_VIDEO_AVCProfileBaseline;
+        oSetup.uiKeyInterval = roCase.uiKeyInterval;
+        oSetup.uiBFrames = roCase.uiBFrames;
+        const unsigned uiFrames = 40;
+        const std::string oPath = EncodeToFile(oSetup, uiFrames, "pattern.h264");
+        ASSERT_EQ(uiFrames + 1, m_oDriver.Outputs().size()) << roCase.uiKeyInterval << "/" << roCase.uiBFrames;
+        std::string oErrors;
+        EXPECT_TRUE(CStreamProbe::DecodesCleanly(oPath, oErrors)) << oErrors;
+        SStreamProbe oProbe;
+        ASSERT_TRUE(CStreamProbe::Probe(oPath, oProbe));
+        ASSERT_EQ(uiFrames, oProbe.abKeyFrame.size());
+        for (unsigned i = 0; i < uiFrames; ++i)
+            EXPECT_EQ(i % roCase.uiKeyInterval == 0, oProbe.abKeyFrame[i])
+                << roCase.uiKeyInterval << "/" << roCase.uiBFrames << " picture " << i;
+    }
+}
