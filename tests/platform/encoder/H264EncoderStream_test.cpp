@@ -51,6 +51,22 @@ protected:
         return uiPictures == 0 ? 0.0 : uiBytes * 8.0 * uiFrameRate / uiPictures;
     }
 
+    // Quantiser limits iMin..iMax for every picture type, through the dynamic parameters.
+    OMX_ERRORTYPE SetLimits(int iMin, int iMax)
+    {
+        OMX_VIDEO_PARAM_DYNAMICPARAMS oDynamic;
+        InitStruct(oDynamic, 1);
+        const OMX_INDEXTYPE eDynamic = static_cast<OMX_INDEXTYPE>(OMX_TI_IndexConfigVideoDynamicParams);
+        const OMX_ERRORTYPE eError = OMX_GetConfig(m_oDriver.Handle(), eDynamic, &oDynamic);
+        if (eError != OMX_ErrorNone)
+            return eError;
+        IH264ENC_RateControlParams& roRate = oDynamic.videoDynamicParams.rateControlParams;
+        roRate.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED;
+        roRate.qpMinI = roRate.qpMinP = roRate.qpMinB = static_cast<OMX_S8>(iMin);
+        roRate.qpMaxI = roRate.qpMaxP = roRate.qpMaxB = static_cast<OMX_S8>(iMax);
+        return OMX_SetConfig(m_oDriver.Handle(), eDynamic, &oDynamic);
+    }
+
     CEncoderTestDriver m_oDriver;
     CTempDir m_oDir;
 };
@@ -213,15 +229,7 @@ TEST_F(H264EncoderStream, NewLimitsWhileRunningRestartTheCodingWithAnIdrPicture)
     // The parameter sets and three pictures; then the encoder waits for an output buffer.
     ASSERT_TRUE(m_oDriver.WaitOutputs(4));
 
-    OMX_VIDEO_PARAM_DYNAMICPARAMS oDynamic;
-    InitStruct(oDynamic, 1);
-    const OMX_INDEXTYPE eDynamic = static_cast<OMX_INDEXTYPE>(OMX_TI_IndexConfigVideoDynamicParams);
-    ASSERT_EQ(OMX_ErrorNone, OMX_GetConfig(m_oDriver.Handle(), eDynamic, &oDynamic));
-    IH264ENC_RateControlParams& roRate = oDynamic.videoDynamicParams.rateControlParams;
-    roRate.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED;
-    roRate.qpMinI = roRate.qpMinP = roRate.qpMinB = 40;
-    roRate.qpMaxI = roRate.qpMaxP = roRate.qpMaxB = 51;
-    ASSERT_EQ(OMX_ErrorNone, OMX_SetConfig(m_oDriver.Handle(), eDynamic, &oDynamic));
+    ASSERT_EQ(OMX_ErrorNone, SetLimits(40, 51));
     m_oDriver.HoldOutputs(false);
     m_oDriver.ReleaseHeld();
     ASSERT_TRUE(m_oDriver.WaitEndOfStream());
@@ -253,15 +261,7 @@ TEST_F(H264EncoderStream, NewLimitsBeforeTheFirstPictureStillLetTheStreamBeginWi
     ASSERT_TRUE(m_oDriver.Encode(uiFrames));
     // Pictures wait for output buffers; the new limits come first.
     ASSERT_TRUE(m_oDriver.Start(uiFrames, false));
-    OMX_VIDEO_PARAM_DYNAMICPARAMS oDynamic;
-    InitStruct(oDynamic, 1);
-    const OMX_INDEXTYPE eDynamic = static_cast<OMX_INDEXTYPE>(OMX_TI_IndexConfigVideoDynamicParams);
-    ASSERT_EQ(OMX_ErrorNone, OMX_GetConfig(m_oDriver.Handle(), eDynamic, &oDynamic));
-    IH264ENC_RateControlParams& roRate = oDynamic.videoDynamicParams.rateControlParams;
-    roRate.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED;
-    roRate.qpMinI = roRate.qpMinP = roRate.qpMinB = 30;
-    roRate.qpMaxI = roRate.qpMaxP = roRate.qpMaxB = 51;
-    ASSERT_EQ(OMX_ErrorNone, OMX_SetConfig(m_oDriver.Handle(), eDynamic, &oDynamic));
+    ASSERT_EQ(OMX_ErrorNone, SetLimits(30, 51));
     ASSERT_TRUE(m_oDriver.SubmitOutputs());
     ASSERT_TRUE(m_oDriver.WaitEndOfStream());
     ASSERT_TRUE(m_oDriver.Stop());
