@@ -9,6 +9,8 @@
 #include <OMX_IVCommon.h>
 #include <OMX_Video.h>
 
+#include <cstring>
+
 // ---- Vendor indices -----------------------------------------------------------------------
 enum OMX_TI_INDEXTYPE
 {
@@ -44,6 +46,25 @@ enum OMX_TI_INDEXTYPE
 };
 
 // ---- Shared by several components ----------------------------------------------------------
+
+// Every structure exchanged with the platform starts zeroed, then carries its size and the
+// version 1.1.0.0 ...
+template <typename TStruct>
+inline void OmxInitStructureHeader(TStruct& roStruct)
+{
+    memset(&roStruct, 0, sizeof(roStruct));
+    roStruct.nSize = sizeof(roStruct);
+    roStruct.nVersion.s.nVersionMajor = 1;
+    roStruct.nVersion.s.nVersionMinor = 1;
+}
+
+// ... and, where it has one, the port it is about.
+template <typename TStruct>
+inline void OmxInitStructure(TStruct& roStruct, OMX_U32 nPortIndex = 0)
+{
+    OmxInitStructureHeader(roStruct);
+    roStruct.nPortIndex = nPortIndex;
+}
 typedef enum OMX_BUFFER_MEMORYTYPE
 {
     OMX_BUFFER_MEMORY_CUSTOM_TILER = 0,

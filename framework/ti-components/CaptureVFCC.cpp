@@ -21,17 +21,6 @@ const unsigned local_uiPollingPeriodSec = 1;
 // Input frames 1, 3, ..., 29 of every 30 are skipped: every other frame is kept.
 const OMX_U32 local_uiSkipEveryOtherFrame = 0x2AAAAAAA;
 
-// Zeroed, then size, version 1.1.0.0 and port 0.
-template <typename TStruct>
-void local_InitStructure(TStruct& roStruct)
-{
-    memset(&roStruct, 0, sizeof(roStruct));
-    roStruct.nSize = sizeof(roStruct);
-    roStruct.nVersion.s.nVersionMajor = 1;
-    roStruct.nVersion.s.nVersionMinor = 1;
-    roStruct.nPortIndex = 0;
-}
-
 bool local_IsSizeAccepted(MUINT32 uiWidth, MUINT32 uiHeight)
 {
     return uiWidth >= CCaptureVFCC::s_oMinFrameSize.m_uiCx && uiWidth <= CCaptureVFCC::s_oMaxFrameSize.m_uiCx &&
@@ -178,7 +167,7 @@ OMX_ERRORTYPE CCaptureVFCC::SetCaptureParam(OmxPixelFormat ePixelFormat, Capture
         if (m_eComponentState != OMX_StateLoaded || m_eCtrlState != OMX_StateLoaded)
             ZEM_FAIL(OMX_ErrorIncorrectStateOperation);
 
-        local_InitStructure(oDecoderInfo);
+        OmxInitStructure(oDecoderInfo);
         oDecoderInfo.videoStandard = OMX_VIDEO_DECODER_STD_AUTO_DETECT;
         oDecoderInfo.videoDecoderId = OMX_VID_DEC_ADV7611_DRV;
         oDecoderInfo.videoSystemId = OMX_VIDEO_DECODER_VIDEO_SYSTEM_AUTO_DETECT;
@@ -205,7 +194,7 @@ OMX_ERRORTYPE CCaptureVFCC::SetHwPortProperties(bool bOnControl, bool bInterlace
                                                 MUINT32 uiMaxHeight)
 {
     OMX_PARAM_VFCC_HWPORT_PROPERTIES oProperties;
-    local_InitStructure(oProperties);
+    OmxInitStructure(oProperties);
     oProperties.eCaptMode = OMX_VIDEO_CaptureModeSC_NON_MUX;
     oProperties.eVifMode = OMX_VIDEO_CaptureVifMode_16BIT;
     oProperties.eInColorFormat = OMX_COLOR_FormatYCbYCr;
@@ -220,7 +209,7 @@ OMX_ERRORTYPE CCaptureVFCC::SetHwPortProperties(bool bOnControl, bool bInterlace
 OMX_ERRORTYPE CCaptureVFCC::SetHwPortID(bool bOnControl)
 {
     OMX_PARAM_VFCC_HWPORT_ID oPortId;
-    local_InitStructure(oPortId);
+    OmxInitStructure(oPortId);
     oPortId.eHwPortId = OMX_VIDEO_CaptureHWPortVIP1_PORTA;
     return bOnControl ? SetOmxCtlParam(OMX_TI_IndexParamVFCCHwPortID, &oPortId)
                       : SetOmxParam(OMX_TI_IndexParamVFCCHwPortID, &oPortId);
@@ -240,11 +229,11 @@ OMX_ERRORTYPE CCaptureVFCC::SetParameters()
         ZEM_FAIL(OMX_ErrorIncorrectStateOperation);
 
     ZEM_CHECK(SetHwPortProperties(true, m_bInterlaced, s_oMaxFrameSize.m_uiCx, s_oMaxFrameSize.m_uiCy));
-    local_InitStructure(oColorRange);
+    OmxInitStructure(oColorRange);
     oColorRange.bFullRange = OMX_TRUE;
     ZEM_CHECK(SetOmxCtlParam(OMX_TI_IndexParamCtrlColorRange, &oColorRange));
 
-    local_InitStructure(oDefinition);
+    OmxInitStructure(oDefinition);
     ZEM_CHECK(GetOmxParam(OMX_IndexParamPortDefinition, &oDefinition));
     oDefinition.nBufferCountActual = m_uiNumberOfBuffer;
     oDefinition.format.video.nFrameWidth = m_oFrameSize.m_uiCx;
@@ -262,13 +251,13 @@ OMX_ERRORTYPE CCaptureVFCC::SetParameters()
     oBufferInfo.uiHeight = m_oFrameSize.m_uiCy;
     m_oCaptureOutput.ProvideBuffer(&oBufferInfo, m_uiNumberOfBuffer);
 
-    local_InitStructure(oMemoryType);
+    OmxInitStructure(oMemoryType);
     oMemoryType.eBufMemoryType = OMX_BUFFER_MEMORY_DEFAULT;
     ZEM_CHECK(SetOmxParam(OMX_TI_IndexParamBuffMemType, &oMemoryType));
     ZEM_CHECK(SetHwPortID(false));
     ZEM_CHECK(SetHwPortProperties(false, m_bInterlaced, m_oFrameSize.m_uiCx, m_oFrameSize.m_uiCy));
 
-    local_InitStructure(oFrameSkip);
+    OmxInitStructure(oFrameSkip);
     oFrameSkip.frameSkipMask = m_eFrameRateDiv == CaptureFpsDiv_2 ? local_uiSkipEveryOtherFrame : 0;
     ZEM_CHECK(SetOmxConfig(OMX_TI_IndexConfigVFCCFrameSkip, &oFrameSkip));
     return OMX_ErrorNone;
@@ -328,7 +317,7 @@ OMX_ERRORTYPE CCaptureVFCC::DetectInputVideoMode(bool& rbVideoDetected, MSIZE32&
     else if (m_eCtrlState == OMX_StateInvalid)
         return OMX_ErrorInvalidState;
 
-    local_InitStructure(oDetect);
+    OmxInitStructure(oDetect);
     oDetect.uiChannelIndex = 0;
     eError = GetOmxCtlParam(OMX_TI_IndexParamCtrlVidDecDetectVideo, &oDetect);
     // Sizes are judged as reported, so an interlaced signal is judged by its field.

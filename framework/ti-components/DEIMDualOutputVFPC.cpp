@@ -15,17 +15,6 @@ const MSIZE32 local_oMaxSize = {1920, 1200};
 const MUINT32 local_uiPrimaryLineAlignment = 32;
 const MUINT32 local_uiStopWaitMilliSec = 1000;
 
-// Zeroed, then size, version 1.1.0.0 and the port.
-template <typename TStruct>
-void local_InitStructure(TStruct& roStruct, OMX_U32 nPortIndex)
-{
-    memset(&roStruct, 0, sizeof(roStruct));
-    roStruct.nSize = sizeof(roStruct);
-    roStruct.nVersion.s.nVersionMajor = 1;
-    roStruct.nVersion.s.nVersionMinor = 1;
-    roStruct.nPortIndex = nPortIndex;
-}
-
 bool local_IsAccepted(const MSIZE32& roSize, OmxPixelFormat ePixelFormat)
 {
     return (ePixelFormat == OmxPixFmt_YUV420 || ePixelFormat == OmxPixFmt_YUV422) &&
@@ -164,7 +153,7 @@ OMX_ERRORTYPE CDEIMDualOutput::SetPortDefinition(MUINT32 uiPortID, const MSIZE32
     OMX_ERRORTYPE eError = OMX_ErrorNone;
     OMX_PARAM_PORTDEFINITIONTYPE oDefinition;
 
-    local_InitStructure(oDefinition, uiPortID);
+    OmxInitStructure(oDefinition, uiPortID);
     eError = GetOmxParam(OMX_IndexParamPortDefinition, &oDefinition);
     if (eError != OMX_ErrorNone)
         return eError;
@@ -203,13 +192,13 @@ OMX_ERRORTYPE CDEIMDualOutput::SetParameters()
     OMX_CONFIG_RESOLUTIONCHANGE_TYPE oChangeType;
     OMX_CONFIG_ALG_ENABLE oAlgorithm;
 
-    local_InitStructure(oSubSampling, InputPortID);
+    OmxInitStructure(oSubSampling, InputPortID);
     oSubSampling.nSubSamplingFactor = uiFieldDiv;
     ZEM_CHECK(SetOmxConfig(OMX_TI_IndexConfigSubSamplingFactor, &oSubSampling));
 
     for (MUINT32 uiPort : auiMemoryPorts)
     {
-        local_InitStructure(oMemoryType, uiPort);
+        OmxInitStructure(oMemoryType, uiPort);
         oMemoryType.eBufMemoryType = OMX_BUFFER_MEMORY_DEFAULT;
         ZEM_CHECK(SetOmxParam(OMX_TI_IndexParamBuffMemType, &oMemoryType));
     }
@@ -228,11 +217,11 @@ OMX_ERRORTYPE CDEIMDualOutput::SetParameters()
     local_ProvideBuffers(m_aoOutputPort[1], m_oSecOutSize, m_eSecOutPixelFormat, uiSecondaryBufferSize,
                          m_uiNbBufferSecOut);
 
-    local_InitStructure(oChannels, InputPortID);
+    OmxInitStructure(oChannels, InputPortID);
     oChannels.nNumChannelsPerHandle = 1;
     ZEM_CHECK(SetOmxParam(OMX_TI_IndexParamVFPCNumChPerHandle, &oChannels));
 
-    local_InitStructure(oResolution, InputPortID);
+    OmxInitStructure(oResolution, InputPortID);
     oResolution.eDir = OMX_DirInput;
     oResolution.nChId = 0;
     oResolution.Frm0Width = oInputBufferSize.m_uiCx;
@@ -242,7 +231,7 @@ OMX_ERRORTYPE CDEIMDualOutput::SetParameters()
     oResolution.FrmCropHeight = oInputBufferSize.m_uiCy;
     ZEM_CHECK(SetOmxConfig(OMX_TI_IndexConfigVidChResolution, &oResolution));
 
-    local_InitStructure(oResolution, InputPortID);
+    OmxInitStructure(oResolution, InputPortID);
     oResolution.eDir = OMX_DirOutput;
     oResolution.nChId = 0;
     oResolution.Frm0Width = m_oPriOutSize.m_uiCx;
@@ -253,13 +242,13 @@ OMX_ERRORTYPE CDEIMDualOutput::SetParameters()
     oResolution.Frm1Pitch = GetPitch(m_oSecOutSize.m_uiCx, m_eSecOutPixelFormat);
     ZEM_CHECK(SetOmxConfig(OMX_TI_IndexConfigVidChResolution, &oResolution));
 
-    local_InitStructure(oChangeType, InputPortID);
+    OmxInitStructure(oChangeType, InputPortID);
     oChangeType.nChId = 0;
     oChangeType.eResolutionChangeType = OMX_RESOLUTIONCHANGE_TYPE_AUTODETECT;
     ZEM_CHECK(SetOmxConfig(OMX_TI_IndexConfigResolutionChangeType, &oChangeType));
 
     // Deinterlacing runs only for an interlaced input.
-    local_InitStructure(oAlgorithm, InputPortID);
+    OmxInitStructure(oAlgorithm, InputPortID);
     oAlgorithm.nChId = 0;
     oAlgorithm.bAlgBypass = m_bInterlaced ? OMX_FALSE : OMX_TRUE;
     ZEM_CHECK(SetOmxConfig(OMX_TI_IndexConfigAlgEnable, &oAlgorithm));

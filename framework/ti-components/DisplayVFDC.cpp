@@ -20,17 +20,6 @@ const MUINT32 local_uiMaxMosaicRegions = 19;
 const size_t local_uiTimingsLength = 90;
 const MUINT32 local_uiMonitorNameLength = 256;
 
-// Zeroed, then size, version 1.1.0.0 and the port.
-template <typename TStruct>
-void local_InitStructure(TStruct& roStruct, OMX_U32 nPortIndex = 0)
-{
-    memset(&roStruct, 0, sizeof(roStruct));
-    roStruct.nSize = sizeof(roStruct);
-    roStruct.nVersion.s.nVersionMajor = 1;
-    roStruct.nVersion.s.nVersionMinor = 1;
-    roStruct.nPortIndex = nPortIndex;
-}
-
 // Fills the mode from its parts; the rate of an interlaced mode is its field rate.
 void local_SetMode(OMX_PARAM_DC_CUSTOM_MODE_INFO& roMode, unsigned uiWidth, unsigned uiHeight, bool bInterlaced,
                    unsigned uiFps, unsigned uiPixelClock, unsigned uiHorzFrontPorch, unsigned uiHorzBackPorch,
@@ -71,8 +60,8 @@ CDisplayVFDC::CDisplayVFDC()
       m_uiMosaicLayoutId(0)
 {
     ZEM_INFO(3, "");
-    local_InitStructure(m_oDisplayMode);
-    local_InitStructure(m_oCscMatrix);
+    OmxInitStructure(m_oDisplayMode);
+    OmxInitStructure(m_oCscMatrix);
 }
 
 CDisplayVFDC::~CDisplayVFDC()
@@ -363,7 +352,7 @@ OMX_ERRORTYPE CDisplayVFDC::SetParameters()
         ZEM_CHECK(EnablePort(uiPortID, 1));
 
         OMX_PARAM_PORTDEFINITIONTYPE oDefinition;
-        local_InitStructure(oDefinition, uiPortID);
+        OmxInitStructure(oDefinition, uiPortID);
         ZEM_CHECK(GetOmxParam(OMX_IndexParamPortDefinition, &oDefinition));
         oDefinition.format.video.nFrameWidth = roPort.m_oWindowSize.m_uiCx;
         oDefinition.format.video.nFrameHeight = roPort.m_oWindowSize.m_uiCy;
@@ -386,7 +375,7 @@ OMX_ERRORTYPE CDisplayVFDC::SetParameters()
         ZEM_FAIL(OMX_ErrorUndefined);
 
     // Both components drive the first HD output in custom mode.
-    local_InitStructure(oDriverInstance);
+    OmxInitStructure(oDriverInstance);
     oDriverInstance.nDrvInstID = OMX_VIDEO_DISPLAY_ID_HD0;
     oDriverInstance.eDispVencMode = OMX_DC_MODE_CUSTOM;
     ZEM_CHECK(SetOmxParam(OMX_TI_IndexParamVFDCDriverInstId, &oDriverInstance));
@@ -394,7 +383,7 @@ OMX_ERRORTYPE CDisplayVFDC::SetParameters()
     ZEM_CHECK(SetOmxParam(OMX_TI_IndexParamVFDCCustomModeInfo, &m_oDisplayMode));
     ZEM_CHECK(SetOmxCtlParam(OMX_TI_IndexParamVFDCCustomModeInfo, &m_oDisplayMode));
 
-    local_InitStructure(oColorRange);
+    OmxInitStructure(oColorRange);
     oColorRange.bFullRange = OMX_TRUE;
     ZEM_CHECK(SetOmxCtlParam(OMX_TI_IndexParamCtrlColorRange, &oColorRange));
     if (m_bSetCscMatrix)
@@ -406,7 +395,7 @@ OMX_ERRORTYPE CDisplayVFDC::SetParameters()
     for (MUINT32 uiRegion = 0; uiRegion < m_uiNbMosaicRegions; ++uiRegion)
     {
         OMX_PARAM_BUFFER_MEMORYTYPE oMemoryType;
-        local_InitStructure(oMemoryType, m_aoSinkPort[uiRegion].GetPortID());
+        OmxInitStructure(oMemoryType, m_aoSinkPort[uiRegion].GetPortID());
         oMemoryType.eBufMemoryType = OMX_BUFFER_MEMORY_DEFAULT;
         ZEM_CHECK(SetOmxParam(OMX_TI_IndexParamBuffMemType, &oMemoryType));
     }
@@ -423,10 +412,10 @@ OMX_ERRORTYPE CDisplayVFDC::ApplyMosaicLayout()
     OMX_PARAM_VFDC_CREATEMOSAICLAYOUT oLayout;
     OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP oPortMap;
 
-    local_InitStructure(oLayout);
+    OmxInitStructure(oLayout);
     oLayout.nDisChannelNum = 0;
     oLayout.nNumWindows = m_uiNbMosaicRegions;
-    local_InitStructure(oPortMap);
+    OmxInitStructure(oPortMap);
     oPortMap.numWindows = m_uiNbMosaicRegions;
     for (MUINT32 uiRegion = 0; uiRegion < m_uiNbMosaicRegions; ++uiRegion)
     {

@@ -17,17 +17,6 @@ const MUINT32 local_uiMaxQp = 51;
 // Pictures larger than this need level 5.
 const MUINT32 local_uiLevel42Pixels = 0x220000;
 
-// Zeroed, then size, version 1.1.0.0 and port.
-template <typename TStruct>
-void local_InitStructure(TStruct& roStruct, OMX_U32 nPortIndex)
-{
-    memset(&roStruct, 0, sizeof(roStruct));
-    roStruct.nSize = sizeof(roStruct);
-    roStruct.nVersion.s.nVersionMajor = 1;
-    roStruct.nVersion.s.nVersionMinor = 1;
-    roStruct.nPortIndex = nPortIndex;
-}
-
 bool local_IsQpRange(MUINT32 uiMin, MUINT32 uiMax)
 {
     return uiMax >= uiMin && uiMax <= local_uiMaxQp;
@@ -280,7 +269,7 @@ OMX_ERRORTYPE CVideoEncoder::SetParameters()
     SPortBufferInfo oOutputInfo = {static_cast<OMX_COLOR_FORMATTYPE>(0), uiBufferSize, roSize.m_uiCx, roSize.m_uiCy};
 
     // Raw frames in.
-    local_InitStructure(oPort, local_uiInputPort);
+    OmxInitStructure(oPort, local_uiInputPort);
     ZEM_CHECK(GetOmxParam(OMX_IndexParamPortDefinition, &oPort));
     oPort.nBufferCountActual = m_uiNumberOfInputBuffer;
     oPort.nBufferSize = uiBufferSize;
@@ -293,7 +282,7 @@ OMX_ERRORTYPE CVideoEncoder::SetParameters()
     ZEM_CHECK(SetOmxParam(OMX_IndexParamPortDefinition, &oPort));
 
     // H.264 out.
-    local_InitStructure(oPort, local_uiOutputPort);
+    OmxInitStructure(oPort, local_uiOutputPort);
     ZEM_CHECK(GetOmxParam(OMX_IndexParamPortDefinition, &oPort));
     oPort.nBufferCountActual = m_uiNumberOfOutputBuffer;
     oPort.nBufferSize = uiBufferSize;
@@ -307,7 +296,7 @@ OMX_ERRORTYPE CVideoEncoder::SetParameters()
     // The output allocates its buffers; the input uses those of the component that feeds it.
     m_oOutputPort.ProvideBuffer(&oOutputInfo, m_uiNumberOfOutputBuffer);
 
-    local_InitStructure(oPreset, local_uiOutputPort);
+    OmxInitStructure(oPreset, local_uiOutputPort);
     ZEM_CHECK(GetOmxParam(OMX_TI_IndexParamVideoEncoderPreset, &oPreset));
     oPreset.eEncodingModePreset = m_oParam.m_eEncodingPreset == EncPre_BetterQuality
                                       ? OMX_Video_Enc_Med_Speed_High_Quality
@@ -323,7 +312,7 @@ OMX_ERRORTYPE CVideoEncoder::SetParameters()
         local_DumpPreset(oPreset);
     }
 
-    local_InitStructure(oAvc, local_uiOutputPort);
+    OmxInitStructure(oAvc, local_uiOutputPort);
     ZEM_CHECK(GetOmxParam(OMX_IndexParamVideoAvc, &oAvc));
     oAvc.eProfile = bRateControl ? OMX_VIDEO_AVCProfileHigh
                     : bBFrames   ? OMX_VIDEO_AVCProfileMain
@@ -334,7 +323,7 @@ OMX_ERRORTYPE CVideoEncoder::SetParameters()
     ZEM_CHECK(SetOmxParam(OMX_IndexParamVideoAvc, &oAvc));
     local_DumpAvc(oAvc);
 
-    local_InitStructure(oStatic, local_uiOutputPort);
+    OmxInitStructure(oStatic, local_uiOutputPort);
     ZEM_CHECK(GetOmxParam(OMX_TI_IndexParamVideoStaticParams, &oStatic));
     local_DumpStatic(oStatic);
     return OMX_ErrorNone;
@@ -351,7 +340,7 @@ OMX_ERRORTYPE CVideoEncoder::SetParametersIdle()
     const EncodingParam::tagRateCtl& roRateCtl = m_oParam.m_oRateCtl;
     OMX_VIDEO_PARAM_DYNAMICPARAMS oDynamic;
 
-    local_InitStructure(oDynamic, local_uiOutputPort);
+    OmxInitStructure(oDynamic, local_uiOutputPort);
     ZEM_CHECK(GetOmxConfig(OMX_TI_IndexConfigVideoDynamicParams, &oDynamic));
     if (roRateCtl.m_bEnable)
     {

@@ -14,11 +14,7 @@ public:
     template <typename TStruct>
     static void InitStruct(TStruct& roStruct)
     {
-        memset(&roStruct, 0, sizeof(roStruct));
-        roStruct.nSize = sizeof(roStruct);
-        roStruct.nVersion.s.nVersionMajor = 1;
-        roStruct.nVersion.s.nVersionMinor = 1;
-        roStruct.nPortIndex = 0;
+        OmxInitStructure(roStruct);
     }
 
     // Port A of the first video input port.

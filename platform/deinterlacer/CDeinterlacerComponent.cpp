@@ -17,16 +17,6 @@ namespace
 // nFlags of the second field of a frame.
 const OMX_U32 local_uiSecondField = 0x00020000;
 
-template <typename TStruct>
-void local_InitStruct(TStruct& roStruct, OMX_U32 nPortIndex)
-{
-    memset(&roStruct, 0, sizeof(roStruct));
-    roStruct.nSize = sizeof(roStruct);
-    roStruct.nVersion.s.nVersionMajor = 1;
-    roStruct.nVersion.s.nVersionMinor = 1;
-    roStruct.nPortIndex = nPortIndex;
-}
-
 // A 1920 x 1080 video port of the format, four buffers.
 void local_SetVideoPort(CPlatformPort& roPort, OMX_COLOR_FORMATTYPE eFormat)
 {
@@ -79,41 +69,41 @@ CDeinterlacerComponent::CDeinterlacerComponent(const char* szName)
     OMX_PARAM_BUFFER_MEMORYTYPE oMemoryType;
     for (OMX_U32 nPort : {s_uiInputPort, s_auiOutputPort[0], s_auiOutputPort[1]})
     {
-        local_InitStruct(oMemoryType, nPort);
+        OmxInitStructure(oMemoryType, nPort);
         oMemoryType.eBufMemoryType = OMX_BUFFER_MEMORY_DEFAULT;
         AddParameter(static_cast<OMX_INDEXTYPE>(OMX_TI_IndexParamBuffMemType), SettingAccess_LoadedOnly, true,
                      &oMemoryType);
     }
     OMX_PARAM_VFPC_NUMCHANNELPERHANDLE oChannels;
-    local_InitStruct(oChannels, s_uiInputPort);
+    OmxInitStructure(oChannels, s_uiInputPort);
     oChannels.nNumChannelsPerHandle = 1;
     AddParameter(static_cast<OMX_INDEXTYPE>(OMX_TI_IndexParamVFPCNumChPerHandle), SettingAccess_LoadedOnly, false,
                  &oChannels);
     OMX_CONFIG_SUBSAMPLING_FACTOR oSubSampling;
-    local_InitStruct(oSubSampling, s_uiInputPort);
+    OmxInitStructure(oSubSampling, s_uiInputPort);
     oSubSampling.nSubSamplingFactor = 1;
     AddConfig(static_cast<OMX_INDEXTYPE>(OMX_TI_IndexConfigSubSamplingFactor), SettingAccess_AnyState, false,
               &oSubSampling);
     OMX_CONFIG_RESOLUTIONCHANGE_TYPE oChangeType;
-    local_InitStruct(oChangeType, s_uiInputPort);
+    OmxInitStructure(oChangeType, s_uiInputPort);
     oChangeType.eResolutionChangeType = OMX_RESOLUTIONCHANGE_TYPE_AUTODETECT;
     AddConfig(static_cast<OMX_INDEXTYPE>(OMX_TI_IndexConfigResolutionChangeType), SettingAccess_AnyState, false,
               &oChangeType);
     // Progressive frames pass without deinterlacing until told otherwise.
     OMX_CONFIG_ALG_ENABLE oAlgorithm;
-    local_InitStruct(oAlgorithm, s_uiInputPort);
+    OmxInitStructure(oAlgorithm, s_uiInputPort);
     oAlgorithm.bAlgBypass = OMX_TRUE;
     AddConfig(static_cast<OMX_INDEXTYPE>(OMX_TI_IndexConfigAlgEnable), SettingAccess_AnyState, false, &oAlgorithm);
 
     // The channel resolutions match the ports' definitions; the whole input is processed.
     OMX_CONFIG_VIDCHANNEL_RESOLUTION& roInput = m_aoResolution[0];
-    local_InitStruct(roInput, s_uiInputPort);
+    OmxInitStructure(roInput, s_uiInputPort);
     roInput.eDir = OMX_DirInput;
     roInput.Frm0Width = roInput.FrmCropWidth = 1920;
     roInput.Frm0Height = roInput.FrmCropHeight = 1080;
     roInput.Frm0Pitch = 1920 * 2;
     OMX_CONFIG_VIDCHANNEL_RESOLUTION& roOutput = m_aoResolution[1];
-    local_InitStruct(roOutput, s_uiInputPort);
+    OmxInitStructure(roOutput, s_uiInputPort);
     roOutput.eDir = OMX_DirOutput;
     roOutput.Frm0Width = roOutput.Frm1Width = 1920;
     roOutput.Frm0Height = roOutput.Frm1Height = 1080;

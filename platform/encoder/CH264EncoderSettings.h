@@ -99,11 +99,7 @@ public:
     template <typename TStruct>
     static void InitStruct(TStruct& roStruct, OMX_U32 nPortIndex)
     {
-        memset(&roStruct, 0, sizeof(roStruct));
-        roStruct.nSize = sizeof(roStruct);
-        roStruct.nVersion.s.nVersionMajor = 1;
-        roStruct.nVersion.s.nVersionMinor = 1;
-        roStruct.nPortIndex = nPortIndex;
+        OmxInitStructure(roStruct, nPortIndex);
     }
 };
 
