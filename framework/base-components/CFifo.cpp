@@ -23,6 +23,7 @@ CFifo::CFifo()
       m_uiMask(s_uiSlotCount - 1),
       m_ahTable(),
       m_iWaitCounter(0),
+      m_uiPendingWakeUps(0),
       m_hInternalAccessMutex(),
       m_rhAccessMutex(m_hInternalAccessMutex),
       m_hFifoEmptyCond(),
@@ -39,6 +40,7 @@ CFifo::CFifo(pthread_mutex_t& rhAccessMutex)
       m_uiMask(s_uiSlotCount - 1),
       m_ahTable(),
       m_iWaitCounter(0),
+      m_uiPendingWakeUps(0),
       m_hInternalAccessMutex(),
       m_rhAccessMutex(rhAccessMutex),
       m_hFifoEmptyCond(),
@@ -76,6 +78,7 @@ OMX_ERRORTYPE CFifo::Write(OMX_BUFFERHEADERTYPE* hBuffer)
     if (m_iWaitCounter > 0)
     {
         --m_iWaitCounter;
+        ++m_uiPendingWakeUps;
         pthread_cond_signal(&m_hFifoEmptyCond);
     }
     if (!IsFull())
@@ -106,8 +109,13 @@ OMX_ERRORTYPE CFifo::WaitNotEmpty(MUINT32 /*uiTimeOut*/)
     if (IsEmpty())
     {
         ++m_iWaitCounter;
-        if (pthread_cond_wait(&m_hFifoEmptyCond, &m_rhAccessMutex) != 0)
-            eError = OMX_ErrorUndefined;
+        while (m_uiPendingWakeUps == 0 && eError == OMX_ErrorNone)
+        {
+            if (pthread_cond_wait(&m_hFifoEmptyCond, &m_rhAccessMutex) != 0)
+                eError = OMX_ErrorUndefined;
+        }
+        if (m_uiPendingWakeUps > 0)
+            --m_uiPendingWakeUps;
     }
     if (!m_bUseExternalMutex)
         pthread_mutex_unlock(&m_rhAccessMutex);
@@ -120,6 +128,7 @@ void CFifo::UnBlockWaitFifo()
     if (m_iWaitCounter > 0)
     {
         --m_iWaitCounter;
+        ++m_uiPendingWakeUps;
         pthread_cond_signal(&m_hFifoEmptyCond);
     }
 }

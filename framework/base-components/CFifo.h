@@ -48,6 +48,9 @@ private:
     MUINT32 m_uiMask;
     OMX_BUFFERHEADERTYPE* m_ahTable[s_uiSlotCount];
     std::atomic<MINT32> m_iWaitCounter;
+    // Wake-ups sent to counted waiters and not yet taken: a waiter sleeps until one is there, so a
+    // spurious return of the condition wait neither ends a wait early nor loses a wake-up.
+    MUINT32 m_uiPendingWakeUps;
     pthread_mutex_t m_hInternalAccessMutex;
     pthread_mutex_t& m_rhAccessMutex;
     pthread_cond_t m_hFifoEmptyCond;
