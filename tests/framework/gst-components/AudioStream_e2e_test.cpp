@@ -20,14 +20,16 @@ protected:
 };
 } // namespace
 
-TEST_F(AudioEndToEnd, Probe)
+TEST_F(AudioEndToEnd, FfmpegDecodesTheCapturedSignal)
 {
-    SAudioServingGraph oGraph(true);
+    SAudioServingGraph oGraph(false);
     ASSERT_EQ(OMX_ErrorNone, oGraph.Build(PickFreePort()));
-    const SRunResult oResult = RunCommand("ffprobe -v error -rtsp_transport tcp -show_streams " + oGraph.Url(), 60);
-    fprintf(stderr, "probe rc %d err %s\n", oResult.iExitCode, oResult.oErr.c_str());
-    SDecodedAudio oDecoded = DecodeAudioWithFfmpeg(oGraph.Url(), 2);
-    fprintf(stderr, "rc %d err %s frames %zu L %f %f R %f %f\n", oDecoded.oRun.iExitCode, oDecoded.oRun.oErr.c_str(), oDecoded.uiFrames,
-           oDecoded.aoChannel[0].dFrequency, oDecoded.aoChannel[0].dAmplitude, oDecoded.aoChannel[1].dFrequency,
-           oDecoded.aoChannel[1].dAmplitude);
+    const SDecodedAudio oDecoded = DecodeAudioWithFfmpeg(oGraph.Url(), 2);
+    EXPECT_EQ(0, oDecoded.oRun.iExitCode) << oDecoded.oRun.oErr;
+    EXPECT_EQ("", oDecoded.oRun.oErr);
+    EXPECT_GE(oDecoded.uiFrames, 2u * 48000);
+    EXPECT_NEAR(997.0, oDecoded.aoChannel[0].dFrequency, 1.0);
+    EXPECT_NEAR(16384.0, oDecoded.aoChannel[0].dAmplitude, 16384.0 * 0.03);
+    EXPECT_NEAR(1499.0, oDecoded.aoChannel[1].dFrequency, 1.0);
+    EXPECT_NEAR(8192.0, oDecoded.aoChannel[1].dAmplitude, 8192.0 * 0.03);
 }
