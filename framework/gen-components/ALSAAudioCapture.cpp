@@ -329,23 +329,23 @@ void CALSAAudioCapture::InitALSABuffers()
     memset(abyScratch, 0, sizeof(abyScratch));
 
     // Each read waits for its period first, so that a device that stalls meanwhile cannot hold
-    // the thread; a prepared device is started for the reads.
+    // the thread, and a stop ends the draining; a prepared device is started for the reads.
     if (snd_pcm_state(m_oCaptureDevice.hDevice) == SND_PCM_STATE_PREPARED)
         snd_pcm_start(m_oCaptureDevice.hDevice);
     const snd_pcm_uframes_t uiReadFrames = local_uiScratchBytes / (m_eNumberOfChannels * local_uiBytesPerSample);
-    for (unsigned i = 0; i < local_uiDrainReads; ++i)
+    for (unsigned i = 0; i < local_uiDrainReads && !m_bKillCaptureThread; ++i)
     {
         if (snd_pcm_wait(m_oCaptureDevice.hDevice, CaptureWaitTimeoutMs()) <= 0)
             break;
         snd_pcm_readi(m_oCaptureDevice.hDevice, abyScratch,
                       uiReadFrames < local_uiScratchFrames ? uiReadFrames : local_uiScratchFrames);
     }
-    memset(abyScratch, 0, sizeof(abyScratch));
-
     if (!m_oPlaybackDevice.bOpened)
         return;
-    // The playback ring is filled with silence to within one period. A device that cannot even
-    // tell its room, or cannot be recovered, is left to the loop's state check.
+    // The playback ring is filled with silence to within one period (not with the last block
+    // drained, which would be heard twice). A device that cannot even tell its room, or cannot be
+    // recovered, is left to the loop's state check.
+    memset(abyScratch, 0, sizeof(abyScratch));
     const snd_pcm_uframes_t uiWriteFrames = local_uiScratchBytes / (m_eNumberOfChannels * local_uiBytesPerSample);
     for (;;)
     {

@@ -4,7 +4,8 @@
 // in memory. The files, for a device named <device> in the configuration ("capture", "analog",
 // "hdmi") or a mixer control <control> ("analog_volume", "hdmi_volume"):
 //
-//   <device>.stall      while it exists the capture delivers nothing, and its poll never wakes
+//   <device>.stall      the running capture stalls at its next period: it delivers nothing more
+//                       and its poll never wakes until it is closed; the file is removed
 //   <device>.xrun       the capture reports an overrun after its next transfer; the file is removed
 //   <device>.open-fail  holds a count N: the next N opens of the device fail (ENODEV); the file is
 //                       rewritten with N - 1 and removed at 0

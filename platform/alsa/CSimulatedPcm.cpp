@@ -288,8 +288,9 @@ void CSimulatedPcm::ArmTimer(uint64_t uiFirstNs, uint64_t uiIntervalNs)
 
 void CSimulatedPcm::UpdateStall()
 {
-    // Once stalled the capture stays so until it is closed: its interrupts have stopped.
-    if (m_bStalled || !m_oFolder.Exists(m_oDevice + ".stall"))
+    // Once stalled the capture stays so until it is closed: its interrupts have stopped. The
+    // request is taken up, so that the device opened next runs.
+    if (m_bStalled || !m_oFolder.Consume(m_oDevice + ".stall"))
         return;
     m_uiStallNs = local_MonotonicNs();
     m_bStalled = true;
