@@ -5,11 +5,9 @@
 #include <OMX_Core.h>
 
 #include "ZemBaseTypes.h"
+#include "ti-components/CaptureVFCC.h"  // VideoModeChangedCallback
 
 struct tagGStreamerEncodeServer;
-
-// The host's video-mode-changed callback: (detected, width, height, frame rate, interlaced, data).
-typedef void (*VideoModeChangedCallback)(int, unsigned int, unsigned int, unsigned int, int, void*);
 
 extern "C" {
 bool StartStreaming(int iBitRate, int iAddressLength, char* pszAddress);

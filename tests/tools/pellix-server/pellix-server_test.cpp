@@ -30,11 +30,17 @@ tagRun RunServer(const std::string& roEnvironment, const std::string& roArgument
 }
 } // namespace
 
-TEST(PellixServer, LoadsTheLibraryAndReportsTheFrameworkVersion)
+TEST(PellixServer, StreamsForItsDurationAndStopsCleanly)
 {
-    const tagRun oRun = RunServer("env -u PELLIX_LIBRARY", "");
+    const tagRun oRun = RunServer("env -u PELLIX_LIBRARY -u PELLIX_PLATFORM_ROOT PELLIX_SIM_INPUT=1280x720p60",
+                                  "--interface lo --duration 2");
     EXPECT_EQ(0, oRun.m_iExitCode) << oRun.m_oOutput;
     EXPECT_NE(std::string::npos, oRun.m_oOutput.find("framework version 0x00010000")) << oRun.m_oOutput;
+    EXPECT_NE(std::string::npos, oRun.m_oOutput.find("Capture video mode: 1280x720@60fps, Progressive.")) << oRun.m_oOutput;
+    EXPECT_NE(std::string::npos, oRun.m_oOutput.find("streaming at rtsp://127.0.0.1:8554/Video1280x720@60fps"))
+        << oRun.m_oOutput;
+    EXPECT_NE(std::string::npos, oRun.m_oOutput.find("2s streaming=yes")) << oRun.m_oOutput;
+    EXPECT_NE(std::string::npos, oRun.m_oOutput.find("pellix-server: stopped\n")) << oRun.m_oOutput;
 }
 
 TEST(PellixServer, ALibraryThatCannotBeLoadedIsAnError)
@@ -53,4 +59,12 @@ TEST(PellixServer, HelpAndUnknownOptions)
     const tagRun oUnknown = RunServer("env", "--no-such-option");
     EXPECT_EQ(2, oUnknown.m_iExitCode);
     EXPECT_NE(std::string::npos, oUnknown.m_oOutput.find("unknown option '--no-such-option'")) << oUnknown.m_oOutput;
+    EXPECT_NE(std::string::npos, oUnknown.m_oOutput.find("Usage: pellix-server")) << oUnknown.m_oOutput;
+    for (const char* szBad : {"--bitrate", "--bitrate 12x", "--volume 101 --audio", "--volume 50", "--input 1920x1080q60",
+                              "--log-level ten", "--duration 0"})
+    {
+        const tagRun oBad = RunServer("env", szBad);
+        EXPECT_EQ(2, oBad.m_iExitCode) << szBad << ": " << oBad.m_oOutput;
+        EXPECT_NE(std::string::npos, oBad.m_oOutput.find("Usage: pellix-server")) << szBad;
+    }
 }

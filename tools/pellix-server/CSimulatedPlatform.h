@@ -1,0 +1,35 @@
+// What the host program prepares before it loads the library on the simulated platform: a
+// private platform root, the ALSA configuration of the stand-in, the simulated input and monitor,
+// and the network interface that names the URL.
+#ifndef CSIMULATED_PLATFORM_H
+#define CSIMULATED_PLATFORM_H
+
+#include <string>
+
+class CHostOptions;
+
+class CSimulatedPlatform
+{
+public:
+    CSimulatedPlatform() = default;
+    ~CSimulatedPlatform();  // removes the private platform root it made
+    CSimulatedPlatform(const CSimulatedPlatform&) = delete;
+    CSimulatedPlatform& operator=(const CSimulatedPlatform&) = delete;
+
+    // Sets the environment the library and its platform read. False with roError on failure.
+    bool Prepare(const CHostOptions& roOptions, std::string& roError);
+
+    const std::string& GetInterface() const { return m_oInterface; }
+    const std::string& GetPlatformRoot() const { return m_oPlatformRoot; }
+
+    // eth0 when it has an IPv4 address, else the first interface with one, loopback last; empty
+    // when no interface has an address.
+    static std::string ChooseInterface();
+
+private:
+    std::string m_oPlatformRoot;   // the private root, or empty when the caller's was kept
+    bool m_bOwnsPlatformRoot = false;
+    std::string m_oInterface;
+};
+
+#endif // CSIMULATED_PLATFORM_H
