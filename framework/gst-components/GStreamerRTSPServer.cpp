@@ -23,6 +23,9 @@ const char* const local_szDefaultNetInterface = "eth0";
 const char* const local_szUser = "happyuser";
 const char* const local_szPassword = "quietmapleriverstone";
 
+// Set on a media whose streams the stop has ended.
+const char* const local_szStreamsEndedKey = "PellixStreamsEnded";
+
 const int local_iFirstPayloadType = 96;
 // Any int in decimal, a blank and the terminator.
 const int local_iNumberTextSize = 13;
@@ -174,10 +177,29 @@ GstRTSPMediaFactory* GStreamerRTSPServer::InitMediaFactory()
     m_oPipelineCreatedCallback.pvCallbackArgs = this;
     gst_rtsp_media_factory_subscribe_callback(poFactory, &m_oPipelineCreatedCallback);
 
-    // All clients share one pipeline, which receives end-of-stream before it is shut down.
+    // All clients share one pipeline, which receives end-of-stream before it is shut down
+    // (while it plays: see CallbackMediaConfigure).
     gst_rtsp_media_factory_set_eos_shutdown(poFactory, TRUE);
     gst_rtsp_media_factory_set_shared(poFactory, TRUE);
+    g_signal_connect(poFactory, "media-configure", G_CALLBACK(CallbackMediaConfigure), this);
     return poFactory;
+}
+
+void GStreamerRTSPServer::CallbackMediaConfigure(GstRTSPMediaFactory* /*poFactory*/, GstRTSPMedia* poMedia,
+                                                 gpointer pvInstance)
+{
+    // The media takes the factory's end-of-stream shut-down; it applies from its first play on.
+    gst_rtsp_media_set_eos_shutdown(poMedia, FALSE);
+    g_signal_connect(poMedia, "new-state", G_CALLBACK(CallbackMediaNewState), pvInstance);
+}
+
+void GStreamerRTSPServer::CallbackMediaNewState(GstRTSPMedia* poMedia, gint iState, gpointer /*pvInstance*/)
+{
+    // The media's target state, set on the thread that serves its clients before the pipeline
+    // is moved to it, and before any shut-down on that thread reads the flag.
+    // Once the stop has ended the streams, no second end-of-stream is due.
+    const bool bEnded = g_object_get_data(G_OBJECT(poMedia), local_szStreamsEndedKey) != nullptr;
+    gst_rtsp_media_set_eos_shutdown(poMedia, iState == GST_STATE_PLAYING && !bEnded);
 }
 
 OMX_ERRORTYPE GStreamerRTSPServer::StartServing(bool bDoAuthentication)
@@ -411,6 +433,7 @@ OMX_ERRORTYPE GStreamerRTSPServer::SendEOSEvents()
         GstRTSPMedia* poMedia = GetPipelineMedia(poPipeline);
         if (poMedia != nullptr)
         {
+            g_object_set_data(G_OBJECT(poMedia), local_szStreamsEndedKey, GINT_TO_POINTER(1));
             gst_rtsp_media_set_eos_shutdown(poMedia, FALSE);
             g_object_unref(poMedia);
         }

@@ -22,12 +22,14 @@ const char* local_StateName(GstState eState)
 
 // The video fragment: a fakesrc making fixed-size buffers of the encoder's buffer size without
 // filling them, emitting "handoff" for each and stamping each with the pipeline's running time;
-// h264parse gathering whole access units; rtph264pay packing them into RTP. No caps between the
-// source and the parser. The source only pushes: the parser would otherwise pull from it on a
-// thread of its own.
+// caps telling h264parse that each buffer is one whole access unit of a byte stream, so that it
+// passes each on as it comes instead of holding it until the next one begins; h264parse
+// outputting whole access units; rtph264pay packing them into RTP. The source only pushes: the
+// parser would otherwise pull from it on a thread of its own.
 const char* const local_szLaunchFormat =
     "fakesrc silent=true sizemax=%d sizetype=2 filltype=1 signal-handoffs=true name=%s do-timestamp=true "
-    "can-activate-pull=false ! h264parse ! video/x-h264,alignment=au ! rtph264pay ";
+    "can-activate-pull=false ! video/x-h264,stream-format=byte-stream,alignment=au ! h264parse ! "
+    "video/x-h264,alignment=au ! rtph264pay ";
 
 const char* const local_szSourceElementName = "RTSPVideoServer.fakesrc";
 
@@ -265,6 +267,19 @@ OMX_ERRORTYPE RTSPVideoServerComponent::Handoff(GstElement* fakesrc, GstBuffer* 
 
     OMX_BUFFERHEADERTYPE* poOmxBuffer = TakeHandoffBuffer();
     bool bFreeGstBuffer = true;
+
+    // On the way to the first play the pipeline gives the source its clock before the source's
+    // base time is set. The running time the source stamps from that clock would be the clock's
+    // absolute time, and the sinks would wait for it for good: such a buffer starts the running
+    // time at 0 instead.
+    GST_OBJECT_LOCK(fakesrc);
+    const bool bNoBaseTime = GST_ELEMENT_CLOCK(fakesrc) != nullptr && GST_ELEMENT_CAST(fakesrc)->base_time == 0;
+    GST_OBJECT_UNLOCK(fakesrc);
+    if (bNoBaseTime)
+    {
+        GST_BUFFER_PTS(poGstBuffer) = 0;
+        GST_BUFFER_DTS(poGstBuffer) = 0;
+    }
 
     if (poOmxBuffer != nullptr && !IsFifoDisconnected())
     {

@@ -86,7 +86,6 @@ TEST_F(RtspIntegration, EveryPipelineIsReportedBeforeItsFirstBufferAndAfterItIsG
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         EXPECT_GT(oGraph.oVideo.iHandoffs.load(), iBefore);
         ASSERT_EQ(0u, oClient.Request("TEARDOWN", oGraph.Url()).find("RTSP/1.0 200"));
-        ASSERT_EQ(0u, oClient.Request("TEARDOWN", oGraph.Url()).find("RTSP/1.0 200"));
         oClient.Close();
         ASSERT_TRUE(oGraph.WaitPipeline(false, 10000));
         EXPECT_EQ(iClient, oGraph.oVideo.iDeleted.load());
@@ -254,5 +253,43 @@ TEST_F(RtspIntegration, FiftyStopsAndStartsOnOnePortLeaveNoThreadSocketOrConnect
     // never by a thread per cycle.
     EXPECT_LE(CountThreads(), uiThreads + 2);
     EXPECT_EQ(uiFds, CountFds());
+    oGraph.Teardown();
+}
+
+TEST_F(RtspIntegration, AClientLeavingBeforeItPlaysTakesThePipelineDownAndTheStopReturns)
+{
+    SServingGraph oGraph;
+    ASSERT_EQ(OMX_ErrorNone, oGraph.Build(PickFreePort()));
+    for (int iRound = 1; iRound <= 3; ++iRound)
+    {
+        // The pipeline is prerolled for the description, then the client goes without playing:
+        // after the description alone, after the set-up, and after a pause that followed a play.
+        CRawRtspClient oClient;
+        ASSERT_TRUE(oClient.Connect(oGraph.uiPort));
+        ASSERT_EQ(0u, oClient.Request("DESCRIBE", oGraph.Url(), "Accept: application/sdp\r\n").find("RTSP/1.0 200"));
+        ASSERT_TRUE(oGraph.WaitPipeline(true, 10000));
+        if (iRound >= 2)
+        {
+            ASSERT_EQ(0u, oClient.Request("SETUP", oGraph.Url() + "/stream=0",
+                                          "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n").find("RTSP/1.0 200"));
+        }
+        if (iRound == 3)
+        {
+            ASSERT_EQ(0u, oClient.Request("PLAY", oGraph.Url(), "Range: npt=0-\r\n").find("RTSP/1.0 200"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            ASSERT_EQ(0u, oClient.Request("PAUSE", oGraph.Url()).find("RTSP/1.0 200"));
+        }
+        oClient.Close();
+        EXPECT_TRUE(oGraph.WaitPipeline(false, 10000)) << iRound;
+        EXPECT_EQ(iRound, oGraph.oVideo.iDeleted.load());
+    }
+    // And once more with the client still connected when the stop comes.
+    CRawRtspClient oClient;
+    ASSERT_TRUE(oClient.Connect(oGraph.uiPort));
+    ASSERT_EQ(0u, oClient.Request("DESCRIBE", oGraph.Url(), "Accept: application/sdp\r\n").find("RTSP/1.0 200"));
+    ASSERT_TRUE(oGraph.WaitPipeline(true, 10000));
+    EXPECT_EQ(OMX_ErrorNone, oGraph.oServer.StopServing());
+    EXPECT_FALSE(oGraph.oVideo.bPipeline.load());
+    EXPECT_EQ(4, oGraph.oVideo.iDeleted.load());
     oGraph.Teardown();
 }

@@ -200,8 +200,9 @@ TEST_F(GstUnit, ExecuteWithoutUpstreamFailsAndBuildsNoFragment)
 TEST_F(VideoStream, TheLaunchFragmentIsTheGStreamer1Text)
 {
     EXPECT_STREQ("fakesrc silent=true sizemax=4096 sizetype=2 filltype=1 signal-handoffs=true "
-                 "name=RTSPVideoServer.fakesrc do-timestamp=true can-activate-pull=false ! h264parse ! "
-                 "video/x-h264,alignment=au ! rtph264pay ",
+                 "name=RTSPVideoServer.fakesrc do-timestamp=true can-activate-pull=false ! "
+                 "video/x-h264,stream-format=byte-stream,alignment=au ! h264parse ! video/x-h264,alignment=au ! "
+                 "rtph264pay ",
                  m_oVideo.GetLaunchCommand());
     // It parses, and its source is found by its name.
     GError* poError = nullptr;
