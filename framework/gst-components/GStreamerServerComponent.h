@@ -50,6 +50,9 @@ public:
     virtual OMX_ERRORTYPE PipelineCreated(GstElement* poPipeline);
 
     static void CallbackPipelineCreated(GstElement* poPipeline, gpointer pvInstance);
+    // Compares the name of the element held by pvElement (a GValue of the iterator) with pvName;
+    // 0 for the match.
+    static gint CallbackElementNameCompare(gconstpointer pvElement, gconstpointer pvName);
 
     const char* GetLaunchCommand() const { return m_szLaunchCmd; }
     GstRtspMediaFactoryCallback* GetPipelineCreatedCallback() const { return m_poPipelineCreatedCallback; }
@@ -62,6 +65,11 @@ public:
     void DisconnectFifo(int bDisconnect);
 
 protected:
+    // What every stream does with a new pipeline: finds its source element by name and, when the
+    // element signals handoffs, connects pfnCallbackHandoff (called with this instance) to its
+    // "handoff" signal and writes szConnectedRecord; otherwise writes why not.
+    void ConnectSourceHandoff(GstElement* poPipeline, GCallback pfnCallbackHandoff, const char* szConnectedRecord);
+
     // The first steps of every handoff that finds buffer processing on: waits, unless the
     // switch is thrown, until the FIFO holds a header, and takes it. Null when there is none.
     OMX_BUFFERHEADERTYPE* TakeHandoffBuffer();

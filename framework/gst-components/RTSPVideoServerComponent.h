@@ -34,9 +34,6 @@ public:
     OMX_ERRORTYPE PipelineCreated(GstElement* poPipeline) override;
     virtual OMX_ERRORTYPE Handoff(GstElement* fakesrc, GstBuffer* poGstBuffer, GstPad* pad);
 
-    // Compares the name of the element held by pvElement (a GValue of the iterator) with pvName;
-    // 0 for the match.
-    static gint CallbackElementNameCompare(gconstpointer pvElement, gconstpointer pvName);
     static void CallbackHandoff(GstElement* fakesrc, GstBuffer* poGstBuffer, GstPad* pad,
                                 RTSPVideoServerComponent* poInstance);
 

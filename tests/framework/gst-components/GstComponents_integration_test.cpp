@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "RtspTestSupport.h"
+#include "RtspTestWatchdog.h"
 #include "ti814x-framework.h"
 
 namespace

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "RtspTestSupport.h"
+#include "RtspTestWatchdog.h"
 #include "ti814x-framework.h"
 
 namespace
