@@ -532,15 +532,16 @@ Zem_Abort:
 
 namespace
 {
-// One end-of-stream handed to the main-loop thread.
+// One end-of-stream handed to the main-loop thread; POSIX mutex and condition, which race
+// detectors see.
 struct SEndSourceStream
 {
     GStreamerServerComponent* poComponent;
     GstElement* poSource;
     bool bSent;
     bool bDone;
-    GMutex oMutex;
-    GCond oDone;
+    pthread_mutex_t oMutex;
+    pthread_cond_t oDone;
 };
 } // namespace
 
@@ -558,32 +559,33 @@ gboolean GStreamerRTSPServer::CallbackEndSourceStream(gpointer pvRequest)
     const bool bSent = eState == GST_STATE_PLAYING;
     if (bSent)
         gst_element_send_event(poRequest->poSource, gst_event_new_eos());
-    g_mutex_lock(&poRequest->oMutex);
+    CMutexLockUnlock oLock(poRequest->oMutex);
     poRequest->bSent = bSent;
     poRequest->bDone = true;
-    g_cond_signal(&poRequest->oDone);
-    g_mutex_unlock(&poRequest->oMutex);
+    pthread_cond_signal(&poRequest->oDone);
     return G_SOURCE_REMOVE;
 }
 
 bool GStreamerRTSPServer::EndSourceStream(GStreamerServerComponent* poComponent, GstElement* poSource)
 {
-    SEndSourceStream oRequest{poComponent, poSource, false, false, {}, {}};
-    g_mutex_init(&oRequest.oMutex);
-    g_cond_init(&oRequest.oDone);
+    SEndSourceStream oRequest{poComponent, poSource, false, false, PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER};
+    bool bSent = false;
     if (m_poMainLoopThread != nullptr && m_poMainLoop != nullptr && g_main_loop_is_running(m_poMainLoop))
     {
         g_main_context_invoke(m_poMainContext, CallbackEndSourceStream, &oRequest);
-        g_mutex_lock(&oRequest.oMutex);
+        CMutexLockUnlock oLock(oRequest.oMutex);
         while (!oRequest.bDone)
-            g_cond_wait(&oRequest.oDone, &oRequest.oMutex);
-        g_mutex_unlock(&oRequest.oMutex);
+            pthread_cond_wait(&oRequest.oDone, &oRequest.oMutex);
+        bSent = oRequest.bSent;
     }
     else
+    {
         CallbackEndSourceStream(&oRequest);
-    g_cond_clear(&oRequest.oDone);
-    g_mutex_clear(&oRequest.oMutex);
-    return oRequest.bSent;
+        bSent = oRequest.bSent;
+    }
+    pthread_cond_destroy(&oRequest.oDone);
+    pthread_mutex_destroy(&oRequest.oMutex);
+    return bSent;
 }
 
 GstElement* GStreamerRTSPServer::RefPipeline()

@@ -395,6 +395,13 @@ bool SServingGraph::WaitPipeline(bool bExists, int iWaitMs)
 // ---- Sanitizer suppressions ---------------------------------------------------------------
 // Only what is in GLib's and GStreamer's own code: GLib allocates once in its library
 // constructor and keeps it for the life of the process.
+// Whole allocation stacks (GLib is built without frame pointers), so that the suppression above
+// can tell GLib's constructor from everything else.
+extern "C" const char* __asan_default_options()
+{
+    return "fast_unwind_on_malloc=0";
+}
+
 extern "C" const char* __lsan_default_suppressions()
 {
     return "leak:_dl_init\n";
