@@ -68,7 +68,9 @@ RTSPAudioServerComponent::RTSPAudioServerComponent()
       m_bKillFakeHandoffThread(false),
       m_oFakeHandoffCondition(),
       m_bFakeHandoffThreadDone(false),
-      m_uiNextFrameTime(GST_CLOCK_TIME_NONE)
+      m_bNewStream(true),
+      m_uiStreamStart(0),
+      m_uiStreamSamples(0)
 {
     m_szSourceElementName = local_szSourceElementName;
 }
@@ -201,7 +203,7 @@ OMX_ERRORTYPE RTSPAudioServerComponent::PipelineCreated(GstElement* poPipeline)
     }
 
     // The new pipeline's stream starts with its first frame.
-    m_uiNextFrameTime = GST_CLOCK_TIME_NONE;
+    m_bNewStream = true;
     GstIterator* poIterator = gst_bin_iterate_recurse(GST_BIN(poPipeline));
     GValue oElement = G_VALUE_INIT;
     if (poIterator != nullptr &&
@@ -245,11 +247,11 @@ void RTSPAudioServerComponent::CallbackHandoff(GstElement* poFakesrc, GstBuffer*
 
 void RTSPAudioServerComponent::StampFrame(GstElement* poFakesrc, GstState eState, GstBuffer* poGstBuffer)
 {
-    // Frames follow each other by their length in samples; the first one of a pipeline, and the
-    // first after a gap, take the pipeline's running time, which only a playing pipeline has
-    // (before, the stream starts at 0).
-    const GstClockTime uiDuration = gst_util_uint64_scale_int(local_uiFrameSamples, GST_SECOND,
-                                                              static_cast<gint>(m_uiSampleRate));
+    // A stream's frames follow each other by their length in samples from its start. A new
+    // pipeline's stream starts at its first frame, and after a gap in the audio the stream starts
+    // again: there, at the pipeline's running time, which only a playing pipeline has (before,
+    // the stream starts at 0). Times are rounded up, so that every frame starts on its sample at
+    // the stream's clock rate.
     GstClockTime uiNow = GST_CLOCK_TIME_NONE;
     GstClock* poClock = eState == GST_STATE_PLAYING ? gst_element_get_clock(poFakesrc) : nullptr;
     if (poClock != nullptr)
@@ -260,15 +262,19 @@ void RTSPAudioServerComponent::StampFrame(GstElement* poFakesrc, GstState eState
             uiNow = uiClockTime - uiBaseTime;
         gst_object_unref(poClock);
     }
-    GstClockTime uiTime = m_uiNextFrameTime;
-    if (uiTime == GST_CLOCK_TIME_NONE)
-        uiTime = uiNow != GST_CLOCK_TIME_NONE ? uiNow : 0;
-    else if (uiNow != GST_CLOCK_TIME_NONE && uiTime + local_uiMaxLag < uiNow)
-        uiTime = uiNow;
+    const guint64 uiRate = m_uiSampleRate;
+    GstClockTime uiTime = m_uiStreamStart + gst_util_uint64_scale_ceil(m_uiStreamSamples, GST_SECOND, uiRate);
+    if (m_bNewStream.exchange(false) || (uiNow != GST_CLOCK_TIME_NONE && uiTime + local_uiMaxLag < uiNow))
+    {
+        m_uiStreamStart = uiNow != GST_CLOCK_TIME_NONE ? uiNow : 0;
+        m_uiStreamSamples = 0;
+        uiTime = m_uiStreamStart;
+    }
+    m_uiStreamSamples += local_uiFrameSamples;
     GST_BUFFER_PTS(poGstBuffer) = uiTime;
     GST_BUFFER_DTS(poGstBuffer) = uiTime;
-    GST_BUFFER_DURATION(poGstBuffer) = uiDuration;
-    m_uiNextFrameTime = uiTime + uiDuration;
+    GST_BUFFER_DURATION(poGstBuffer) =
+        m_uiStreamStart + gst_util_uint64_scale_ceil(m_uiStreamSamples, GST_SECOND, uiRate) - uiTime;
 }
 
 OMX_ERRORTYPE RTSPAudioServerComponent::Handoff(GstElement* poFakesrc, GstBuffer* poGstBuffer, GstPad* /*poPad*/)

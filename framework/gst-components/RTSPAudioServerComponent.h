@@ -79,9 +79,12 @@ private:
     pthread_cond_t m_oFakeHandoffCondition;
     // Set by the drain thread as it leaves.
     std::atomic<bool> m_bFakeHandoffThreadDone;
-    // Time of the next frame in the pipeline's running time; GST_CLOCK_TIME_NONE until the
-    // pipeline's first frame. Reset by each new pipeline, used by its handoffs.
-    std::atomic<GstClockTime> m_uiNextFrameTime;
+    // Set by each new pipeline: its first frame starts a stream.
+    std::atomic<bool> m_bNewStream;
+    // The handoffs' own: the running time at which the stream started, and the samples of the
+    // frames it has had since.
+    GstClockTime m_uiStreamStart;
+    guint64 m_uiStreamSamples;
 };
 
 #endif // RTSP_AUDIO_SERVER_COMPONENT_H

@@ -62,6 +62,37 @@ struct SAudioServingGraph
     bool bServing = false;
 };
 
+// An RTSP client of the audio stream alone (stream=0), its RTP over UDP on loopback.
+class CAudioRtpClient
+{
+public:
+    ~CAudioRtpClient();
+    // DESCRIBE, SETUP of the audio stream, PLAY; false when a step fails.
+    bool Play(const std::string& roUrl, unsigned uiServerPort);
+    void Close();
+    const std::string& Sdp() const { return m_oSdp; }
+    // The next RTP packet, whole; empty when none came within iTimeoutMs.
+    std::string NextPacket(int iTimeoutMs);
+
+private:
+    CRawRtspClient m_oRtsp;
+    int m_iRtpFd = -1;
+    int m_iRtcpFd = -1;
+    std::string m_oSdp;
+};
+
+// An RTP packet of the audio stream: header fields and the AAC frame inside its LATM payload.
+struct SAudioRtpPacket
+{
+    bool bValid = false;
+    unsigned uiPayloadType = 0;
+    unsigned uiSequence = 0;
+    uint32_t uiTimestamp = 0;
+    bool bMarker = false;
+    std::string oFrame;  // the frame, as the LATM length in front of it announces it
+};
+SAudioRtpPacket ParseAudioRtpPacket(const std::string& roPacket);
+
 // The stream's frequency and level per channel, decoded by ffmpeg from the RTSP URL: seconds of
 // audio after skipping the first fifth of a second.
 struct SDecodedAudio
