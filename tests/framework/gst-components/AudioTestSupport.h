@@ -24,6 +24,8 @@ public:
     OMX_ERRORTYPE EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poBufferHeader) override;
 
     bool IsFifoEmpty() const { return m_oFifoBuffer.IsEmpty(); }
+    // A header of the upstream port this stream is connected to.
+    OMX_BUFFERHEADERTYPE* UpstreamHeader(MUINT32 uiIndex) const { return m_oInput.GetRemotePort()->GetBufferHeader(uiIndex); }
     bool IsDrainThreadRunning() const { return m_bFakeHandoffThreadStarted != 0; }
 
     std::atomic<int> iCreated{0};
