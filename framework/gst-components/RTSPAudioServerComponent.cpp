@@ -204,39 +204,8 @@ OMX_ERRORTYPE RTSPAudioServerComponent::PipelineCreated(GstElement* poPipeline)
 
     // The new pipeline's stream starts with its first frame.
     m_bNewStream = true;
-    GstIterator* poIterator = gst_bin_iterate_recurse(GST_BIN(poPipeline));
-    GValue oElement = G_VALUE_INIT;
-    if (poIterator != nullptr &&
-        gst_iterator_find_custom(poIterator, CallbackElementNameCompare, &oElement,
-                                 const_cast<char*>(m_szSourceElementName)))
-    {
-        GstElement* poSource = GST_ELEMENT(g_value_get_object(&oElement));
-        gboolean bSignalHandoffs = FALSE;
-        g_object_get(poSource, "signal-handoffs", &bSignalHandoffs, nullptr);
-        if (bSignalHandoffs)
-        {
-            g_signal_connect(poSource, "handoff", G_CALLBACK(CallbackHandoff), this);
-            ZEM_INFO(2, "Audio Handoff connected");
-        }
-        else
-            ZEM_INFO(0, "Error, can't connect handoff");
-        g_value_unset(&oElement);
-    }
-    else
-        ZEM_INFO(0, "Failed to find the element %s in the pipeline\n", m_szSourceElementName);
-    if (poIterator != nullptr)
-        gst_iterator_free(poIterator);
+    ConnectSourceHandoff(poPipeline, G_CALLBACK(CallbackHandoff), "Audio Handoff connected");
     return OMX_ErrorNone;
-}
-
-gint RTSPAudioServerComponent::CallbackElementNameCompare(gconstpointer pvElement, gconstpointer pvName)
-{
-    // The iterator hands each element as a GValue and keeps its reference itself.
-    GstElement* poElement = GST_ELEMENT(g_value_get_object(static_cast<const GValue*>(pvElement)));
-    GST_OBJECT_LOCK(poElement);
-    const gint iResult = strcmp(GST_OBJECT_NAME(poElement), static_cast<const gchar*>(pvName));
-    GST_OBJECT_UNLOCK(poElement);
-    return iResult;
 }
 
 void RTSPAudioServerComponent::CallbackHandoff(GstElement* poFakesrc, GstBuffer* poGstBuffer, GstPad* poPad,

@@ -46,9 +46,6 @@ public:
     void KillFakeHandoffThread();
 
     static void* FakeHandoffThread(void* pvInst);
-    // Compares the name of the element held by pvElement (a GValue of the iterator) with pvName;
-    // 0 for the match.
-    static gint CallbackElementNameCompare(gconstpointer pvElement, gconstpointer pvName);
     static void CallbackHandoff(GstElement* poFakesrc, GstBuffer* poGstBuffer, GstPad* poPad,
                                 RTSPAudioServerComponent* poInstance);
 

@@ -271,11 +271,11 @@ TEST_F(AlsaPluginsTest, MutedCaptureIsSilentAndTellsWhenTheSignalComesBack)
     const std::vector<int16_t> aiSignal = oCapture.Read(2048, 2);
     const uint64_t uiAfter = MonotonicNs();
     EXPECT_EQ(SPcmSegment::Segment_Signal, SplitPcm(aiSignal, 2, 48000).front().eKind);
-    // The first sample of the signal was taken between the unmute and the read's return, give or
-    // take the period it arrived in.
-    const std::vector<long> aiTone = {std::stol(m_oAlsa.Read("capture.tone"))};
-    EXPECT_GE(static_cast<uint64_t>(aiTone[0]) + 22000000u, uiBefore);
-    EXPECT_LE(static_cast<uint64_t>(aiTone[0]), uiAfter);
+    // The first sample of the signal was taken before the read returned, and no earlier than
+    // the ring could hold before the unmute (16384 frames, 341 ms).
+    const uint64_t uiTone = std::stoull(m_oAlsa.Read("capture.tone"));
+    EXPECT_GE(uiTone + 341334000u, uiBefore);
+    EXPECT_LE(uiTone, uiAfter);
 }
 
 TEST_F(AlsaPluginsTest, VolumeControlsKeepTheirValuesInTheFolder)
