@@ -398,25 +398,35 @@ TEST(ServerControl, CaptureInitFailureAbortsAndDeinitRunsThroughEveryVideoCompon
 
 namespace
 {
-// Every kind of call but the state transition answered by an error event instead of its
-// completion: the framework waits for state changes without a time limit, so that one blocks
-// the start for good, as the framework's waits are meant to.
-struct SFaultKind
+// The calls made to fail: every kind of call a start makes, each on its first call to the
+// component whatever its index, port, command or state; besides, the first state command
+// (which a port command may precede) and the deinterlacer's second output, whose buffers are
+// allocated after the first output's. Not the state transition answered by an error event instead
+// of its completion: the framework waits for state changes without a time limit, so that one
+// blocks the start for good, as the framework's waits are meant to.
+struct SFaultCase
 {
     PellixFaultKind eKind;
+    OMX_U32 uiIndex;
     const char* szName;
 };
-const SFaultKind local_aoStartFaultKinds[] = {
-    {PellixFault_GetHandle, "GetHandle"},
-    {PellixFault_GetParameter, "GetParameter"},
-    {PellixFault_SetParameter, "SetParameter"},
-    {PellixFault_GetConfig, "GetConfig"},
-    {PellixFault_SetConfig, "SetConfig"},
-    {PellixFault_AllocateBuffer, "AllocateBuffer"},
-    {PellixFault_UseBuffer, "UseBuffer"},
-    {PellixFault_SendCommand, "SendCommand"},
-    {PellixFault_EmptyThisBuffer, "EmptyThisBuffer"},
-    {PellixFault_FillThisBuffer, "FillThisBuffer"},
+const SFaultCase local_aoStartFaults[] = {
+    {PellixFault_GetHandle, PELLIX_ANY_INDEX, "GetHandle"},
+    {PellixFault_GetParameter, PELLIX_ANY_INDEX, "GetParameter"},
+    {PellixFault_SetParameter, PELLIX_ANY_INDEX, "SetParameter"},
+    {PellixFault_GetConfig, PELLIX_ANY_INDEX, "GetConfig"},
+    {PellixFault_SetConfig, PELLIX_ANY_INDEX, "SetConfig"},
+    {PellixFault_AllocateBuffer, PELLIX_ANY_INDEX, "AllocateBuffer"},
+    {PellixFault_UseBuffer, PELLIX_ANY_INDEX, "UseBuffer"},
+    {PellixFault_SendCommand, PELLIX_ANY_INDEX, "SendCommand"},
+    {PellixFault_SendCommand, OMX_CommandStateSet, "SendCommand(StateSet)"},
+    {PellixFault_EmptyThisBuffer, PELLIX_ANY_INDEX, "EmptyThisBuffer"},
+    {PellixFault_FillThisBuffer, PELLIX_ANY_INDEX, "FillThisBuffer"},
+};
+const char* const local_szDeinterlacer = "OMX.TI.VPSSM3.VFPC.DEIMDUALOUT";
+const SFaultCase local_aoDeinterlacerFaults[] = {
+    {PellixFault_AllocateBuffer, 17, "AllocateBuffer(17)"},
+    {PellixFault_FillThisBuffer, 17, "FillThisBuffer(17)"},
 };
 
 struct SFaultTarget
@@ -444,10 +454,9 @@ class ServerStartFaults : public ::testing::TestWithParam<SFaultTarget>
 };
 } // namespace
 
-// For one platform component, each kind of call it is asked during a start fails once, in a run
-// of its own: the first call of that kind on that component (the call of any index, port,
-// command or state). A failed start writes the ABORT chain up to StartStreaming, tears down
-// everything it built and leaves the next start free to succeed.
+// For one platform component, each call of the list above fails once, in a run of its own. A
+// failed start writes the ABORT chain up to StartStreaming, tears down everything it built and
+// leaves the next start free to succeed.
 TEST_P(ServerStartFaults, EachKindOfCallFailingOnceGivesFalseAFullTeardownAndAWorkingNextStart)
 {
     PELLIX_RUN_IN_OWN_PROCESS(170);
@@ -460,14 +469,17 @@ TEST_P(ServerStartFaults, EachKindOfCallFailingOnceGivesFalseAFullTeardownAndAWo
     const std::string oUrl =
         ServiceUrl(oTarget.bAudio ? "/Video1920x1080@60fps_audio" : "/Video1920x1080@60fps");
 
+    std::vector<SFaultCase> aoCases(std::begin(local_aoStartFaults), std::end(local_aoStartFaults));
+    if (strcmp(oTarget.szComponent, local_szDeinterlacer) == 0)
+        aoCases.insert(aoCases.end(), std::begin(local_aoDeinterlacerFaults), std::end(local_aoDeinterlacerFaults));
     unsigned uiFailedStarts = 0;
-    for (const SFaultKind& roKind : local_aoStartFaultKinds)
+    for (const SFaultCase& roKind : aoCases)
     {
         SCOPED_TRACE(std::string(roKind.szName) + " of " + oTarget.szComponent);
         oWatch.Arm(std::string(roKind.szName) + " failing once on " + oTarget.szComponent, 60);
         PellixTest_Reset();
         ASSERT_EQ(OMX_ErrorNone,
-                  PellixTest_InjectFault(roKind.eKind, oTarget.szComponent, PELLIX_ANY_INDEX, 1, OMX_ErrorHardware));
+                  PellixTest_InjectFault(roKind.eKind, oTarget.szComponent, roKind.uiIndex, 1, OMX_ErrorHardware));
         char szAddress[128];
         memset(szAddress, 'x', sizeof(szAddress));
         bool bStarted = false;
@@ -477,7 +489,7 @@ TEST_P(ServerStartFaults, EachKindOfCallFailingOnceGivesFalseAFullTeardownAndAWo
         PellixTest_Reset();
         std::string oOther;
         const auto aoRecords = ParseAbortRecords(oOutput.oErr, oOther);
-        fprintf(stderr, "%-16s %-30s %-10s %s, %zu ABORT records\n", roKind.szName, oTarget.szComponent,
+        fprintf(stderr, "%-22s %-30s %-10s %s, %zu ABORT records\n", roKind.szName, oTarget.szComponent,
                 bFaultTaken ? "failed" : "not asked", bStarted ? "started" : "start failed", aoRecords.size());
 
         if (!bFaultTaken)
@@ -537,7 +549,7 @@ TEST_P(ServerStartFaults, EachKindOfCallFailingOnceGivesFalseAFullTeardownAndAWo
 INSTANTIATE_TEST_SUITE_P(Platform, ServerStartFaults,
                          ::testing::Values(SFaultTarget{"OMX.TI.VPSSM3.VFCC", false},
                                            SFaultTarget{"OMX.TI.VPSSM3.CTRL.TVP", false},
-                                           SFaultTarget{"OMX.TI.VPSSM3.VFPC.DEIMDUALOUT", false},
+                                           SFaultTarget{local_szDeinterlacer, false},
                                            SFaultTarget{"OMX.TI.DUCATI.VIDENC", false},
                                            SFaultTarget{"OMX.TI.VPSSM3.VFDC", false},
                                            SFaultTarget{"OMX.TI.VPSSM3.CTRL.DC", false},
