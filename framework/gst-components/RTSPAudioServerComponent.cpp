@@ -301,14 +301,18 @@ OMX_ERRORTYPE RTSPAudioServerComponent::Handoff(GstElement* poFakesrc, GstBuffer
 
 OMX_ERRORTYPE RTSPAudioServerComponent::StartBufferProcessing()
 {
-    m_bFakeHandoffThreadDone = false;
-    const int iResult = pthread_create(&m_hFakeHandoffThread, nullptr, FakeHandoffThread, this);
-    if (iResult != 0)
+    // A second start while the thread runs keeps the one thread.
+    if (!m_bFakeHandoffThreadStarted)
     {
-        ZEM_INFO(0, "Error creating HandoffCallingThread: %s", strerror(iResult));
-        return OMX_ErrorUndefined;
+        m_bFakeHandoffThreadDone = false;
+        const int iResult = pthread_create(&m_hFakeHandoffThread, nullptr, FakeHandoffThread, this);
+        if (iResult != 0)
+        {
+            ZEM_INFO(0, "Error creating HandoffCallingThread: %s", strerror(iResult));
+            return OMX_ErrorUndefined;
+        }
+        m_bFakeHandoffThreadStarted = true;
     }
-    m_bFakeHandoffThreadStarted = true;
     return GStreamerServerComponent::StartBufferProcessing();
 }
 
