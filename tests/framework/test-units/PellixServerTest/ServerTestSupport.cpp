@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -48,10 +49,16 @@ std::string local_ReadFile(const std::string& roPath)
 
 bool RunInOwnProcess(int iTimeoutSec)
 {
-    if (getenv(local_szChildVariable) != nullptr)
+    // In the child: the variable names the file that tells the parent the test body ran.
+    if (const char* szStarted = getenv(local_szChildVariable))
+    {
+        std::ofstream(szStarted) << "started\n";
         return true;
+    }
     const ::testing::TestInfo* poInfo = ::testing::UnitTest::GetInstance()->current_test_info();
     const std::string oFilter = std::string("--gtest_filter=") + poInfo->test_suite_name() + "." + poInfo->name();
+    CTempDir oDir;
+    const std::string oStarted = (oDir.Path() / "started").string();
     fflush(stdout);
     fflush(stderr);
     const pid_t iParent = getpid();
@@ -62,8 +69,10 @@ bool RunInOwnProcess(int iTimeoutSec)
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != iParent)
             _exit(126);
-        setenv(local_szChildVariable, "1", 1);
-        execl("/proc/self/exe", "test-scenario", oFilter.c_str(), "--gtest_color=no", static_cast<char*>(nullptr));
+        setenv(local_szChildVariable, oStarted.c_str(), 1);
+        // The test runs in the child whether or not it is a disabled one the parent was told to run.
+        execl("/proc/self/exe", "test-scenario", oFilter.c_str(), "--gtest_also_run_disabled_tests", "--gtest_color=no",
+              static_cast<char*>(nullptr));
         _exit(127);
     }
     if (iPid < 0)
@@ -93,6 +102,7 @@ bool RunInOwnProcess(int iTimeoutSec)
         ADD_FAILURE() << "the scenario's process died of signal " << WTERMSIG(iStatus);
     else
         EXPECT_EQ(0, WEXITSTATUS(iStatus)) << "the scenario failed in its own process (its output is above)";
+    EXPECT_TRUE(std::filesystem::exists(oStarted)) << "the scenario did not run in its own process";
     return false;
 }
 
