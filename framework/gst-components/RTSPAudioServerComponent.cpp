@@ -232,18 +232,21 @@ void RTSPAudioServerComponent::StampFrame(GstElement* poFakesrc, GstState eState
         gst_object_unref(poClock);
     }
     const guint64 uiRate = m_uiSampleRate;
-    GstClockTime uiTime = m_uiStreamStart + gst_util_uint64_scale_ceil(m_uiStreamSamples, GST_SECOND, uiRate);
+    GstClockTime uiStart = m_uiStreamStart;
+    guint64 uiSamples = m_uiStreamSamples;
+    GstClockTime uiTime = uiStart + gst_util_uint64_scale_ceil(uiSamples, GST_SECOND, uiRate);
     if (m_bNewStream.exchange(false) || (uiNow != GST_CLOCK_TIME_NONE && uiTime + local_uiMaxLag < uiNow))
     {
-        m_uiStreamStart = uiNow != GST_CLOCK_TIME_NONE ? uiNow : 0;
-        m_uiStreamSamples = 0;
-        uiTime = m_uiStreamStart;
+        uiStart = uiNow != GST_CLOCK_TIME_NONE ? uiNow : 0;
+        uiSamples = 0;
+        uiTime = uiStart;
     }
-    m_uiStreamSamples += local_uiFrameSamples;
+    uiSamples += local_uiFrameSamples;
+    m_uiStreamStart = uiStart;
+    m_uiStreamSamples = uiSamples;
     GST_BUFFER_PTS(poGstBuffer) = uiTime;
     GST_BUFFER_DTS(poGstBuffer) = uiTime;
-    GST_BUFFER_DURATION(poGstBuffer) =
-        m_uiStreamStart + gst_util_uint64_scale_ceil(m_uiStreamSamples, GST_SECOND, uiRate) - uiTime;
+    GST_BUFFER_DURATION(poGstBuffer) = uiStart + gst_util_uint64_scale_ceil(uiSamples, GST_SECOND, uiRate) - uiTime;
 }
 
 OMX_ERRORTYPE RTSPAudioServerComponent::Handoff(GstElement* poFakesrc, GstBuffer* poGstBuffer, GstPad* /*poPad*/)

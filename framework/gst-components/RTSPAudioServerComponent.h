@@ -78,10 +78,10 @@ private:
     std::atomic<bool> m_bFakeHandoffThreadDone;
     // Set by each new pipeline: its first frame starts a stream.
     std::atomic<bool> m_bNewStream;
-    // The handoffs' own: the running time at which the stream started, and the samples of the
-    // frames it has had since.
-    GstClockTime m_uiStreamStart;
-    guint64 m_uiStreamSamples;
+    // The handoffs' own (of one pipeline after the other, on their streaming threads): the
+    // running time at which the stream started, and the samples of the frames it has had since.
+    std::atomic<GstClockTime> m_uiStreamStart;
+    std::atomic<guint64> m_uiStreamSamples;
 };
 
 #endif // RTSP_AUDIO_SERVER_COMPONENT_H

@@ -133,6 +133,8 @@ TEST_F(ALSAAudioCaptureTest, VolumeFollowsTheRangeOfTheSelectedControl)
 {
     m_oCapture.SetCaptureParams(AudioOut_Analog, SampleRate_48000Hz, NumChannels_Two);
     COutputCapture oLog(STDOUT_FILENO);
+    // Never started: a stop does nothing.
+    EXPECT_EQ(OMX_ErrorNone, m_oCapture.Stop());
     EXPECT_EQ(OMX_ErrorNone, m_oCapture.SetPlaybackVolume(50));
     EXPECT_EQ("127 127\n", m_oAlsa.Read("analog_volume"));  // 0 + 50 x 255 / 100
     EXPECT_EQ(50u, m_oCapture.GetPlaybackVolume());
@@ -159,6 +161,7 @@ TEST_F(ALSAAudioCaptureTest, VolumeFollowsTheRangeOfTheSelectedControl)
     EXPECT_EQ(1u, Count(oText, "Playback volume is now: 0%\n"));
     EXPECT_EQ(1u, Count(oText, "Playback volume is now: 100%\n"));
     EXPECT_EQ(0u, Count(oText, "Playback volume is now: 20%"));
+    EXPECT_EQ(0u, Count(oText, "Killing capture thread"));
 }
 
 TEST_F(ALSAAudioCaptureTest, HardwareRateOtherThanAskedIsTakenWithANotice)

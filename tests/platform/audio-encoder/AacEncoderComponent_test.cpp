@@ -70,25 +70,44 @@ struct SOutput
     OMX_U32 nFlags;
 };
 
-// Feeds uiBuffers buffers of the test signal (uiFramesPerBuffer frames each) through the encoder,
-// handing every output buffer straight back, and collects what came out once the last input
-// buffer is back.
-std::vector<SOutput> EncodeSignal(COmxTestClient& roClient, unsigned uiRate, unsigned uiChannels,
-                                  unsigned uiFramesPerBuffer, unsigned uiBuffers)
+// Keeps every frame the output port gives back and hands the buffer straight back to be filled
+// again. It serves its client until the component is back in Loaded.
+class COutputCollector
 {
-    std::mutex oMutex;
-    std::vector<SOutput> aoOutputs;
-    roClient.OnFillDone([&](OMX_BUFFERHEADERTYPE* poHeader) {
-        {
-            std::lock_guard<std::mutex> oLock(oMutex);
-            aoOutputs.push_back(SOutput{std::string(reinterpret_cast<const char*>(poHeader->pBuffer + poHeader->nOffset),
-                                                    poHeader->nFilledLen),
-                                        poHeader->nTimeStamp, poHeader->nFlags});
-        }
-        OMX_FillThisBuffer(roClient.Handle(), poHeader);
-    });
-    EXPECT_EQ(OMX_ErrorNone, roClient.SubmitAll(local_nAacPort, false));
+public:
+    explicit COutputCollector(COmxTestClient& roClient)
+    {
+        roClient.OnFillDone([this, &roClient](OMX_BUFFERHEADERTYPE* poHeader) {
+            // Buffers given back unfilled on the way down stay with the client.
+            if (poHeader->nFilledLen == 0)
+                return;
+            {
+                std::lock_guard<std::mutex> oLock(m_oMutex);
+                m_aoOutputs.push_back(SOutput{std::string(reinterpret_cast<const char*>(poHeader->pBuffer +
+                                                                                         poHeader->nOffset),
+                                                          poHeader->nFilledLen),
+                                              poHeader->nTimeStamp, poHeader->nFlags});
+            }
+            OMX_FillThisBuffer(roClient.Handle(), poHeader);
+        });
+    }
+    std::vector<SOutput> Outputs()
+    {
+        std::lock_guard<std::mutex> oLock(m_oMutex);
+        return m_aoOutputs;
+    }
 
+private:
+    std::mutex m_oMutex;
+    std::vector<SOutput> m_aoOutputs;
+};
+
+// Feeds uiBuffers buffers of the test signal (uiFramesPerBuffer frames each) through the encoder,
+// whose output buffers a collector hands back, and waits until the last input buffer is back.
+void EncodeSignal(COmxTestClient& roClient, unsigned uiRate, unsigned uiChannels, unsigned uiFramesPerBuffer,
+                  unsigned uiBuffers)
+{
+    EXPECT_EQ(OMX_ErrorNone, roClient.SubmitAll(local_nAacPort, false));
     const std::vector<OMX_BUFFERHEADERTYPE*> apoInputs = roClient.Buffers(local_nPcmPort);
     uint64_t uiIndex = 0;
     for (unsigned uiBuffer = 0; uiBuffer < uiBuffers; ++uiBuffer)
@@ -109,9 +128,6 @@ std::vector<SOutput> EncodeSignal(COmxTestClient& roClient, unsigned uiRate, uns
     }
     EXPECT_TRUE(roClient.WaitReturned(local_nPcmPort, uiBuffers));
     std::this_thread::sleep_for(g_oQuietPeriod);
-    roClient.OnFillDone(nullptr);
-    std::lock_guard<std::mutex> oLock(oMutex);
-    return aoOutputs;
 }
 
 // Decodes an ADTS stream with ffmpeg into interleaved 16-bit samples.
@@ -221,8 +237,10 @@ TEST_F(AacEncoderTest, AdtsFramesDecodeToTheSignalAndRawFramesAreTheSameWithoutH
     {
         COmxTestClient oClient(local_szEncoder);
         ASSERT_EQ(OMX_ErrorNone, oClient.GetHandleResult());
+        COutputCollector oCollector(oClient);
         Start(oClient, 48000, 2, aeFormats[uiRun], 2, 2);
-        aoFrames[uiRun] = EncodeSignal(oClient, 48000, 2, 1024, uiBuffers);
+        EncodeSignal(oClient, 48000, 2, 1024, uiBuffers);
+        aoFrames[uiRun] = oCollector.Outputs();
         // Settings are for Loaded only.
         OMX_AUDIO_PARAM_AACPROFILETYPE oAac = GetAac(oClient);
         EXPECT_EQ(OMX_ErrorIncorrectStateOperation, OMX_SetParameter(oClient.Handle(), OMX_IndexParamAudioAac, &oAac));
@@ -266,8 +284,10 @@ TEST_F(AacEncoderTest, MonoBuffersOfTwoFramesGiveTwoFramesEach)
 {
     COmxTestClient oClient(local_szEncoder);
     ASSERT_EQ(OMX_ErrorNone, oClient.GetHandleResult());
+    COutputCollector oCollector(oClient);
     Start(oClient, 44100, 1, OMX_AUDIO_AACStreamFormatMP4ADTS, 1, 1);
-    const std::vector<SOutput> aoFrames = EncodeSignal(oClient, 44100, 1, 2048, 20);
+    EncodeSignal(oClient, 44100, 1, 2048, 20);
+    const std::vector<SOutput> aoFrames = oCollector.Outputs();
     EXPECT_EQ(2u * 20 - 1, aoFrames.size());
     std::string oStream;
     for (const SOutput& roFrame : aoFrames)
