@@ -814,7 +814,10 @@ OMX_ERRORTYPE COMXComponent::Loaded(MUINT uiInputPortId)
         ZEM_CHECK(m_poInputPort[uiRequestPort].ReleaseBuffers());
         return OMX_ErrorNone;
     }
-    if (m_hOMXCtrl != nullptr && m_eCtrlState != OMX_StateLoaded)
+    // A control component that has reported no state yet (OMX_StateInvalid: the display's
+    // controller before its first move) is still loaded; asked to go there again it would answer
+    // with an error event, and the wait for its state change would never end.
+    if (m_hOMXCtrl != nullptr && m_eCtrlState != OMX_StateLoaded && m_eCtrlState != OMX_StateInvalid)
         ZEM_CHECK(ScheduleAndWaitStateTransition(m_hOMXCtrl, OMX_StateLoaded));
     if (m_eComponentState != OMX_StateLoaded)
     {

@@ -23,9 +23,6 @@ const char* const local_szDefaultNetInterface = "eth0";
 const char* const local_szUser = "happyuser";
 const char* const local_szPassword = "quietmapleriverstone";
 
-// Set on a media whose streams the stop has ended.
-const char* const local_szStreamsEndedKey = "PellixStreamsEnded";
-
 const int local_iFirstPayloadType = 96;
 // Any int in decimal, a blank and the terminator.
 const int local_iNumberTextSize = 13;
@@ -177,8 +174,9 @@ GstRTSPMediaFactory* GStreamerRTSPServer::InitMediaFactory()
     m_oPipelineCreatedCallback.pvCallbackArgs = this;
     gst_rtsp_media_factory_subscribe_callback(poFactory, &m_oPipelineCreatedCallback);
 
-    // All clients share one pipeline, which receives end-of-stream before it is shut down
-    // (while it plays: see CallbackMediaConfigure).
+    // All clients share one pipeline. Its streams end with an end-of-stream when the server stops
+    // (SendEOSEvents); each media then leaves the factory's shut-down setting aside (see
+    // CallbackMediaConfigure).
     gst_rtsp_media_factory_set_eos_shutdown(poFactory, TRUE);
     gst_rtsp_media_factory_set_shared(poFactory, TRUE);
     g_signal_connect(poFactory, "media-configure", G_CALLBACK(CallbackMediaConfigure), this);
@@ -186,20 +184,15 @@ GstRTSPMediaFactory* GStreamerRTSPServer::InitMediaFactory()
 }
 
 void GStreamerRTSPServer::CallbackMediaConfigure(GstRTSPMediaFactory* /*poFactory*/, GstRTSPMedia* poMedia,
-                                                 gpointer pvInstance)
+                                                 gpointer /*pvInstance*/)
 {
-    // The media takes the factory's end-of-stream shut-down; it applies from its first play on.
+    // When its last client leaves, the media shuts its pipeline down at once. With an
+    // end-of-stream first, the media stays "unpreparing" until that end-of-stream has reached
+    // every sink, and the factory hands that media to every client that asks meanwhile, which
+    // answers 503. The RTP session's RTCP sink may never get it (the session can send its BYE
+    // without passing the end-of-stream on), and then every later client is refused and the stop
+    // finds the pipeline still there. Nobody receives the streams by then: nothing is lost.
     gst_rtsp_media_set_eos_shutdown(poMedia, FALSE);
-    g_signal_connect(poMedia, "new-state", G_CALLBACK(CallbackMediaNewState), pvInstance);
-}
-
-void GStreamerRTSPServer::CallbackMediaNewState(GstRTSPMedia* poMedia, gint iState, gpointer /*pvInstance*/)
-{
-    // The media's target state, set on the thread that serves its clients before the pipeline
-    // is moved to it, and before any shut-down on that thread reads the flag.
-    // Once the stop has ended the streams, no second end-of-stream is due.
-    const bool bEnded = g_object_get_data(G_OBJECT(poMedia), local_szStreamsEndedKey) != nullptr;
-    gst_rtsp_media_set_eos_shutdown(poMedia, iState == GST_STATE_PLAYING && !bEnded);
 }
 
 OMX_ERRORTYPE GStreamerRTSPServer::StartServing(bool bDoAuthentication)
@@ -390,7 +383,13 @@ OMX_ERRORTYPE GStreamerRTSPServer::StopServing()
             usleep(local_uiTeardownPollUsec);
         }
         if (iPoll == local_iTeardownPolls)
+        {
             ZEM_INFO(0, "Error, pipeline still exists after the clients were disconnected");
+            // Its streaming threads call into the streaming components, which may be destroyed
+            // once the stop has returned: they are ended here (the FIFOs are disconnected, so no
+            // handoff holds them).
+            gst_element_set_state(poPipeline, GST_STATE_NULL);
+        }
         gst_object_unref(poPipeline);
     }
 
@@ -426,19 +425,6 @@ OMX_ERRORTYPE GStreamerRTSPServer::SendEOSEvents()
     ZEM_INFO(2, "Sending EOS events on pipeline's source elements");
     if (poPipeline == nullptr)
         return OMX_ErrorNone;
-    {
-        // The end-of-stream comes from the source elements now. When the clients leave, the media
-        // must not wait for a second one at its shut-down: once a stream has ended, no further
-        // end-of-stream reaches its sinks.
-        GstRTSPMedia* poMedia = GetPipelineMedia(poPipeline);
-        if (poMedia != nullptr)
-        {
-            g_object_set_data(G_OBJECT(poMedia), local_szStreamsEndedKey, GINT_TO_POINTER(1));
-            gst_rtsp_media_set_eos_shutdown(poMedia, FALSE);
-            g_object_unref(poMedia);
-        }
-    }
-
     for (guint i = 0; i < g_list_length(m_poStreamingComponentsList); ++i)
     {
         auto* poComponent = static_cast<GStreamerServerComponent*>(g_list_nth_data(m_poStreamingComponentsList, i));
@@ -548,17 +534,26 @@ struct SEndSourceStream
 gboolean GStreamerRTSPServer::CallbackEndSourceStream(gpointer pvRequest)
 {
     auto* poRequest = static_cast<SEndSourceStream*>(pvRequest);
+    // The request was filled in under its mutex: reading it under the same mutex orders the two
+    // threads for race detectors too, which do not see the main context's own locking.
+    GStreamerServerComponent* poComponent = nullptr;
+    GstElement* poSource = nullptr;
+    {
+        CMutexLockUnlock oLock(poRequest->oMutex);
+        poComponent = poRequest->poComponent;
+        poSource = poRequest->poSource;
+    }
     // No handoff waits for data from now on, so the source's streaming thread comes back.
-    poRequest->poComponent->DisconnectFifo(TRUE);
+    poComponent->DisconnectFifo(TRUE);
     // Sending waits for that thread while holding the source's state lock. Before the pipeline
     // plays (or once it pauses) the thread sits in the sinks' preroll, which only a state change
     // ends: then the source gets no end-of-stream (its clients receive nothing to end). On this
     // thread no client request changes the pipeline's state meanwhile.
     GstState eState = GST_STATE_NULL;
-    gst_element_get_state(poRequest->poSource, &eState, nullptr, 0);
+    gst_element_get_state(poSource, &eState, nullptr, 0);
     const bool bSent = eState == GST_STATE_PLAYING;
     if (bSent)
-        gst_element_send_event(poRequest->poSource, gst_event_new_eos());
+        gst_element_send_event(poSource, gst_event_new_eos());
     CMutexLockUnlock oLock(poRequest->oMutex);
     poRequest->bSent = bSent;
     poRequest->bDone = true;
@@ -568,7 +563,12 @@ gboolean GStreamerRTSPServer::CallbackEndSourceStream(gpointer pvRequest)
 
 bool GStreamerRTSPServer::EndSourceStream(GStreamerServerComponent* poComponent, GstElement* poSource)
 {
-    SEndSourceStream oRequest{poComponent, poSource, false, false, PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER};
+    SEndSourceStream oRequest{nullptr, nullptr, false, false, PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER};
+    {
+        CMutexLockUnlock oLock(oRequest.oMutex);
+        oRequest.poComponent = poComponent;
+        oRequest.poSource = poSource;
+    }
     bool bSent = false;
     if (m_poMainLoopThread != nullptr && m_poMainLoop != nullptr && g_main_loop_is_running(m_poMainLoop))
     {

@@ -67,11 +67,8 @@ private:
     // plays, on the main-loop thread; true when the end-of-stream was sent.
     bool EndSourceStream(GStreamerServerComponent* poComponent, GstElement* poSource);
     static gboolean CallbackEndSourceStream(gpointer pvRequest);
-    // Each new media ends its stream with an end-of-stream at shut-down only while it plays:
-    // before it plays (or once paused) its source's streaming thread sits in the preroll, where
-    // an end-of-stream sent into the source would wait for it for good.
+    // Each new media shuts its pipeline down without an end-of-stream round trip.
     static void CallbackMediaConfigure(GstRTSPMediaFactory* poFactory, GstRTSPMedia* poMedia, gpointer pvInstance);
-    static void CallbackMediaNewState(GstRTSPMedia* poMedia, gint iState, gpointer pvInstance);
     static GstRTSPFilterResult CallbackRemoveClient(GstRTSPServer* poServer, GstRTSPClient* poClient,
                                                     gpointer pvInstance);
 

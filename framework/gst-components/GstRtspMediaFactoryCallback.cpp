@@ -12,7 +12,6 @@ namespace
 {
 const char* const local_szSubscriptionsKey = "poPipelineCreationCallbackList";
 const char* const local_szMediaWatchKey = "PellixPipelineWatch";
-const char* const local_szPipelineMediaKey = "PellixPipelineMedia";
 
 // What a factory keeps: the subscribed records, in subscription order. The records are not owned.
 struct SFactorySubscriptions
@@ -73,13 +72,6 @@ void local_CallbackMediaFinalized(gpointer pvWatch)
     g_free(poWatch);
 }
 
-void local_FreeMediaRef(gpointer pvWeakRef)
-{
-    auto* poWeakRef = static_cast<GWeakRef*>(pvWeakRef);
-    g_weak_ref_clear(poWeakRef);
-    g_free(poWeakRef);
-}
-
 void local_CallbackMediaConfigure(GstRTSPMediaFactory* poFactory, GstRTSPMedia* poMedia, gpointer /*pvData*/)
 {
     GstElement* poElement = gst_rtsp_media_get_element(poMedia);
@@ -94,12 +86,6 @@ void local_CallbackMediaConfigure(GstRTSPMediaFactory* poFactory, GstRTSPMedia* 
     g_weak_ref_init(&poWatch->oFactory, poFactory);
     g_object_set_data_full(G_OBJECT(poMedia), local_szMediaWatchKey, poWatch, local_CallbackMediaFinalized);
     g_signal_connect(poMedia, "unprepared", G_CALLBACK(local_CallbackMediaUnprepared), poWatch);
-
-    // The pipeline may outlive its media (a subscriber may keep a reference): it names the media
-    // weakly.
-    auto* poMediaRef = g_new0(GWeakRef, 1);
-    g_weak_ref_init(poMediaRef, poMedia);
-    g_object_set_data_full(G_OBJECT(poPipeline), local_szPipelineMediaKey, poMediaRef, local_FreeMediaRef);
 
     local_NotifySubscribers(poFactory, poPipeline);
 
@@ -125,12 +111,4 @@ void gst_rtsp_media_factory_subscribe_callback(GstRTSPMediaFactory* poFactory,
     }
     poSubscriptions->poPipelineCreationCallbackList =
         g_list_append(poSubscriptions->poPipelineCreationCallbackList, poCallback);
-}
-
-GstRTSPMedia* GetPipelineMedia(GstElement* poPipeline)
-{
-    if (poPipeline == nullptr)
-        return nullptr;
-    auto* poMediaRef = static_cast<GWeakRef*>(g_object_get_data(G_OBJECT(poPipeline), local_szPipelineMediaKey));
-    return poMediaRef != nullptr ? static_cast<GstRTSPMedia*>(g_weak_ref_get(poMediaRef)) : nullptr;
 }

@@ -30,8 +30,4 @@ typedef struct GstRtspMediaFactoryCallback
 void gst_rtsp_media_factory_subscribe_callback(GstRTSPMediaFactory* poFactory,
                                                GstRtspMediaFactoryCallback* poCallback);
 
-// The media that owns poPipeline, a pipeline reported through a subscription, with a reference
-// for the caller; null once the media is gone or for any other element.
-GstRTSPMedia* GetPipelineMedia(GstElement* poPipeline);
-
 #endif // GST_RTSP_MEDIA_FACTORY_CALLBACK_H

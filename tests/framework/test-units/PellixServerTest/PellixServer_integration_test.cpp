@@ -457,9 +457,7 @@ class ServerStartFaults : public ::testing::TestWithParam<SFaultTarget>
 // For one platform component, each call of the list above fails once, in a run of its own. A
 // failed start writes the ABORT chain up to StartStreaming, tears down everything it built and
 // leaves the next start free to succeed.
-// Parked: a GetParameter failing once on the capture component during a start leaves the start
-// waiting for good (found by this test); open until the teardown after that failure is mended.
-TEST_P(ServerStartFaults, DISABLED_EachKindOfCallFailingOnceGivesFalseAFullTeardownAndAWorkingNextStart)
+TEST_P(ServerStartFaults, EachKindOfCallFailingOnceGivesFalseAFullTeardownAndAWorkingNextStart)
 {
     PELLIX_RUN_IN_OWN_PROCESS(170);
     const SFaultTarget oTarget = GetParam();
