@@ -238,12 +238,12 @@ OMX_ERRORTYPE RTSPVideoServerComponent::Handoff(GstElement* fakesrc, GstBuffer* 
     bool bFreeGstBuffer = true;
 
     // On the way to the first play the pipeline gives the source its clock before the source's
-    // base time is set. The running time the source stamps from that clock after this handoff
-    // would be the clock's absolute time, and the sinks and the clients' synchronisation would
-    // wait for it for good. The clock may arrive between this look and the stamping, so a buffer
-    // made while the source has no clock or no base time yet starts the running time at 0.
+    // base time is set. The running time the source stamps from that clock would be the clock's
+    // absolute time, and the sinks would wait for it for good: such a buffer starts the running
+    // time at 0 instead. A buffer made before the source has a clock stays unstamped: the parser
+    // gives it its time from the stream's frame rate.
     GST_OBJECT_LOCK(fakesrc);
-    const bool bNoBaseTime = GST_ELEMENT_CLOCK(fakesrc) == nullptr || GST_ELEMENT_CAST(fakesrc)->base_time == 0;
+    const bool bNoBaseTime = GST_ELEMENT_CLOCK(fakesrc) != nullptr && GST_ELEMENT_CAST(fakesrc)->base_time == 0;
     GST_OBJECT_UNLOCK(fakesrc);
     if (bNoBaseTime)
     {
