@@ -1,0 +1,24 @@
+// The frame rate a client reports for a stream ("60/1", "30000/1001", "25"), as a number.
+//
+// The server stamps each picture with the running time at which it reaches the stream, so a
+// client that guesses the rate from the first pictures' times may land a fraction of a percent
+// away from the input's rate (29.92 for 30, say); tests compare within 1 %.
+#ifndef PELLIX_TEST_FRAME_RATE_H
+#define PELLIX_TEST_FRAME_RATE_H
+
+#include <cstdlib>
+#include <string>
+
+inline double ParseFrameRate(const std::string& roRate)
+{
+    const size_t uiSlash = roRate.find('/');
+    const double dNumerator = std::strtod(roRate.substr(0, uiSlash).c_str(), nullptr);
+    if (uiSlash == std::string::npos)
+        return dNumerator;
+    const double dDenominator = std::strtod(roRate.substr(uiSlash + 1).c_str(), nullptr);
+    return dDenominator != 0.0 ? dNumerator / dDenominator : 0.0;
+}
+
+const double g_dFrameRateTolerance = 0.01;
+
+#endif // PELLIX_TEST_FRAME_RATE_H
