@@ -12,7 +12,7 @@ PACKAGES=(
   libx264-dev libavcodec-dev libavutil-dev libswscale-dev
   libomxil-bellagio-dev
   libgtest-dev libgmock-dev
-  ffmpeg edid-decode iproute2 python3
+  ffmpeg edid-decode iproute2 python3 gcovr
 )
 
 missing=()

@@ -455,6 +455,10 @@ void CPlatformComponent::Run()
                 oDeadline = m_aoCommands.front().oDue;
             if (bExecuting && m_bClockRunning && m_oNextTick < oDeadline)
                 oDeadline = m_oNextTick;
+            // A step above may have released the lock (a state command asks the test control
+            // for its fault first), so a quit request can have come and gone meanwhile.
+            if (m_bQuit)
+                break;
             if (oDeadline == CClock::time_point::max())
                 m_oWake.wait(oLock);
             else
