@@ -11,10 +11,14 @@ cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLIX_COVERAGE=O
 cmake --build "$BUILD_DIR" -j"$(nproc)"
 find "$BUILD_DIR" -name '*.gcda' -delete
 (cd "$BUILD_DIR" && ctest --timeout 600 "$@") || echo "coverage: some tests failed; the figures count what ran"
-# Only the product: the library (framework, gen-utils, include), the platform and the host.
+# Only the product: the library (framework, gen-utils, include), the platform and the host, or the
+# folders PELLIX_COVERAGE_FILTERS names (blank-separated path prefixes from the top of the tree).
 # Branches that only exceptions or the compiler's own checks can take are not ours to cover.
-gcovr --root . --object-directory "$BUILD_DIR" \
-  --filter 'framework/' --filter 'gen-utils/' --filter 'include/' --filter 'platform/' --filter 'tools/' \
+filters=()
+for f in ${PELLIX_COVERAGE_FILTERS:-framework/ gen-utils/ include/ platform/ tools/}; do
+  filters+=(--filter "$f")
+done
+gcovr --root . --object-directory "$BUILD_DIR" "${filters[@]}" \
   --exclude-throw-branches --exclude-unreachable-branches \
   --gcov-ignore-parse-errors -j 2 \
   --txt "$BUILD_DIR/coverage.txt" --print-summary
