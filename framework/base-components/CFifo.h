@@ -39,7 +39,7 @@ public:
     void UnBlockWaitFifo();
 
 private:
-    static const MUINT32 s_uiSlotCount = 32;
+    static constexpr MUINT32 s_uiSlotCount = 32;
 
     MUINT32 m_uiSize;
     // Changed under the access mutex; atomic so that the hints may read them without it.

@@ -35,7 +35,7 @@ public:
     };
 
     // Row count; indices from this on are refused.
-    static const MUINT32 uiMaxTimingIndex = 86;
+    static constexpr MUINT32 uiMaxTimingIndex = 86;
 
     // Row uiModeIndex as a timing; false for an index past the table.
     static MBOOL32 EnumMode(MUINT32 uiModeIndex, CDetailedTiming& roMode);

@@ -26,7 +26,7 @@ class RTSPAudioServerComponent : public GStreamerServerComponent
 {
 public:
     // The channel count the stream's caps declare.
-    static const MUINT32 s_uiChannels = 2;
+    static constexpr MUINT32 s_uiChannels = 2;
 
     RTSPAudioServerComponent();
     ~RTSPAudioServerComponent() override;

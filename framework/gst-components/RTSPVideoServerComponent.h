@@ -48,7 +48,7 @@ public:
                        MUINT64& ruiNbBitsLastSec, MUINT64& ruiNbFramesLastSec);
 
     // Room for the stored parameter sets.
-    static const MUINT32 s_uiParamSetCapacity = 80;
+    static constexpr MUINT32 s_uiParamSetCapacity = 80;
 
 private:
     // Appends to m_abyParamSet every SPS and PPS unit of data, start code included, while it fits.

@@ -26,7 +26,7 @@ public:
     CSimulatedMixer& operator=(const CSimulatedMixer&) = delete;
 
 private:
-    static const unsigned s_uiChannels = 2;
+    static constexpr unsigned s_uiChannels = 2;
 
     CSimulatedMixer(const std::string& roControl, long iMin, long iMax);
     ~CSimulatedMixer() = default;

@@ -14,16 +14,16 @@
 class CAacEncoderSettings
 {
 public:
-    static const OMX_U32 s_nInputPort = 0;
-    static const OMX_U32 s_nOutputPort = 1;
+    static constexpr OMX_U32 s_nInputPort = 0;
+    static constexpr OMX_U32 s_nOutputPort = 1;
     // Samples per channel in one AAC-LC frame.
-    static const unsigned s_uiFrameSamples = 1024;
-    static const unsigned s_uiMaxChannels = 2;
+    static constexpr unsigned s_uiFrameSamples = 1024;
+    static constexpr unsigned s_uiMaxChannels = 2;
     // Input buffers: one frame of stereo PCM.
-    static const OMX_U32 s_nInputBufferSize = s_uiFrameSamples * s_uiMaxChannels * 2;
+    static constexpr OMX_U32 s_nInputBufferSize = s_uiFrameSamples * s_uiMaxChannels * 2;
     // Output buffers: the largest frame the format allows (6144 bits per channel) and its header.
-    static const unsigned s_uiAdtsHeaderSize = 7;
-    static const OMX_U32 s_nOutputBufferSize = 6144 / 8 * s_uiMaxChannels + s_uiAdtsHeaderSize;
+    static constexpr unsigned s_uiAdtsHeaderSize = 7;
+    static constexpr OMX_U32 s_nOutputBufferSize = 6144 / 8 * s_uiMaxChannels + s_uiAdtsHeaderSize;
 
     static OMX_AUDIO_PARAM_PCMMODETYPE DefaultPcm();
     static OMX_AUDIO_PARAM_AACPROFILETYPE DefaultAac();

@@ -35,9 +35,9 @@ public:
         unsigned uiMovingStep;    // pixels it moves per frame
     };
 
-    static const unsigned s_uiDigits = 8;
-    static const unsigned s_uiFontWidth = 5;
-    static const unsigned s_uiFontHeight = 7;
+    static constexpr unsigned s_uiDigits = 8;
+    static constexpr unsigned s_uiFontWidth = 5;
+    static constexpr unsigned s_uiFontHeight = 7;
     // Rows of each digit's glyph, top first; bit 4 is the leftmost block.
     static const uint8_t s_aauiFont[10][s_uiFontHeight];
 
@@ -73,7 +73,7 @@ private:
         unsigned uiMovingLeft;  // where the moving bar was drawn
     };
 
-    static const unsigned s_uiKnownBuffers = 32;
+    static constexpr unsigned s_uiKnownBuffers = 32;
 
     void FillRect(uint8_t* pFrame, unsigned uiLeft, unsigned uiTop, unsigned uiWidth, unsigned uiHeight,
                   const SColour& roColour) const;

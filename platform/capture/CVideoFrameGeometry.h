@@ -15,7 +15,7 @@ class CVideoFrameGeometry
 {
 public:
     // Largest picture a video port of the platform takes, in pixels and lines.
-    static const OMX_U32 s_uiMaxDimension = 4096;
+    static constexpr OMX_U32 s_uiMaxDimension = 4096;
 
     CVideoFrameGeometry();
     CVideoFrameGeometry(OMX_U32 uiWidth, OMX_U32 uiHeight, OMX_U32 uiStride, OMX_COLOR_FORMATTYPE eFormat);

@@ -34,7 +34,7 @@
 class CDeinterlacerComponent : public CPlatformComponent
 {
 public:
-    static const OMX_U32 s_uiInputPort = 0;
+    static constexpr OMX_U32 s_uiInputPort = 0;
     static const OMX_U32 s_auiOutputPort[2];
 
     explicit CDeinterlacerComponent(const char* szName);

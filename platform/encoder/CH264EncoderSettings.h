@@ -38,14 +38,14 @@ class CH264EncoderSettings
 {
 public:
     // Ports and slices of the component.
-    static const OMX_U32 s_nInputPort = 0;
-    static const OMX_U32 s_nOutputPort = 1;
+    static constexpr OMX_U32 s_nInputPort = 0;
+    static constexpr OMX_U32 s_nOutputPort = 1;
     // Codec threads, each coding its own slice of every picture (no picture of delay).
-    static const unsigned s_uiSliceThreads = 2;
+    static constexpr unsigned s_uiSliceThreads = 2;
     // Limits of what the codec is given.
-    static const OMX_U32 s_nMaxSize = 4096;
-    static const OMX_U32 s_nMaxBitRate = 300000000;
-    static const int s_iMaxQp = 51;
+    static constexpr OMX_U32 s_nMaxSize = 4096;
+    static constexpr OMX_U32 s_nMaxBitRate = 300000000;
+    static constexpr int s_iMaxQp = 51;
 
     // Everything the component holds that steers the codec.
     struct SState

@@ -33,9 +33,9 @@ class CPlatformPort
 {
 public:
     // Upper bound of nBufferCountActual; the queue and the buffer table never grow past it.
-    static const unsigned s_uiMaxBuffers = 32;
+    static constexpr unsigned s_uiMaxBuffers = 32;
     // Alignment of the memory that OMX_AllocateBuffer hands out.
-    static const unsigned s_uiBufferAlignment = 64;
+    static constexpr unsigned s_uiBufferAlignment = 64;
 
     // A port of the given index and direction, enabled, with one buffer of 0 bytes minimum;
     // the component completes the definition before the port is used.
