@@ -7,12 +7,12 @@ PACKAGES=(
   build-essential cmake pkg-config
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
-  gstreamer1.0-tools gstreamer1.0-rtsp
+  gstreamer1.0-tools gstreamer1.0-rtsp gstreamer1.0-libav gstreamer1.0-x
   libasound2-dev libasound2-plugins alsa-utils
   libx264-dev libavcodec-dev libavutil-dev libswscale-dev
   libomxil-bellagio-dev
   libgtest-dev libgmock-dev
-  ffmpeg edid-decode iproute2 python3 gcovr
+  ffmpeg edid-decode iproute2 python3 gcovr xvfb
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "CSimulatedPcm.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/timerfd.h>
@@ -114,7 +115,9 @@ CSimulatedPcm::CSimulatedPcm(const std::string& roDevice, snd_pcm_stream_t eStre
       m_uiSignalIndex(0),
       m_bStalled(false),
       m_uiStallNs(0),
-      m_bMuted(false)
+      m_bMuted(false),
+      m_pvCore(nullptr),
+      m_pfnReadInputAudio(nullptr)
 {
     m_oIo.stream = eStream;
 }
@@ -125,6 +128,25 @@ CSimulatedPcm::~CSimulatedPcm()
         close(m_iTimerFd);
     if (m_iRecordFd >= 0)
         close(m_iRecordFd);
+    if (m_pvCore != nullptr)
+        dlclose(m_pvCore);
+}
+
+void CSimulatedPcm::FindInputAudio()
+{
+    // Only a core already loaded (the library's) is asked; none is loaded for it.
+    m_pvCore = dlopen("libOMX_Core.so", RTLD_LAZY | RTLD_NOLOAD);
+    if (m_pvCore == nullptr)
+        return;
+    const auto pfnHasAudio = reinterpret_cast<PfnPellixInputHasAudio>(dlsym(m_pvCore, "PellixInput_HasAudio"));
+    const auto pfnReadAudio = reinterpret_cast<PfnPellixInputReadAudio>(dlsym(m_pvCore, "PellixInput_ReadAudio"));
+    if (pfnHasAudio != nullptr && pfnReadAudio != nullptr && pfnHasAudio() != 0)
+        m_pfnReadInputAudio = pfnReadAudio;
+    else
+    {
+        dlclose(m_pvCore);
+        m_pvCore = nullptr;
+    }
 }
 
 int CSimulatedPcm::Create(const char* szName, snd_pcm_stream_t eStream, int iMode)
@@ -138,6 +160,9 @@ int CSimulatedPcm::Create(const char* szName, snd_pcm_stream_t eStream, int iMod
         if (m_iRecordFd < 0)
             return -errno;
     }
+
+    if (eStream == SND_PCM_STREAM_CAPTURE)
+        FindInputAudio();
 
     m_oIo.version = SND_PCM_IOPLUG_VERSION;
     m_oIo.name = "Pellix simulated PCM";
@@ -162,13 +187,18 @@ int CSimulatedPcm::SetConstraints()
     static const unsigned s_auiFormats[] = {SND_PCM_FORMAT_S16_LE};
     int iResult = 0;
 
-    // A fixed rate stands in for hardware that cannot do the one asked for.
+    // A fixed rate stands in for hardware that cannot do the one asked for; the input's audio
+    // track comes at 48 kHz.
     const std::vector<long> aiForcedRate = m_oFolder.ReadNumbers(m_oDevice + ".rate");
     unsigned uiForcedRate = aiForcedRate.empty() ? 0 : static_cast<unsigned>(aiForcedRate[0]);
+    if (m_pfnReadInputAudio != nullptr)
+        uiForcedRate = PELLIX_INPUT_AUDIO_RATE;
+    const unsigned uiMinChannels = m_pfnReadInputAudio != nullptr ? PELLIX_INPUT_AUDIO_CHANNELS : 1;
 
     if ((iResult = snd_pcm_ioplug_set_param_list(&m_oIo, SND_PCM_IOPLUG_HW_ACCESS, 1, s_auiAccess)) < 0 ||
         (iResult = snd_pcm_ioplug_set_param_list(&m_oIo, SND_PCM_IOPLUG_HW_FORMAT, 1, s_auiFormats)) < 0 ||
-        (iResult = snd_pcm_ioplug_set_param_minmax(&m_oIo, SND_PCM_IOPLUG_HW_CHANNELS, 1, local_uiMaxChannels)) < 0)
+        (iResult = snd_pcm_ioplug_set_param_minmax(&m_oIo, SND_PCM_IOPLUG_HW_CHANNELS, uiMinChannels,
+                                                   local_uiMaxChannels)) < 0)
         return iResult;
     if (uiForcedRate != 0)
         iResult = snd_pcm_ioplug_set_param_list(&m_oIo, SND_PCM_IOPLUG_HW_RATE, 1, &uiForcedRate);
@@ -348,6 +378,11 @@ void CSimulatedPcm::FillCapture(const snd_pcm_channel_area_t* poAreas, snd_pcm_u
     }
     m_bMuted = bMuted;
 
+    if (m_pfnReadInputAudio != nullptr && !bMuted)
+    {
+        FillFromInput(poAreas, uiOffset, uiSize);
+        return;
+    }
     const uint64_t uiFirst = m_uiSignalIndex + m_uiTransferred;
     for (unsigned uiChannel = 0; uiChannel < m_uiChannels; ++uiChannel)
     {
@@ -362,6 +397,19 @@ void CSimulatedPcm::FillCapture(const snd_pcm_channel_area_t* poAreas, snd_pcm_u
                 uiPhase = 0;
         }
     }
+}
+
+void CSimulatedPcm::FillFromInput(const snd_pcm_channel_area_t* poAreas, snd_pcm_uframes_t uiOffset,
+                                  snd_pcm_uframes_t uiSize)
+{
+    // Frame k of the run is captured at m_uiStartNs + k / rate: input frame
+    // m_uiStartNs * rate + k, less the delay. Interleaved stereo: the frames lie one after the
+    // other from the first channel's address.
+    const uint64_t uiStartFrame = m_uiStartNs / local_uiNsPerSecond * m_uiRate +
+                                  m_uiStartNs % local_uiNsPerSecond * m_uiRate / local_uiNsPerSecond;
+    m_pfnReadInputAudio(uiStartFrame - s_uiInputDelayFrames + m_uiTransferred,
+                        reinterpret_cast<int16_t*>(local_FrameAddress(poAreas[0], uiOffset)),
+                        static_cast<unsigned>(uiSize));
 }
 
 void CSimulatedPcm::Record(const snd_pcm_channel_area_t* poAreas, snd_pcm_uframes_t uiOffset,

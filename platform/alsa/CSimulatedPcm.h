@@ -1,7 +1,9 @@
 // CSimulatedPcm: one PCM of the platform's ALSA side, an ALSA external I/O plugin (ioplug).
 //
 // Opened for capture it is the board's audio input: it delivers the stereo test signal of
-// PellixAlsaSignal.h, paced in real time by CLOCK_MONOTONIC. Opened for playback it is a local
+// PellixAlsaSignal.h, paced in real time by CLOCK_MONOTONIC; or, in a process whose simulated
+// HDMI input is a real source with an audio track (PellixInputAudio.h, libOMX_Core.so), that
+// track, at 48 kHz stereo only, each frame captured s_uiInputDelayFrames after it was due. Opened for playback it is a local
 // output that consumes frames in real time and can record them. Both run like a sound card with
 // period interrupts: a timer wakes the application's poll once per period, the hardware position
 // follows the clock, and a capture whose ring fills up (or a playback whose ring runs dry) goes
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "CAlsaControlFolder.h"
+#include "PellixInputAudio.h"
 
 class CSimulatedPcm
 {
@@ -33,6 +36,10 @@ public:
 
     CSimulatedPcm(const CSimulatedPcm&) = delete;
     CSimulatedPcm& operator=(const CSimulatedPcm&) = delete;
+
+    // How long after it was due the input's audio is captured: the margin that the source's
+    // delivery of its audio, block by block, may take.
+    static constexpr unsigned s_uiInputDelayFrames = PELLIX_INPUT_AUDIO_RATE / 100;
 
 private:
     CSimulatedPcm(const std::string& roDevice, snd_pcm_stream_t eStream);
@@ -54,6 +61,8 @@ private:
     static const snd_pcm_ioplug_callback_t s_oCallbacks;
 
     int Create(const char* szName, snd_pcm_stream_t eStream, int iMode);
+    // Takes the input's audio track when the process has one to give.
+    void FindInputAudio();
     int SetConstraints();
     bool IsCapture() const { return m_oIo.stream == SND_PCM_STREAM_CAPTURE; }
 
@@ -65,6 +74,7 @@ private:
     void ArmTimer(uint64_t uiFirstNs, uint64_t uiIntervalNs);
     void UpdateStall();
     void FillCapture(const snd_pcm_channel_area_t* poAreas, snd_pcm_uframes_t uiOffset, snd_pcm_uframes_t uiSize);
+    void FillFromInput(const snd_pcm_channel_area_t* poAreas, snd_pcm_uframes_t uiOffset, snd_pcm_uframes_t uiSize);
     void Record(const snd_pcm_channel_area_t* poAreas, snd_pcm_uframes_t uiOffset, snd_pcm_uframes_t uiSize);
 
     snd_pcm_ioplug_t m_oIo;
@@ -91,6 +101,10 @@ private:
     bool m_bStalled;
     uint64_t m_uiStallNs;       // time the stall began
     bool m_bMuted;
+
+    // The input's audio track: the platform core's handle and reader, or null.
+    void* m_pvCore;
+    PfnPellixInputReadAudio m_pfnReadInputAudio;
 };
 
 #endif // CSIMULATED_PCM_H

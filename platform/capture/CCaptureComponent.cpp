@@ -1,6 +1,8 @@
 #include "CCaptureComponent.h"
 
 #include "CCaptureSettings.h"
+#include "CMediaSource.h"
+#include "CSourcePicture.h"
 #include "ComponentRegistry.h"
 
 PELLIX_REGISTER_COMPONENT("OMX.TI.VPSSM3.VFCC", PellixCreateComponent<CCaptureComponent>)
@@ -13,6 +15,7 @@ const unsigned local_uiSkipCycle = 30;
 
 CCaptureComponent::CCaptureComponent(const char* szName)
     : CPlatformComponent(szName),
+      m_bFields(false),
       m_uiSignalGeneration(0),
       m_bSignalPresent(false),
       m_uiFramePeriodNs(0),
@@ -45,13 +48,19 @@ CCaptureComponent::CCaptureComponent(const char* szName)
 
 CCaptureComponent::~CCaptureComponent()
 {
-    // Waits for a change being told to this component to finish.
+    // Each waits for a notice being given to this component to finish.
     CSimulatedInput::Instance().RemoveListener(this);
+    FollowSource(nullptr);
 }
 
 void CCaptureComponent::SignalChanged(void* pvContext, const SSimulatedSignal&)
 {
     // The thread takes the change up.
+    static_cast<CCaptureComponent*>(pvContext)->RequestProcess();
+}
+
+void CCaptureComponent::PictureReady(void* pvContext)
+{
     static_cast<CCaptureComponent*>(pvContext)->RequestProcess();
 }
 
@@ -75,6 +84,7 @@ OMX_ERRORTYPE CCaptureComponent::OnStateChange(OMX_STATETYPE eFrom, OMX_STATETYP
     if (eTo != OMX_StateExecuting)
     {
         StopClock();
+        FollowSource(nullptr);
         return OMX_ErrorNone;
     }
     if (eFrom == OMX_StateIdle)
@@ -85,10 +95,12 @@ OMX_ERRORTYPE CCaptureComponent::OnStateChange(OMX_STATETYPE eFrom, OMX_STATETYP
             !ReadSetting(static_cast<OMX_INDEXTYPE>(OMX_TI_IndexParamVFCCHwPortProperties), false, 0, &oProperties,
                          sizeof(oProperties)))
             return OMX_ErrorUndefined;
-        m_oPattern.Configure(CVideoFrameGeometry::FromPortDefinition(oDefinition),
-                             oProperties.eScanType == OMX_VIDEO_CaptureScanTypeInterlaced);
+        m_oGeometry = CVideoFrameGeometry::FromPortDefinition(oDefinition);
+        m_bFields = oProperties.eScanType == OMX_VIDEO_CaptureScanTypeInterlaced;
+        m_oPattern.Configure(m_oGeometry, m_bFields);
         m_uiFrame = 0;
         m_uiFrameTimeNs = 0;
+        m_oExecutingSince = std::chrono::steady_clock::now();
     }
     // The clock starts again with the signal as it is now.
     m_bSignalPresent = false;
@@ -100,6 +112,21 @@ OMX_ERRORTYPE CCaptureComponent::OnStateChange(OMX_STATETYPE eFrom, OMX_STATETYP
 void CCaptureComponent::OnProcess()
 {
     FollowSignal();
+    if (m_poSource != nullptr)
+        DeliverPictures();
+}
+
+void CCaptureComponent::FollowSource(const std::shared_ptr<CMediaSource>& rpoSource)
+{
+    if (rpoSource == m_poSource)
+        return;
+    if (m_poSource != nullptr)
+        m_poSource->SetPictureConsumer(nullptr, nullptr);
+    m_poSource = rpoSource;
+    if (m_poSource == nullptr)
+        return;
+    m_poSource->SetPictureFormat(m_oGeometry.m_uiWidth, m_oGeometry.m_uiHeight, m_oGeometry.m_eFormat);
+    m_poSource->SetPictureConsumer(this, &CCaptureComponent::PictureReady);
 }
 
 void CCaptureComponent::FollowSignal()
@@ -109,6 +136,14 @@ void CCaptureComponent::FollowSignal()
         return;
     m_uiSignalGeneration = uiGeneration;
     const SSimulatedSignal oSignal = CSimulatedInput::Instance().Current();
+    // A real source brings its pictures at its own pace.
+    FollowSource(CSimulatedInput::Instance().MediaSource());
+    if (m_poSource != nullptr)
+    {
+        StopClock();
+        m_bSignalPresent = oSignal.bPresent;
+        return;
+    }
     if (!oSignal.bPresent || oSignal.uiRate == 0)
     {
         m_bSignalPresent = false;
@@ -128,12 +163,17 @@ bool CCaptureComponent::IsSkipped(uint64_t uiFrame) const
     return (m_uiSkipMask >> (uiFrame % local_uiSkipCycle) & 1) != 0;
 }
 
-void CCaptureComponent::OnTick(unsigned uiElapsedTicks)
+void CCaptureComponent::ReadSkipMask()
 {
     OMX_CONFIG_VFCC_FRAMESKIP_INFO oFrameSkip;
     if (ReadSetting(static_cast<OMX_INDEXTYPE>(OMX_TI_IndexConfigVFCCFrameSkip), true, 0, &oFrameSkip,
                     sizeof(oFrameSkip)))
         m_uiSkipMask = static_cast<OMX_U32>(oFrameSkip.frameSkipMask);
+}
+
+void CCaptureComponent::OnTick(unsigned uiElapsedTicks)
+{
+    ReadSkipMask();
     // Frames of the periods the thread slept through were lost, unless they were to be skipped.
     for (unsigned i = 1; i < uiElapsedTicks; ++i)
     {
@@ -172,4 +212,42 @@ void CCaptureComponent::Deliver(OMX_BUFFERHEADERTYPE* poHeader)
         Count(PellixCounter_FramesProduced);
     }
     ReturnBuffer(poHeader);
+}
+
+void CCaptureComponent::DeliverPictures()
+{
+    for (;;)
+    {
+        const CSourcePicture oPicture(m_poSource->TakePicture());
+        if (!oPicture.IsValid())
+            return;
+        ReadSkipMask();
+        const uint64_t uiFrame = m_uiFrame++;
+        if (IsSkipped(uiFrame))
+            continue;
+        // A picture of the format before the last change is of no use.
+        OMX_BUFFERHEADERTYPE* poHeader = oPicture.Matches(m_oGeometry) ? TakeBuffer(0) : nullptr;
+        if (poHeader == nullptr)
+        {
+            Count(PellixCounter_FramesDropped);
+            continue;
+        }
+        poHeader->nOffset = 0;
+        poHeader->nFlags = OMX_BUFFERFLAG_ENDOFFRAME;
+        poHeader->nTimeStamp = static_cast<OMX_TICKS>(
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - m_oExecutingSince)
+                .count());
+        if (oPicture.CopyTo(poHeader->pBuffer, poHeader->nAllocLen, m_oGeometry, m_bFields))
+        {
+            poHeader->nFilledLen = static_cast<OMX_U32>(CSourcePicture::FrameBytes(m_oGeometry, m_bFields));
+            Count(PellixCounter_FramesProduced);
+        }
+        else
+        {
+            // A buffer smaller than the port's: handed back empty, as the pattern does.
+            poHeader->nFilledLen = 0;
+            Count(PellixCounter_FramesDropped);
+        }
+        ReturnBuffer(poHeader);
+    }
 }

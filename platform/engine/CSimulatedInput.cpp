@@ -4,11 +4,24 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "CMediaSource.h"
+
 namespace
 {
 const char* const local_szDefaultSignal = "1920x1080p60";
 const unsigned long local_uiMaxDimension = 8192;
 const unsigned long local_uiMaxRate = 240;
+
+struct SSourcePrefix
+{
+    const char* szPrefix;
+    EInputKind eKind;
+};
+const SSourcePrefix local_aoSourcePrefixes[] = {
+    {"file:", InputKind_File},
+    {"v4l2:", InputKind_V4l2},
+    {"gst:", InputKind_Gst},
+};
 
 // Reads a decimal number from 1 to uiMax; advances rpszText past it.
 bool ParseNumber(const char*& rpszText, unsigned long uiMax, unsigned& ruiValue)
@@ -23,27 +36,9 @@ bool ParseNumber(const char*& rpszText, unsigned long uiMax, unsigned& ruiValue)
     ruiValue = static_cast<unsigned>(uiValue);
     return true;
 }
-} // namespace
 
-CSimulatedInput& CSimulatedInput::Instance()
+bool ParsePattern(const char* szSignal, SSimulatedSignal& roSignal)
 {
-    static CSimulatedInput s_oInput;
-    return s_oInput;
-}
-
-CSimulatedInput::CSimulatedInput() : m_oSignal(), m_uiGeneration(0)
-{
-    Parse(local_szDefaultSignal, m_oSignal);
-    const char* szEnvironment = getenv("PELLIX_SIM_INPUT");
-    if (szEnvironment != nullptr && szEnvironment[0] != 0 && !Parse(szEnvironment, m_oSignal))
-        fprintf(stderr, "PELLIX_SIM_INPUT=%s is not none, WxHpR or WxHiR; using %s\n", szEnvironment,
-                local_szDefaultSignal);
-}
-
-bool CSimulatedInput::Parse(const char* szSignal, SSimulatedSignal& roSignal)
-{
-    if (szSignal == nullptr)
-        return false;
     if (strcmp(szSignal, "none") == 0)
     {
         roSignal = SSimulatedSignal();
@@ -65,6 +60,94 @@ bool CSimulatedInput::Parse(const char* szSignal, SSimulatedSignal& roSignal)
     roSignal = oSignal;
     return true;
 }
+} // namespace
+
+bool operator==(const SSimulatedSignal& roA, const SSimulatedSignal& roB)
+{
+    return roA.bPresent == roB.bPresent && roA.uiWidth == roB.uiWidth && roA.uiHeight == roB.uiHeight &&
+           roA.uiRate == roB.uiRate && roA.bInterlaced == roB.bInterlaced;
+}
+
+CSimulatedInput& CSimulatedInput::Instance()
+{
+    static CSimulatedInput s_oInput;
+    return s_oInput;
+}
+
+CSimulatedInput::CSimulatedInput() : m_oSignal(), m_uiGeneration(0), m_eStatus(OMX_ErrorNone)
+{
+    SInputSelection oSelection;
+    Parse(local_szDefaultSignal, oSelection);
+    m_oSignal = oSelection.oPattern;
+    const char* szEnvironment = getenv("PELLIX_SIM_INPUT");
+    if (szEnvironment == nullptr || szEnvironment[0] == 0)
+        return;
+    if (!Parse(szEnvironment, oSelection))
+    {
+        m_eStatus = OMX_ErrorBadParameter;
+        m_oStatusMessage = std::string("PELLIX_SIM_INPUT=") + szEnvironment +
+                           " is not none, WxHpR, WxHiR, file:PATH, v4l2:DEVICE or gst:DESCRIPTION";
+        fprintf(stderr, "%s; using %s\n", m_oStatusMessage.c_str(), local_szDefaultSignal);
+        return;
+    }
+    if (oSelection.eKind == InputKind_Pattern)
+    {
+        m_oSignal = oSelection.oPattern;
+        return;
+    }
+    // A real source that cannot serve leaves the input without a signal; the status says why
+    // (the host program asks for it).
+    std::string oMessage;
+    std::shared_ptr<CMediaSource> poSource = OpenSource(oSelection, oMessage);
+    std::lock_guard<std::mutex> oLock(m_oMutex);
+    m_oSignal = SSimulatedSignal();
+    m_oStatusMessage = oMessage;
+    if (poSource != nullptr)
+    {
+        // Its reports count from here on; what it reported before is in its signal.
+        m_poSource = poSource;
+        m_oSignal = poSource->Signal();
+    }
+    else
+        m_eStatus = OMX_ErrorContentPipeOpenFailed;
+}
+
+CSimulatedInput::~CSimulatedInput()
+{
+    std::shared_ptr<CMediaSource> poSource;
+    {
+        std::lock_guard<std::mutex> oLock(m_oMutex);
+        poSource.swap(m_poSource);
+    }
+    // Stopped now, even if a component still holds it: it reports to this object no more.
+    if (poSource != nullptr)
+        poSource->Close();
+}
+
+bool CSimulatedInput::Parse(const char* szInput, SInputSelection& roSelection)
+{
+    if (szInput == nullptr)
+        return false;
+    for (const SSourcePrefix& roPrefix : local_aoSourcePrefixes)
+    {
+        const size_t uiLength = strlen(roPrefix.szPrefix);
+        if (strncmp(szInput, roPrefix.szPrefix, uiLength) != 0)
+            continue;
+        if (szInput[uiLength] == 0)
+            return false;
+        roSelection.eKind = roPrefix.eKind;
+        roSelection.oPattern = SSimulatedSignal();
+        roSelection.oLocation = szInput + uiLength;
+        return true;
+    }
+    SSimulatedSignal oSignal;
+    if (!ParsePattern(szInput, oSignal))
+        return false;
+    roSelection.eKind = InputKind_Pattern;
+    roSelection.oPattern = oSignal;
+    roSelection.oLocation.clear();
+    return true;
+}
 
 SSimulatedSignal CSimulatedInput::Current() const
 {
@@ -78,21 +161,98 @@ unsigned CSimulatedInput::Generation() const
     return m_uiGeneration;
 }
 
-OMX_ERRORTYPE CSimulatedInput::Set(const char* szSignal)
+std::shared_ptr<CMediaSource> CSimulatedInput::MediaSource() const
 {
-    SSimulatedSignal oSignal;
-    if (!Parse(szSignal, oSignal))
-        return OMX_ErrorBadParameter;
-    // Listeners hear the changes in the order they were made.
-    std::lock_guard<std::mutex> oListenerLock(m_oListenerMutex);
+    std::lock_guard<std::mutex> oLock(m_oMutex);
+    return m_poSource;
+}
+
+OMX_ERRORTYPE CSimulatedInput::Status(std::string& roMessage) const
+{
+    std::shared_ptr<CMediaSource> poSource;
     {
         std::lock_guard<std::mutex> oLock(m_oMutex);
+        roMessage = m_oStatusMessage;
+        if (m_eStatus != OMX_ErrorNone)
+            return m_eStatus;
+        poSource = m_poSource;
+    }
+    // A running source says why it has no signal now, if it has none.
+    if (poSource != nullptr)
+        roMessage = poSource->Message();
+    return OMX_ErrorNone;
+}
+
+std::shared_ptr<CMediaSource> CSimulatedInput::OpenSource(const SInputSelection& roSelection, std::string& roMessage)
+{
+    std::shared_ptr<CMediaSource> poSource =
+        std::make_shared<CMediaSource>(roSelection.eKind, roSelection.oLocation, this, &SourceSignalled);
+    if (!poSource->Open(roMessage))
+        return nullptr;
+    return poSource;
+}
+
+OMX_ERRORTYPE CSimulatedInput::Set(const char* szInput)
+{
+    SInputSelection oSelection;
+    if (!Parse(szInput, oSelection))
+        return OMX_ErrorBadParameter;
+    std::shared_ptr<CMediaSource> poSource;
+    std::string oMessage;
+    if (oSelection.eKind != InputKind_Pattern)
+    {
+        // Opened outside every lock: it waits for the source's first picture.
+        poSource = OpenSource(oSelection, oMessage);
+        if (poSource == nullptr)
+        {
+            std::lock_guard<std::mutex> oLock(m_oMutex);
+            m_oStatusMessage = oMessage;
+            return OMX_ErrorContentPipeOpenFailed;
+        }
+    }
+    std::shared_ptr<CMediaSource> poOld = MediaSource();
+    {
+        std::lock_guard<std::mutex> oLock(m_oMutex);
+        m_eStatus = OMX_ErrorNone;
+        m_oStatusMessage = oMessage;
+    }
+    Adopt(oSelection.oPattern, poSource, true);
+    // The source replaced stops here, outside every lock, even if a component still holds it.
+    if (poOld != nullptr)
+        poOld->Close();
+    return OMX_ErrorNone;
+}
+
+void CSimulatedInput::SourceSignalled(void* pvContext, const CMediaSource* poSource, const SSimulatedSignal& roSignal)
+{
+    CSimulatedInput* poInput = static_cast<CSimulatedInput*>(pvContext);
+    std::shared_ptr<CMediaSource> poCurrent = poInput->MediaSource();
+    if (poCurrent.get() == poSource)
+        poInput->Adopt(roSignal, poCurrent, false);
+}
+
+void CSimulatedInput::Adopt(const SSimulatedSignal& roSignal, const std::shared_ptr<CMediaSource>& rpoSource,
+                            bool bNewSource)
+{
+    // Listeners hear the changes in the order they were made.
+    std::lock_guard<std::mutex> oListenerLock(m_oListenerMutex);
+    SSimulatedSignal oSignal = roSignal;
+    {
+        std::lock_guard<std::mutex> oLock(m_oMutex);
+        // A report from a source that was replaced meanwhile comes too late.
+        if (m_poSource != rpoSource && !bNewSource)
+            return;
+        if (!bNewSource && m_oSignal == roSignal)
+            return;
+        // A new source's reports count from here on; what it reported before is in its signal.
+        if (bNewSource && rpoSource != nullptr)
+            oSignal = rpoSource->Signal();
+        m_poSource = rpoSource;
         m_oSignal = oSignal;
         ++m_uiGeneration;
     }
     for (const SListener& roListener : m_aoListeners)
         roListener.pfnListener(roListener.pvContext, oSignal);
-    return OMX_ErrorNone;
 }
 
 void CSimulatedInput::AddListener(void* pvContext, PfnListener pfnListener)

@@ -1,6 +1,9 @@
 // The test-control API of libOMX_Core.so.
 #include "PellixTestControl.h"
 
+#include <cstdio>
+#include <string>
+
 #include "CSimulatedInput.h"
 #include "CTestControl.h"
 
@@ -72,6 +75,22 @@ OMX_ERRORTYPE PellixTest_SetSimulatedInput(const char* szSignal)
     try
     {
         return CSimulatedInput::Instance().Set(szSignal);
+    }
+    catch (...)
+    {
+        return OMX_ErrorInsufficientResources;
+    }
+}
+
+OMX_ERRORTYPE PellixTest_GetSimulatedInputStatus(char* szMessage, unsigned uiMessageSize)
+{
+    try
+    {
+        std::string oMessage;
+        const OMX_ERRORTYPE eStatus = CSimulatedInput::Instance().Status(oMessage);
+        if (szMessage != nullptr && uiMessageSize > 0)
+            snprintf(szMessage, uiMessageSize, "%s", oMessage.c_str());
+        return eStatus;
     }
     catch (...)
     {

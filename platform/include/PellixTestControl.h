@@ -85,10 +85,21 @@ void PellixTest_Reset(void);
 
 /* ---- Simulated devices -------------------------------------------------------------------- */
 
-/* Sets the simulated HDMI input: "none", "WxHpR" (progressive, R frames/s) or "WxHiR"
- * (interlaced, W x H the frame, R fields/s), as PELLIX_SIM_INPUT. Takes effect at once for the
- * capture and detection components. OMX_ErrorBadParameter for any other text. */
+/* Sets the simulated HDMI input, as PELLIX_SIM_INPUT: "none", "WxHpR" (the test pattern,
+ * progressive, R frames/s), "WxHiR" (interlaced, W x H the frame, R fields/s), or a real source
+ * read through GStreamer: "file:PATH" (looped), "v4l2:DEVICE", "gst:DESCRIPTION" (ending in
+ * video). A real source is started first and its first picture awaited (up to 10 s). Takes
+ * effect at once for the capture and detection components. OMX_ErrorBadParameter for any other
+ * text; OMX_ErrorContentPipeOpenFailed for a real source that cannot serve (a file missing or
+ * not decodable, a description that does not parse, no video, an end before the first picture:
+ * PellixTest_GetSimulatedInputStatus says why). After either the input stays as it was. */
 OMX_ERRORTYPE PellixTest_SetSimulatedInput(const char* szSignal);
+
+/* How the simulated HDMI input stands, PELLIX_SIM_INPUT's choice included: OMX_ErrorNone when
+ * it serves, szMessage then empty or telling why there is no signal now (a V4L2 device missing,
+ * a source that ended); the error of the last choice that could not serve otherwise, szMessage
+ * telling why. szMessage (uiMessageSize bytes, may be NULL) is always terminated. */
+OMX_ERRORTYPE PellixTest_GetSimulatedInputStatus(char* szMessage, unsigned uiMessageSize);
 
 /* Writes the frame the display showed last to szPath. OMX_ErrorNotReady when no display
  * component is alive or it has shown nothing yet; OMX_ErrorBadParameter for a NULL path;

@@ -26,6 +26,9 @@ bool CHostOptions::IsSignalText(const std::string& roSignal)
 {
     if (roSignal == "none")
         return true;
+    for (const char* szPrefix : {"file:", "v4l2:", "gst:"})
+        if (roSignal.rfind(szPrefix, 0) == 0)
+            return roSignal.size() > strlen(szPrefix);
     unsigned uiWidth = 0;
     unsigned uiHeight = 0;
     unsigned uiRate = 0;
@@ -49,8 +52,12 @@ void CHostOptions::PrintUsage(FILE* poStream)
             "  --log-level N        library log level: 0 errors only ... 9 every buffer (default 0)\n"
             "  --interface NAME     network interface whose IPv4 address names the URL\n"
             "                       (default: eth0 if it has one, else the first interface with one)\n"
-            "  --input SIGNAL       simulated HDMI input: none, WxHpR or WxHiR (default 1920x1080p60)\n"
+            "  --input SIGNAL       simulated HDMI input (default 1920x1080p60): none; the test pattern\n"
+            "                       WxHpR or WxHiR; or a real source read through GStreamer:\n"
+            "                       file:PATH (looped), v4l2:DEVICE (a capture device such as a USB\n"
+            "                       HDMI grabber), gst:DESCRIPTION (a source description ending in video)\n"
             "  --monitor MONITOR    simulated monitor: 1080p60, none or the path of an EDID hex dump\n"
+            "  --display DISPLAY    the local monitor: headless (default) or window (shown in a window)\n"
             "  --duration SECONDS   stop after this many seconds (default: run until stopped)\n"
             "  --help               this text\n");
 }
@@ -135,6 +142,18 @@ bool CHostOptions::Parse(int iArgc, char** apszArgv, std::string& roError)
             if (!TakeText("a monitor", m_oMonitor))
                 return false;
         }
+        else if (strcmp(szOption, "--display") == 0)
+        {
+            std::string oDisplay;
+            if (!TakeText("headless or window", oDisplay))
+                return false;
+            if (oDisplay != "headless" && oDisplay != "window")
+            {
+                roError = "bad value '" + oDisplay + "' for --display (headless or window)";
+                return false;
+            }
+            m_bWindow = oDisplay == "window";
+        }
         else
         {
             roError = std::string("unknown option '") + szOption + "'";
@@ -143,7 +162,8 @@ bool CHostOptions::Parse(int iArgc, char** apszArgv, std::string& roError)
     }
     if (!m_oInput.empty() && !IsSignalText(m_oInput))
     {
-        roError = "bad signal '" + m_oInput + "' for --input (none, WxHpR or WxHiR)";
+        roError = "bad signal '" + m_oInput +
+                  "' for --input (none, WxHpR, WxHiR, file:PATH, v4l2:DEVICE or gst:DESCRIPTION)";
         return false;
     }
     if (m_iVolume >= 0 && !m_bAudio)

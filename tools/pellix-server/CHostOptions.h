@@ -11,7 +11,8 @@ public:
     // Parses the arguments. False with a message in roError for anything it cannot use.
     bool Parse(int iArgc, char** apszArgv, std::string& roError);
     static void PrintUsage(FILE* poStream);
-    // "none", or W x H, 'p' or 'i', and a rate, as the simulated input takes them.
+    // "none"; W x H, 'p' or 'i', and a rate; or "file:", "v4l2:", "gst:" and a location: as the
+    // simulated input takes them.
     static bool IsSignalText(const std::string& roSignal);
 
     int m_iBitRate = 8000000;       // bits per second
@@ -22,6 +23,7 @@ public:
     std::string m_oInterface;       // empty: chosen at start
     std::string m_oInput;           // empty: the simulated input's default
     std::string m_oMonitor;         // empty: the simulated monitor's default
+    bool m_bWindow = false;         // the local monitor shown in a window
     int m_iDuration = 0;            // seconds; 0: until Ctrl-C or SIGTERM
     bool m_bHelp = false;
 };

@@ -36,7 +36,13 @@ bool CPellixLibrary::Load(const char* szPath, std::string& roError)
     Find(IsStreaming, "IsStreaming");
     Find(SetEncoderPlaybackVolume, "SetEncoderPlaybackVolume");
     if (!bComplete)
+    {
         Unload();
+        return false;
+    }
+    // dlsym on the library's handle searches its dependencies too: the platform's core.
+    PellixTest_GetSimulatedInputStatus = reinterpret_cast<decltype(PellixTest_GetSimulatedInputStatus)>(
+        dlsym(m_pvHandle, "PellixTest_GetSimulatedInputStatus"));
     return bComplete;
 }
 
@@ -45,4 +51,5 @@ void CPellixLibrary::Unload()
     if (m_pvHandle != nullptr)
         dlclose(m_pvHandle);
     m_pvHandle = nullptr;
+    PellixTest_GetSimulatedInputStatus = nullptr;
 }

@@ -3,6 +3,8 @@
 #ifndef CPELLIX_LIBRARY_H
 #define CPELLIX_LIBRARY_H
 
+#include <OMX_Core.h>
+
 #include <string>
 
 class CPellixLibrary
@@ -29,6 +31,8 @@ public:
     bool (*StopStreaming)() = nullptr;
     bool (*IsStreaming)() = nullptr;
     bool (*SetEncoderPlaybackVolume)(unsigned) = nullptr;
+    // The simulated platform's (found among the library's dependencies); null on another platform.
+    OMX_ERRORTYPE (*PellixTest_GetSimulatedInputStatus)(char*, unsigned) = nullptr;
 
 private:
     void* m_pvHandle = nullptr;

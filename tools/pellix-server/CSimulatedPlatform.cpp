@@ -89,6 +89,8 @@ bool CSimulatedPlatform::Prepare(const CHostOptions& roOptions, std::string& roE
         setenv("PELLIX_SIM_INPUT", roOptions.m_oInput.c_str(), 1);
     if (!roOptions.m_oMonitor.empty())
         setenv("PELLIX_SIM_MONITOR", roOptions.m_oMonitor.c_str(), 1);
+    if (roOptions.m_bWindow)
+        setenv("PELLIX_SIM_DISPLAY", "window", 1);
 
     m_oInterface = roOptions.m_oInterface.empty() ? ChooseInterface() : roOptions.m_oInterface;
     if (m_oInterface.empty())

@@ -50,8 +50,8 @@ TEST(PellixServer, BadOptionsAreRefusedWithTheUsageAndExitCodeTwo)
     ExpectRefused({"--duration", "0"}, "bad value '0' for --duration");
     ExpectRefused({"--duration", "-5"}, "bad value '-5' for --duration");
     ExpectRefused({"--interface", ""}, "empty value for --interface");
-    ExpectRefused({"--input", "1920x1080x60"}, "bad signal '1920x1080x60' for --input (none, WxHpR or WxHiR)");
-    ExpectRefused({"--input", "1920x1080p"}, "bad signal '1920x1080p' for --input (none, WxHpR or WxHiR)");
+    ExpectRefused({"--input", "1920x1080x60"}, "bad signal '1920x1080x60' for --input (none, WxHpR, WxHiR, file:PATH, v4l2:DEVICE or gst:DESCRIPTION)");
+    ExpectRefused({"--input", "1920x1080p"}, "bad signal '1920x1080p' for --input (none, WxHpR, WxHiR, file:PATH, v4l2:DEVICE or gst:DESCRIPTION)");
     ExpectRefused({"--monitor"}, "--monitor needs a monitor");
     // A refused option refuses the whole run, also after good ones and before --help.
     ExpectRefused({"--audio", "--interface", "lo", "--bogus", "--help"}, "unknown option '--bogus'");
