@@ -12,6 +12,7 @@ namespace
 // The application message of a failure found on a streaming thread; its field "reason".
 const char* const local_szFailure = "pellix-failure";
 const char* const local_szEnded = "ended";
+const char* const local_szDecoderName = "pellix_decoder";
 const char* const local_szAudioCaps = "audio/x-raw,format=S16LE,layout=interleaved,rate=48000,channels=2";
 
 // The reason of an error message: its text, and the last line of its details (which names the
@@ -254,34 +255,26 @@ void CMediaSource::Run()
 
 bool CMediaSource::Start(std::string& roMessage)
 {
+    // The source part and decodebin are parsed as one, so that the description may end in caps.
+    const std::string oDescription = Describe(m_eKind, m_oLocation) + " ! decodebin name=" + local_szDecoderName;
     GError* poError = nullptr;
-    GstElement* poSourcePart = gst_parse_bin_from_description(Describe(m_eKind, m_oLocation).c_str(), TRUE, &poError);
-    if (poError != nullptr || poSourcePart == nullptr)
+    GstElement* poPipeline = gst_parse_launch(oDescription.c_str(), &poError);
+    GstElement* poDecoder =
+        poPipeline != nullptr && GST_IS_BIN(poPipeline) ? gst_bin_get_by_name(GST_BIN(poPipeline), local_szDecoderName) : nullptr;
+    if (poError != nullptr || poDecoder == nullptr)
     {
-        roMessage = std::string("does not parse: ") + (poError != nullptr ? poError->message : "");
+        roMessage = poError != nullptr ? std::string("does not parse: ") + poError->message
+                                       : "does not parse into a source of video";
         g_clear_error(&poError);
-        if (poSourcePart != nullptr)
-            gst_object_unref(poSourcePart);
-        return false;
-    }
-    GstElement* poPipeline = gst_pipeline_new("pellix-input");
-    GstElement* poDecoder = gst_element_factory_make("decodebin", nullptr);
-    if (poDecoder == nullptr)
-    {
-        roMessage = "GStreamer's decodebin is missing";
-        gst_object_unref(poSourcePart);
-        gst_object_unref(poPipeline);
-        return false;
-    }
-    gst_bin_add_many(GST_BIN(poPipeline), poSourcePart, poDecoder, nullptr);
-    if (!gst_element_link(poSourcePart, poDecoder))
-    {
-        roMessage = "leaves nothing to read: the description must end in a source pad";
-        gst_object_unref(poPipeline);
+        if (poDecoder != nullptr)
+            gst_object_unref(poDecoder);
+        if (poPipeline != nullptr)
+            gst_object_unref(poPipeline);
         return false;
     }
     g_signal_connect(poDecoder, "pad-added", G_CALLBACK(&CMediaSource::CallbackPadAdded), this);
     g_signal_connect(poDecoder, "no-more-pads", G_CALLBACK(&CMediaSource::CallbackNoMorePads), this);
+    gst_object_unref(poDecoder);
     {
         std::lock_guard<std::mutex> oLock(m_oMutex);
         m_poPipeline = poPipeline;

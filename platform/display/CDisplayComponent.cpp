@@ -6,7 +6,6 @@
 #include "CDisplayDriverFiles.h"
 #include "CDisplaySettings.h"
 #include "CImageFile.h"
-#include "CRgbImage.h"
 #include "ComponentRegistry.h"
 
 PELLIX_REGISTER_COMPONENT("OMX.TI.VPSSM3.VFDC", PellixCreateComponent<CDisplayComponent>)
@@ -100,9 +99,19 @@ OMX_ERRORTYPE CDisplayComponent::OnStateChange(OMX_STATETYPE eFrom, OMX_STATETYP
                          sizeof(oMode)))
             return OMX_ErrorUndefined;
         StartClock(CDisplaySettings::FramePeriodNs(oMode));
+        if (CDisplayWindow::IsWanted())
+        {
+            unsigned uiWidth = 0;
+            unsigned uiHeight = 0;
+            ScreenSize(uiWidth, uiHeight);
+            m_oWindow.Open(uiWidth, uiHeight);
+        }
     }
     else if (eFrom == OMX_StateExecuting)
+    {
         StopClock();
+        m_oWindow.Close();
+    }
     return OMX_ErrorNone;
 }
 
@@ -135,11 +144,35 @@ void CDisplayComponent::OnTick(unsigned)
         roScreen.bKept = false;
         bShown = true;
     }
+    if (m_oWindow.IsOpen())
+        ShowInWindow();
     // Outside the display mutex: the client's callback may call straight back.
     for (unsigned ui = 0; ui < uiBack; ++ui)
         ReturnBuffer(apoBack[ui]);
     if (bShown)
         Count(PellixCounter_FramesShown);
+}
+
+void CDisplayComponent::ShowInWindow()
+{
+    size_t uiStride = 0;
+    uint8_t* puiScreen = m_oWindow.BeginFrame(uiStride);
+    if (puiScreen == nullptr)
+        return;
+    OMX_PARAM_PORTDEFINITIONTYPE aoDefinition[s_uiPortCount];
+    for (OMX_U32 nPort = 0; nPort < s_uiPortCount; ++nPort)
+        ReadPortDefinition(nPort, aoDefinition[nPort]);
+    unsigned uiWidth = 0;
+    unsigned uiHeight = 0;
+    ScreenSize(uiWidth, uiHeight);
+    {
+        std::lock_guard<std::mutex> oLock(m_oDisplayMutex);
+        SWindowPixels aoWindows[OMX_VFDC_MAX_WINDOWS];
+        const unsigned uiWindows = VisibleWindows(aoDefinition, aoWindows);
+        for (unsigned ui = 0; ui < uiWindows; ++ui)
+            CDisplayWindow::DrawWindow(aoWindows[ui], puiScreen, uiStride, uiWidth, uiHeight);
+    }
+    m_oWindow.Show();
 }
 
 void CDisplayComponent::OnReleaseBuffers(OMX_U32 nPortIndex)
@@ -173,6 +206,58 @@ void CDisplayComponent::ScreenSize(unsigned& ruiWidth, unsigned& ruiHeight) cons
     ruiHeight = static_cast<unsigned>(CDisplaySettings::FrameLines(oMode));
 }
 
+unsigned CDisplayComponent::VisibleWindows(const OMX_PARAM_PORTDEFINITIONTYPE* aoDefinition,
+                                           SWindowPixels (&raoWindows)[OMX_VFDC_MAX_WINDOWS]) const
+{
+    if (!m_bMapSelected)
+        return 0;
+    const OMX_PARAM_VFDC_CREATEMOSAICLAYOUT& roLayout = m_aoLayout[m_oPortMap.nLayoutId];
+    // Lower priorities first, so that higher ones lie above them.
+    unsigned auiOrder[OMX_VFDC_MAX_WINDOWS];
+    const unsigned uiWindows = static_cast<unsigned>(m_oPortMap.numWindows);
+    for (unsigned ui = 0; ui < uiWindows; ++ui)
+        auiOrder[ui] = ui;
+    std::stable_sort(auiOrder, auiOrder + uiWindows, [&roLayout](unsigned uiA, unsigned uiB) {
+        return roLayout.sMosaicWinFmt[uiA].priority < roLayout.sMosaicWinFmt[uiB].priority;
+    });
+    unsigned uiVisible = 0;
+    for (unsigned uiOrder = 0; uiOrder < uiWindows; ++uiOrder)
+    {
+        const unsigned uiWindow = auiOrder[uiOrder];
+        const OMX_VFDC_MultipleWindowFmt& roFmt = roLayout.sMosaicWinFmt[uiWindow];
+        const OMX_U32 nPort = m_oPortMap.omxPortList[uiWindow];
+        const SPortScreen& roScreen = m_aoScreen[nPort];
+        SWindowPixels& roPixels = raoWindows[uiVisible];
+        if (roScreen.poShown != nullptr)
+        {
+            const OMX_BUFFERHEADERTYPE* poShown = roScreen.poShown;
+            const OMX_U32 nOffset = poShown->nOffset < poShown->nAllocLen ? poShown->nOffset : poShown->nAllocLen;
+            roPixels.puiData = poShown->pBuffer + nOffset;
+            roPixels.uiSize = poShown->nAllocLen - nOffset;
+        }
+        else if (roScreen.bKept)
+        {
+            roPixels.puiData = roScreen.auiKept.data();
+            roPixels.uiSize = roScreen.auiKept.size();
+        }
+        else
+            continue;
+        roPixels.uiX = static_cast<unsigned>(roFmt.winStartX);
+        roPixels.uiY = static_cast<unsigned>(roFmt.winStartY);
+        roPixels.uiWidth = static_cast<unsigned>(roFmt.winWidth);
+        roPixels.uiHeight = static_cast<unsigned>(roFmt.winHeight);
+        roPixels.uiPitch = static_cast<unsigned>(roFmt.pitch[0]);
+        roPixels.bSemiPlanar = local_IsSemiPlanar(roFmt);
+        // The chroma plane follows the luma lines of the whole buffer.
+        const uint64_t uiBufferLines =
+            roFmt.pitch[0] > 0 ? 2 * uint64_t(aoDefinition[nPort].nBufferSize) / (3 * uint64_t(roFmt.pitch[0])) : 0;
+        roPixels.uiChromaOffset = static_cast<size_t>(uiBufferLines * roFmt.pitch[0]);
+        roPixels.uiChromaPitch = static_cast<unsigned>(2 * roFmt.pitch[1]);
+        ++uiVisible;
+    }
+    return uiVisible;
+}
+
 OMX_ERRORTYPE CDisplayComponent::WriteSnapshot(const char* szPath)
 {
     if (szPath == nullptr)
@@ -184,59 +269,17 @@ OMX_ERRORTYPE CDisplayComponent::WriteSnapshot(const char* szPath)
     unsigned uiHeight = 0;
     ScreenSize(uiWidth, uiHeight);
     CRgbImage oImage(uiWidth, uiHeight);
-
-    bool bAnyFrame = false;
     {
         std::lock_guard<std::mutex> oLock(m_oDisplayMutex);
         if (!m_bMapSelected)
             return OMX_ErrorNotReady;
-        const OMX_PARAM_VFDC_CREATEMOSAICLAYOUT& roLayout = m_aoLayout[m_oPortMap.nLayoutId];
-        // Lower priorities first, so that higher ones lie above them.
-        unsigned auiOrder[OMX_VFDC_MAX_WINDOWS];
-        const unsigned uiWindows = static_cast<unsigned>(m_oPortMap.numWindows);
+        SWindowPixels aoWindows[OMX_VFDC_MAX_WINDOWS];
+        const unsigned uiWindows = VisibleWindows(aoDefinition, aoWindows);
+        if (uiWindows == 0)
+            return OMX_ErrorNotReady;
         for (unsigned ui = 0; ui < uiWindows; ++ui)
-            auiOrder[ui] = ui;
-        std::stable_sort(auiOrder, auiOrder + uiWindows, [&roLayout](unsigned uiA, unsigned uiB) {
-            return roLayout.sMosaicWinFmt[uiA].priority < roLayout.sMosaicWinFmt[uiB].priority;
-        });
-        for (unsigned uiOrder = 0; uiOrder < uiWindows; ++uiOrder)
-        {
-            const unsigned uiWindow = auiOrder[uiOrder];
-            const OMX_VFDC_MultipleWindowFmt& roFmt = roLayout.sMosaicWinFmt[uiWindow];
-            const OMX_U32 nPort = m_oPortMap.omxPortList[uiWindow];
-            const SPortScreen& roScreen = m_aoScreen[nPort];
-            SWindowPixels oPixels;
-            if (roScreen.poShown != nullptr)
-            {
-                const OMX_BUFFERHEADERTYPE* poShown = roScreen.poShown;
-                const OMX_U32 nOffset = poShown->nOffset < poShown->nAllocLen ? poShown->nOffset : poShown->nAllocLen;
-                oPixels.puiData = poShown->pBuffer + nOffset;
-                oPixels.uiSize = poShown->nAllocLen - nOffset;
-            }
-            else if (roScreen.bKept)
-            {
-                oPixels.puiData = roScreen.auiKept.data();
-                oPixels.uiSize = roScreen.auiKept.size();
-            }
-            else
-                continue;
-            oPixels.uiX = static_cast<unsigned>(roFmt.winStartX);
-            oPixels.uiY = static_cast<unsigned>(roFmt.winStartY);
-            oPixels.uiWidth = static_cast<unsigned>(roFmt.winWidth);
-            oPixels.uiHeight = static_cast<unsigned>(roFmt.winHeight);
-            oPixels.uiPitch = static_cast<unsigned>(roFmt.pitch[0]);
-            oPixels.bSemiPlanar = local_IsSemiPlanar(roFmt);
-            // The chroma plane follows the luma lines of the whole buffer.
-            const uint64_t uiBufferLines =
-                roFmt.pitch[0] > 0 ? 2 * uint64_t(aoDefinition[nPort].nBufferSize) / (3 * uint64_t(roFmt.pitch[0])) : 0;
-            oPixels.uiChromaOffset = static_cast<size_t>(uiBufferLines * roFmt.pitch[0]);
-            oPixels.uiChromaPitch = static_cast<unsigned>(2 * roFmt.pitch[1]);
-            oImage.DrawWindow(oPixels);
-            bAnyFrame = true;
-        }
+            oImage.DrawWindow(aoWindows[ui]);
     }
-    if (!bAnyFrame)
-        return OMX_ErrorNotReady;
     return CImageFile::Write(oImage, szPath) ? OMX_ErrorNone : OMX_ErrorUndefined;
 }
 

@@ -12,16 +12,19 @@
 // the port of each window. Every window and every port map is checked against the mode and the
 // ports' definitions; what cannot be shown is refused with OMX_ErrorBadParameter.
 //
-// The picture on screen is composed only when the test-control API asks for a snapshot; the
-// frames shown last are copied once when their buffers are handed back, so that a stopped
-// display can still be pictured.
+// The picture on screen is composed when the test-control API asks for a snapshot, and, with
+// PELLIX_SIM_DISPLAY=window, at every refresh while Executing, into a real window
+// (CDisplayWindow); the frames shown last are copied once when their buffers are handed back,
+// so that a stopped display can still be pictured.
 #ifndef CDISPLAY_COMPONENT_H
 #define CDISPLAY_COMPONENT_H
 
 #include <mutex>
 #include <vector>
 
+#include "CDisplayWindow.h"
 #include "CPlatformComponent.h"
+#include "CRgbImage.h"
 #include "ti814x-omx.h"
 
 class CDisplayComponent : public CPlatformComponent
@@ -59,6 +62,13 @@ private:
 
     // Screen size of the current mode, in frame lines.
     void ScreenSize(unsigned& ruiWidth, unsigned& ruiHeight) const;
+    // The windows of the layout on screen that have a frame, in the order they are drawn (lower
+    // priorities first), with the pixels each shows; their number. The caller holds
+    // m_oDisplayMutex while it reads the pixels; aoDefinition holds the ports' definitions.
+    unsigned VisibleWindows(const OMX_PARAM_PORTDEFINITIONTYPE* aoDefinition,
+                            SWindowPixels (&raoWindows)[OMX_VFDC_MAX_WINDOWS]) const;
+    // The composed screen to the window, at a refresh.
+    void ShowInWindow();
     OMX_ERRORTYPE CheckLayout(const OMX_PARAM_VFDC_CREATEMOSAICLAYOUT& roLayout) const;
     OMX_ERRORTYPE CheckPortMap(const OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP& roMap) const;
     OMX_ERRORTYPE StoreLayout(OMX_PTR pvStruct, bool bCreate);
@@ -72,6 +82,9 @@ private:
     bool m_bMapSelected;
     bool m_abOnScreen[s_uiPortCount];  // the port feeds a window of the selected layout
     SPortScreen m_aoScreen[s_uiPortCount];
+
+    // The component thread's own.
+    CDisplayWindow m_oWindow;
 };
 
 #endif // CDISPLAY_COMPONENT_H
