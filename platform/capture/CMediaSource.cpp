@@ -453,7 +453,8 @@ void CMediaSource::AddVideoBranch(GstPad* poPad)
     if (poSink == nullptr)
         return;
     // A capture that falls behind loses the oldest pictures, as capture hardware does.
-    g_object_set(poSink, "max-buffers", 2u, "drop", TRUE, nullptr);
+    g_object_set(poSink, "max-buffers", 2u, "drop", TRUE, "ts-offset",
+                 static_cast<gint64>(s_uiVideoDelayMs) * GST_MSECOND, nullptr);
     std::lock_guard<std::mutex> oLock(m_oMutex);
     m_poVideoFilter = poFilter;
     m_poVideoSink = poSink;

@@ -8,9 +8,9 @@
 // in the capture's pixel format and size (SetPictureFormat), and its audio, when there is a track,
 //   queue ! audioconvert ! audioresample ! capsfilter (S16LE, 48 kHz, stereo) ! appsink
 // into the audio ring that the HDMI audio capture device reads. Both sinks hand on each buffer
-// when the pipeline's clock (CLOCK_MONOTONIC) reaches its time, so a file is paced at its own rate
-// and a live source at its own pace, and a picture and the audio of the same instant are due
-// together. The capture takes the pictures (TakePicture) and copies each once into its buffer
+// when the pipeline's clock (CLOCK_MONOTONIC) reaches its time (the video s_uiVideoDelayMs
+// later), so a file is paced at its own rate and a live source at its own pace, and a picture
+// and the audio of the same instant reach a client together. The capture takes the pictures (TakePicture) and copies each once into its buffer
 // (CSourcePicture); nothing here converts a pixel or a sample.
 //
 // The signal is the video's caps as they reach the video branch, before any conversion: size,
@@ -50,6 +50,11 @@ public:
     static constexpr unsigned s_uiRetryMs = 2000;
     // Reported when the caps give no frame rate (a variable rate).
     static constexpr unsigned s_uiUnknownRate = 30;
+    // How long after it is due a picture is handed on; its sound is handed on when due. The
+    // audio path behind the HDMI audio capture device (a capture period of 1024 frames, the AAC
+    // encoder's frame of delay) takes about that much longer than the video path to reach the
+    // stream, which stamps both on arrival: so they reach a client together.
+    static constexpr unsigned s_uiVideoDelayMs = 50;
 
     // The GStreamer description of the source part, for the kinds that have one built in
     // (file: "filesrc location=...", v4l2: "v4l2src device=..."), the text itself for gst:.
