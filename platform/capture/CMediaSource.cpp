@@ -432,7 +432,8 @@ GstElement* CMediaSource::AddBranch(GstPad* poPad, const char* szConvert, const 
     if (rpoFilter != nullptr && poSink != nullptr)
     {
         g_object_set(rpoFilter, "caps", poCaps, nullptr);
-        g_object_set(poSink, "sync", TRUE, "enable-last-sample", FALSE, nullptr);
+        // An end is reported when it comes, whether or not the pictures before it were taken.
+        g_object_set(poSink, "sync", TRUE, "enable-last-sample", FALSE, "wait-on-eos", FALSE, nullptr);
         GstAppSinkCallbacks oCallbacks = {};
         oCallbacks.new_sample = pfnNewSample;
         gst_app_sink_set_callbacks(GST_APP_SINK(poSink), &oCallbacks, this, nullptr);
