@@ -79,8 +79,16 @@ bool CDisplayWindow::Open(unsigned uiWidth, unsigned uiHeight)
         g_clear_error(&poError);
         return false;
     }
+    // DirectFB's sink, which autovideosink tries when no window system answers, brings the
+    // process down without a frame buffer: it is never chosen.
+    GstPluginFeature* poDirectFb = gst_registry_lookup_feature(gst_registry_get(), "dfbvideosink");
+    if (poDirectFb != nullptr)
+    {
+        gst_plugin_feature_set_rank(poDirectFb, GST_RANK_NONE);
+        gst_object_unref(poDirectFb);
+    }
     m_poPipeline = gst_parse_launch("appsrc name=screen is-live=true do-timestamp=true format=time ! videoconvert ! "
-                                    "autovideosink sync=false",
+                                    "autovideosink name=monitor sync=false",
                                     &poError);
     if (poError != nullptr || m_poPipeline == nullptr)
     {
@@ -107,15 +115,39 @@ bool CDisplayWindow::Open(unsigned uiWidth, unsigned uiHeight)
                                       local_uiPoolBuffers);
     gst_caps_unref(poCaps);
     const bool bPool = gst_buffer_pool_set_config(m_poPool, poConfig) && gst_buffer_pool_set_active(m_poPool, TRUE);
+    if (!bPool)
+        fprintf(stderr, "pellix display window: no buffers for a %ux%u screen\n", uiWidth, uiHeight);
     if (!bPool || gst_element_set_state(m_poPipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE ||
-        CheckFailure())
+        CheckFailure() || !HasWindowSink())
     {
-        if (!bPool)
-            fprintf(stderr, "pellix display window: no buffers for a %ux%u screen\n", uiWidth, uiHeight);
         Close();
         return false;
     }
     return true;
+}
+
+bool CDisplayWindow::HasWindowSink() const
+{
+    // autovideosink has chosen its sink on the way to READY; it falls back to a fake one when
+    // none opens.
+    GstElement* poMonitor = gst_bin_get_by_name(GST_BIN(m_poPipeline), "monitor");
+    GstIterator* poChildren = poMonitor != nullptr ? gst_bin_iterate_elements(GST_BIN(poMonitor)) : nullptr;
+    GValue oChild = G_VALUE_INIT;
+    bool bWindow = false;
+    if (poChildren != nullptr && gst_iterator_next(poChildren, &oChild) == GST_ITERATOR_OK)
+    {
+        GstElementFactory* poFactory = gst_element_get_factory(GST_ELEMENT(g_value_get_object(&oChild)));
+        bWindow = poFactory != nullptr && strcmp(GST_OBJECT_NAME(poFactory), "fakesink") != 0;
+        g_value_unset(&oChild);
+    }
+    if (poChildren != nullptr)
+        gst_iterator_free(poChildren);
+    if (poMonitor != nullptr)
+        gst_object_unref(poMonitor);
+    if (!bWindow)
+        fprintf(stderr, "pellix display window: no video sink opens a window here (is DISPLAY set?); the display "
+                        "goes on without it\n");
+    return bWindow;
 }
 
 void CDisplayWindow::Close()

@@ -45,8 +45,10 @@ public:
     void Show();
 
 private:
-    // Closes the window when it reported a failure.
+    // A failure the window reported (said on standard error).
     bool CheckFailure();
+    // autovideosink found a sink that shows a window (said on standard error when not).
+    bool HasWindowSink() const;
 
     GstElement* m_poPipeline = nullptr;
     GstElement* m_poSource = nullptr;

@@ -1,0 +1,148 @@
+// The local monitor in a real window, on a private X server (Xvfb): a screenshot of the window
+// shows the picture of the display's snapshot, at the rectangle the input was fitted to.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "PellixTestControl.h"
+#include "ServerTestSupport.h"
+#include "test-units/PellixServerTest/PellixServerTestEntry.h"
+
+namespace
+{
+// Xvfb with one 1920x1080 screen, on the first free display number; ended with the object.
+class CPrivateXServer
+{
+public:
+    CPrivateXServer()
+    {
+        int aiPipe[2];
+        if (pipe(aiPipe) != 0)
+            return;
+        m_iPid = fork();
+        if (m_iPid == 0)
+        {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            close(aiPipe[0]);
+            const std::string oFd = std::to_string(aiPipe[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", oFd.c_str(), "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(aiPipe[1]);
+        // Xvfb writes its display number and a newline once it is ready (and stops if it cannot).
+        std::string oNumber;
+        char c = 0;
+        while (read(aiPipe[0], &c, 1) == 1 && c != '\n')
+            oNumber += c;
+        close(aiPipe[0]);
+        if (c == '\n' && !oNumber.empty())
+            m_oDisplay = ":" + oNumber;
+    }
+    ~CPrivateXServer()
+    {
+        if (m_iPid > 0)
+        {
+            kill(m_iPid, SIGTERM);
+            waitpid(m_iPid, nullptr, 0);
+        }
+    }
+    const std::string& Display() const { return m_oDisplay; }
+
+private:
+    pid_t m_iPid = -1;
+    std::string m_oDisplay;
+};
+
+// An 8-bit RGB picture: a binary PPM's pixels, or a raw screenshot's.
+std::string ReadPixels(const std::string& roPath, bool bPpm)
+{
+    std::ifstream oFile(roPath, std::ios::binary);
+    if (bPpm)
+    {
+        std::string oMagic;
+        unsigned uiWidth = 0, uiHeight = 0, uiMax = 0;
+        oFile >> oMagic >> uiWidth >> uiHeight >> uiMax;
+        oFile.get();
+    }
+    return std::string(std::istreambuf_iterator<char>(oFile), std::istreambuf_iterator<char>());
+}
+
+// Mean absolute difference of two 1920-wide RGB pictures within [x0, x1) x [y0, y1), and the
+// mean of the first there.
+void Compare(const std::string& roA, const std::string& roB, unsigned x0, unsigned x1, unsigned y0, unsigned y1,
+             double& rdDifference, double& rdMeanA)
+{
+    double dDifference = 0.0, dSum = 0.0;
+    for (unsigned y = y0; y < y1; ++y)
+        for (unsigned x = 3 * x0; x < 3 * x1; ++x)
+        {
+            const int iA = static_cast<unsigned char>(roA[(size_t(y) * 1920 * 3) + x]);
+            const int iB = static_cast<unsigned char>(roB[(size_t(y) * 1920 * 3) + x]);
+            dDifference += std::abs(iA - iB);
+            dSum += iA;
+        }
+    const double dCount = 3.0 * (x1 - x0) * (y1 - y0);
+    rdDifference = dDifference / dCount;
+    rdMeanA = dSum / dCount;
+}
+} // namespace
+
+TEST(DisplayWindow, AScreenshotOfTheWindowShowsTheSnapshotAtTheFittedRectangle)
+{
+    PELLIX_RUN_IN_OWN_PROCESS(170);
+    const CPrivateXServer oServer;
+    ASSERT_NE("", oServer.Display());
+    setenv("DISPLAY", oServer.Display().c_str(), 1);
+    setenv("PELLIX_SIM_DISPLAY", "window", 1);
+    // Still colour bars of 1280x720 on a 1920x1080 monitor: fitted unscaled at (320, 180).
+    const CScenarioPlatform oPlatform(
+        "gst:videotestsrc is-live=true pattern=smpte100 ! video/x-raw,width=1280,height=720,framerate=30/1");
+    ASSERT_TRUE(oPlatform.IsPortFree());
+    char szAddress[128] = {0};
+    ASSERT_TRUE(StartStreaming(8000000, sizeof(szAddress), szAddress));
+
+    const CTempDir oFolder;
+    const std::string oSnapshot = (oFolder.Path() / "snapshot.ppm").string();
+    const std::string oShot = (oFolder.Path() / "screen.rgb").string();
+    const std::string oGrab = "gst-launch-1.0 -q ximagesrc display-name=" + oServer.Display() +
+                              " use-damage=false show-pointer=false num-buffers=1 ! videoconvert ! "
+                              "video/x-raw,format=RGB ! filesink location=" + oShot;
+    // The window comes up with its first refreshes.
+    double dDifference = 255.0, dMean = 0.0, dOutside = 255.0, dOutsideMean = 255.0;
+    std::string oSnapshotPixels, oScreenPixels;
+    for (int iTry = 0; iTry < 40 && dDifference > 4.0; ++iTry)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        ASSERT_EQ(OMX_ErrorNone, PellixTest_WriteDisplaySnapshot(oSnapshot.c_str()));
+        ASSERT_EQ(0, RunCommand(oGrab, 30).iExitCode);
+        oSnapshotPixels = ReadPixels(oSnapshot, true);
+        oScreenPixels = ReadPixels(oShot, false);
+        ASSERT_EQ(1920u * 1080 * 3, oSnapshotPixels.size());
+        ASSERT_EQ(1920u * 1080 * 3, oScreenPixels.size());
+        Compare(oScreenPixels, oSnapshotPixels, 320, 1600, 180, 900, dDifference, dMean);
+    }
+    // Inside the rectangle the bars, as the snapshot has them; outside black in both (the band
+    // above the rectangle compared; the others are alike).
+    Compare(oScreenPixels, oSnapshotPixels, 0, 1920, 0, 180, dOutside, dOutsideMean);
+    printf("window against snapshot: mean difference %.2f inside the fitted rectangle (mean level %.1f), %.2f above "
+           "it (mean level %.1f)\n",
+           dDifference, dMean, dOutside, dOutsideMean);
+    EXPECT_LT(dDifference, 4.0);
+    EXPECT_GT(dMean, 60.0);
+    EXPECT_LT(dOutside, 1.0);
+    EXPECT_LT(dOutsideMean, 1.0);
+    double dBelow = 0.0, dBelowMean = 0.0;
+    Compare(oScreenPixels, oSnapshotPixels, 0, 1920, 900, 1080, dBelow, dBelowMean);
+    EXPECT_LT(dBelowMean, 1.0);
+    EXPECT_TRUE(StopStreaming());
+}
