@@ -160,11 +160,9 @@ void CDisplayComponent::ShowInWindow()
     if (puiScreen == nullptr)
         return;
     OMX_PARAM_PORTDEFINITIONTYPE aoDefinition[s_uiPortCount];
-    for (OMX_U32 nPort = 0; nPort < s_uiPortCount; ++nPort)
-        ReadPortDefinition(nPort, aoDefinition[nPort]);
     unsigned uiWidth = 0;
     unsigned uiHeight = 0;
-    ScreenSize(uiWidth, uiHeight);
+    ReadScreen(aoDefinition, uiWidth, uiHeight);
     {
         std::lock_guard<std::mutex> oLock(m_oDisplayMutex);
         SWindowPixels aoWindows[OMX_VFDC_MAX_WINDOWS];
@@ -196,6 +194,14 @@ void CDisplayComponent::OnReleaseBuffers(OMX_U32 nPortIndex)
 OMX_ERRORTYPE CDisplayComponent::SnapshotWriter(void* pvContext, const char* szPath)
 {
     return static_cast<CDisplayComponent*>(pvContext)->WriteSnapshot(szPath);
+}
+
+void CDisplayComponent::ReadScreen(OMX_PARAM_PORTDEFINITIONTYPE (&raoDefinition)[s_uiPortCount], unsigned& ruiWidth,
+                                   unsigned& ruiHeight) const
+{
+    for (OMX_U32 nPort = 0; nPort < s_uiPortCount; ++nPort)
+        ReadPortDefinition(nPort, raoDefinition[nPort]);
+    ScreenSize(ruiWidth, ruiHeight);
 }
 
 void CDisplayComponent::ScreenSize(unsigned& ruiWidth, unsigned& ruiHeight) const
@@ -263,11 +269,9 @@ OMX_ERRORTYPE CDisplayComponent::WriteSnapshot(const char* szPath)
     if (szPath == nullptr)
         return OMX_ErrorBadParameter;
     OMX_PARAM_PORTDEFINITIONTYPE aoDefinition[s_uiPortCount];
-    for (OMX_U32 nPort = 0; nPort < s_uiPortCount; ++nPort)
-        ReadPortDefinition(nPort, aoDefinition[nPort]);
     unsigned uiWidth = 0;
     unsigned uiHeight = 0;
-    ScreenSize(uiWidth, uiHeight);
+    ReadScreen(aoDefinition, uiWidth, uiHeight);
     CRgbImage oImage(uiWidth, uiHeight);
     {
         std::lock_guard<std::mutex> oLock(m_oDisplayMutex);

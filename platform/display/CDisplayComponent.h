@@ -62,6 +62,9 @@ private:
 
     // Screen size of the current mode, in frame lines.
     void ScreenSize(unsigned& ruiWidth, unsigned& ruiHeight) const;
+    // What composing the screen needs: the ports' definitions and the screen size.
+    void ReadScreen(OMX_PARAM_PORTDEFINITIONTYPE (&raoDefinition)[s_uiPortCount], unsigned& ruiWidth,
+                    unsigned& ruiHeight) const;
     // The windows of the layout on screen that have a frame, in the order they are drawn (lower
     // priorities first), with the pixels each shows; their number. The caller holds
     // m_oDisplayMutex while it reads the pixels; aoDefinition holds the ports' definitions.

@@ -210,16 +210,16 @@ OMX_ERRORTYPE CSimulatedInput::Set(const char* szInput)
             return OMX_ErrorContentPipeOpenFailed;
         }
     }
-    std::shared_ptr<CMediaSource> poOld = MediaSource();
     {
         std::lock_guard<std::mutex> oLock(m_oMutex);
         m_eStatus = OMX_ErrorNone;
         m_oStatusMessage = oMessage;
     }
-    Adopt(oSelection.oPattern, poSource, true);
+    std::shared_ptr<CMediaSource> poReplaced;
+    Adopt(oSelection.oPattern, poSource, &poReplaced);
     // The source replaced stops here, outside every lock, even if a component still holds it.
-    if (poOld != nullptr)
-        poOld->Close();
+    if (poReplaced != nullptr)
+        poReplaced->Close();
     return OMX_ErrorNone;
 }
 
@@ -228,12 +228,13 @@ void CSimulatedInput::SourceSignalled(void* pvContext, const CMediaSource* poSou
     CSimulatedInput* poInput = static_cast<CSimulatedInput*>(pvContext);
     std::shared_ptr<CMediaSource> poCurrent = poInput->MediaSource();
     if (poCurrent.get() == poSource)
-        poInput->Adopt(roSignal, poCurrent, false);
+        poInput->Adopt(roSignal, poCurrent, nullptr);
 }
 
 void CSimulatedInput::Adopt(const SSimulatedSignal& roSignal, const std::shared_ptr<CMediaSource>& rpoSource,
-                            bool bNewSource)
+                            std::shared_ptr<CMediaSource>* ppoReplaced)
 {
+    const bool bNewSource = ppoReplaced != nullptr;
     // Listeners hear the changes in the order they were made.
     std::lock_guard<std::mutex> oListenerLock(m_oListenerMutex);
     SSimulatedSignal oSignal = roSignal;
@@ -247,6 +248,8 @@ void CSimulatedInput::Adopt(const SSimulatedSignal& roSignal, const std::shared_
         // A new source's reports count from here on; what it reported before is in its signal.
         if (bNewSource && rpoSource != nullptr)
             oSignal = rpoSource->Signal();
+        if (bNewSource)
+            ppoReplaced->swap(m_poSource);
         m_poSource = rpoSource;
         m_oSignal = oSignal;
         ++m_uiGeneration;

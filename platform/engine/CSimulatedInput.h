@@ -94,9 +94,12 @@ private:
     static void SourceSignalled(void* pvContext, const CMediaSource* poSource, const SSimulatedSignal& roSignal);
     // Starts a real source; null with the reason in roMessage when it cannot serve.
     std::shared_ptr<CMediaSource> OpenSource(const SInputSelection& roSelection, std::string& roMessage);
-    // Makes the signal current and tells the listeners; with bNewSource, makes rpoSource (null for
-    // the pattern) the input's source, whose own signal then replaces roSignal.
-    void Adopt(const SSimulatedSignal& roSignal, const std::shared_ptr<CMediaSource>& rpoSource, bool bNewSource);
+    // Makes the signal current and tells the listeners. With ppoReplaced, makes rpoSource (null
+    // for the pattern) the input's source, whose own signal then replaces roSignal, and hands the
+    // source it replaces to the caller, who stops it outside the locks; without, roSignal is a
+    // report of rpoSource, heeded while it is the input's source.
+    void Adopt(const SSimulatedSignal& roSignal, const std::shared_ptr<CMediaSource>& rpoSource,
+               std::shared_ptr<CMediaSource>* ppoReplaced);
 
     mutable std::mutex m_oMutex;
     std::mutex m_oListenerMutex;
