@@ -279,6 +279,7 @@ bool CMediaSource::Start(std::string& roMessage)
         std::lock_guard<std::mutex> oLock(m_oMutex);
         m_poPipeline = poPipeline;
         m_bHasAudio = false;
+        m_oUndecodedVideo.clear();
     }
     m_bPrerolled = false;
     // A failing change of state posts its error, which the bus loop reads.
@@ -377,6 +378,12 @@ void CMediaSource::CallbackPadAdded(GstElement* poDecoder, GstPad* poPad, gpoint
     const char* szType = gst_caps_get_size(poCaps) > 0 ? gst_structure_get_name(gst_caps_get_structure(poCaps, 0)) : "";
     const bool bVideo = g_str_has_prefix(szType, "video/x-raw");
     const bool bAudio = g_str_has_prefix(szType, "audio/x-raw");
+    if (!bVideo && g_str_has_prefix(szType, "video/"))
+    {
+        // Video that no decoder of this machine decodes: said if there is no other.
+        std::lock_guard<std::mutex> oLock(poThis->m_oMutex);
+        poThis->m_oUndecodedVideo = szType;
+    }
     gst_caps_unref(poCaps);
 
     bool bTaken = false;
@@ -410,12 +417,16 @@ void CMediaSource::CallbackNoMorePads(GstElement* poDecoder, gpointer pvSource)
 {
     CMediaSource* poThis = static_cast<CMediaSource*>(pvSource);
     bool bVideo = false;
+    std::string oUndecoded;
     {
         std::lock_guard<std::mutex> oLock(poThis->m_oMutex);
         bVideo = poThis->m_poVideoSink != nullptr;
+        oUndecoded = poThis->m_oUndecodedVideo;
     }
     if (!bVideo)
-        local_PostFailure(poDecoder, "has no video");
+        local_PostFailure(poDecoder, oUndecoded.empty() ? "has no video"
+                                                        : "has no video that GStreamer decodes here (" + oUndecoded +
+                                                              ": a decoder is missing)");
 }
 
 GstElement* CMediaSource::AddBranch(GstPad* poPad, const char* szConvert, const char* szAdapt, GstCaps* poCaps,

@@ -153,6 +153,7 @@ private:
     SSimulatedSignal m_oSignal;
     std::string m_oMessage;
     bool m_bHasAudio;
+    std::string m_oUndecodedVideo;  // the caps of a video stream decodebin could not decode
     OMX_U32 m_uiPictureWidth;   // 0 until SetPictureFormat
     OMX_U32 m_uiPictureHeight;
     OMX_COLOR_FORMATTYPE m_ePictureFormat;

@@ -21,10 +21,7 @@ bool CDisplayWindow::IsWanted()
         return false;
     if (strcmp(szDisplay, "window") == 0)
         return true;
-    static bool s_bSaid = false;
-    if (!s_bSaid)
-        fprintf(stderr, "PELLIX_SIM_DISPLAY=%s is not headless or window; headless\n", szDisplay);
-    s_bSaid = true;
+    fprintf(stderr, "PELLIX_SIM_DISPLAY=%s is not headless or window; headless\n", szDisplay);
     return false;
 }
 

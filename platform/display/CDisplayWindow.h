@@ -20,7 +20,7 @@
 class CDisplayWindow
 {
 public:
-    // PELLIX_SIM_DISPLAY is "window"; an other value than that and "headless" is said once.
+    // PELLIX_SIM_DISPLAY is "window"; another value than that and "headless" is said.
     static bool IsWanted();
 
     // Draws a window's pixels into a YUY2 screen picture (uiStride bytes per line), clipped to
