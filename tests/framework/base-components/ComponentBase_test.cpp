@@ -100,10 +100,14 @@ TEST_F(ComponentBase, ConnectionIsCheckedAndControlAndBuffersTravelAlongIt)
     const std::string oTrace = Output(3, [] {
         CSinkComponent oSink;
         CComponent& roBase = oSink;
-        EXPECT_EQ(OMX_ErrorNotImplemented, roBase.CComponent::Execute(0));
-        EXPECT_EQ(OMX_ErrorNotImplemented, roBase.CComponent::FillThisBuffer(nullptr));
-        EXPECT_EQ(OMX_ErrorNotImplemented, roBase.CComponent::SetParameters());
-        EXPECT_EQ(OMX_ErrorNone, roBase.CComponent::SetParametersIdle());
+        for (OMX_ERRORTYPE eResult :
+             {roBase.CComponent::Start(), roBase.CComponent::Stop(), roBase.CComponent::Execute(0), roBase.CComponent::Pause(),
+              roBase.CComponent::Loaded(0), roBase.CComponent::StartBufferProcessing(), roBase.CComponent::StopBufferProcessing(),
+              roBase.CComponent::FillThisBuffer(nullptr), roBase.CComponent::FillBufferDone(nullptr),
+              roBase.CComponent::EmptyThisBuffer(nullptr), roBase.CComponent::EmptyBufferDone(nullptr), roBase.CComponent::SetParameters()})
+            EXPECT_EQ(OMX_ErrorNotImplemented, eResult);
+        EXPECT_TRUE(Ok(roBase.CComponent::SetParametersIdle()) && !roBase.CComponent::IsBufferProcessing() &&
+                    roBase.CComponent::GetOMXHandle() == nullptr && oSink.GetInputPort().Init() == OMX_ErrorNone);
     });
     for (const char* szLine : {"# CComponent           \n", "# ~CComponent          \n", "# CPort                \n"})
         EXPECT_NE(std::string::npos, oTrace.find(szLine)) << oTrace;

@@ -300,6 +300,9 @@ TEST_F(OMXComponent, LifeCycleParametersAndTheFailuresOfGettingAndFreeingHandles
     OMX_PARAM_PORTDEFINITIONTYPE oDefinition;
     InitStruct(oDefinition);
     EXPECT_EQ(OMX_ErrorInvalidComponent, oFilter.GetOmxParam(OMX_IndexParamPortDefinition, &oDefinition));
+    EXPECT_EQ(std::vector<std::string>{Key(local_oC, "EnablePort", OMX_ErrorInvalidComponent)},
+              Records([&] { EXPECT_EQ(OMX_ErrorInvalidComponent, oFilter.EnablePort(1, 0)); }));
+    EXPECT_EQ(OMX_ErrorNotImplemented, oFilter.Pause());
     oFilter.m_szCtrlName = PELLIX_TEST_SOURCE;
     ASSERT_EQ(OMX_ErrorNone, oFilter.Init());
     EXPECT_TRUE(oFilter.GetComponentState() == OMX_StateLoaded && oFilter.GetCtrlState() == OMX_StateLoaded);
@@ -692,6 +695,33 @@ TEST_F(OMXComponent, BuffersAreFoundByTheirMemoryKeptWhileStoppedAndFramesGoBack
     }
     EXPECT_EQ(roInput.GetBufferHeader(2), oProducer.Last(CRecordingComponent::Op_FillThisBuffer));
     EXPECT_EQ(OMX_ErrorNone, roInput.Deinit());
+}
+
+TEST_F(OMXComponent, LoadedThroughOneOfTwoFedInputsReleasesOnlyThatInput)
+{
+    CDefaultSource aoSources[2];
+    CTestOMXWrapper oTwoInputs(PELLIX_TEST_TWO_INPUTS, {{0, true}, {1, true}}, {});
+    ASSERT_EQ(OMX_ErrorNone, oTwoInputs.Init());
+    for (MUINT32 i = 0; i < 2; ++i)
+    {
+        aoSources[i].SetFrameSize(64, 16);
+        ASSERT_TRUE(Ok(aoSources[i].Init()) && Ok(aoSources[i].ConnectTo(0, &oTwoInputs, i)));
+    }
+    const std::string oText = Output(1, [&] {
+        // The second start finds the consumer running: it only adopts.
+        ASSERT_TRUE(Ok(aoSources[0].Start()) && Ok(aoSources[1].Start()));
+        ASSERT_TRUE(Eventually([] { return PellixTest_GetCounter(PELLIX_TEST_TWO_INPUTS, PellixCounter_FramesConsumed) > 40; }));
+        // Still fed through input 1: only input 0 lets its buffers go, the component stays up.
+        ASSERT_EQ(OMX_ErrorNone, aoSources[0].Stop());
+        EXPECT_TRUE(!oTwoInputs.m_aoInput[0].IsBufferReady() && oTwoInputs.m_aoInput[1].IsBufferReady());
+        EXPECT_NE(OMX_StateLoaded, oTwoInputs.GetComponentState());
+        ASSERT_EQ(OMX_ErrorNone, aoSources[1].Stop());
+        EXPECT_TRUE(!oTwoInputs.m_aoInput[1].IsBufferReady() && oTwoInputs.PlatformState() == OMX_StateLoaded);
+    });
+    // The platform complained that input 0 lost its buffers while idle: only logged.
+    EXPECT_NE(std::string::npos, oText.find("Event(OMX_EventError,")) << oText;
+    EXPECT_EQ(0u, Occurrences(oText, "Wait next OMX event..."));
+    EXPECT_EQ(OMX_ErrorNone, oTwoInputs.Deinit());
 }
 
 class ComponentChain : public PlatformTest, public ::testing::WithParamInterface<bool>

@@ -28,6 +28,37 @@ public:
     explicit CTestPortless(const char* szName) : CPlatformComponent(szName) {}
 };
 
+// A consumer with two video inputs (ports 0 and 1, as the test components' ports) that gives back
+// every buffer it is handed, as a display fed by two windows would.
+#define PELLIX_TEST_TWO_INPUTS "OMX.Pellix.Test.TwoInputs"
+
+class CTestTwoInputs : public CPlatformComponent
+{
+public:
+    explicit CTestTwoInputs(const char* szName) : CPlatformComponent(szName)
+    {
+        for (OMX_U32 nPort = 0; nPort < 2; ++nPort)
+        {
+            CPlatformPort& roPort = AddPort(nPort, OMX_DirInput, OMX_PortDomainVideo);
+            roPort.SetBufferRequirements(1, 4, 64 * 16 * 2);
+            roPort.Definition().format.video.nFrameWidth = 64;
+            roPort.Definition().format.video.nFrameHeight = 16;
+            roPort.Definition().format.video.eColorFormat = OMX_COLOR_FormatYCbYCr;
+        }
+    }
+
+protected:
+    void OnProcess() override
+    {
+        for (OMX_U32 nPort = 0; nPort < 2; ++nPort)
+            while (OMX_BUFFERHEADERTYPE* poHeader = TakeBuffer(nPort))
+            {
+                Count(PellixCounter_FramesConsumed);
+                ReturnBuffer(poHeader);
+            }
+    }
+};
+
 // How a wrapper port is set up in SetParameters: the non-zero fields replace the platform port's
 // values; a provider then provides uiProvideCount buffers (0: the definition's count).
 struct SWrapperPort
@@ -225,6 +256,7 @@ protected:
     {
         ASSERT_EQ(OMX_ErrorNone, PellixTestComponents_Register());
         ASSERT_EQ(OMX_ErrorNone, PellixPlatform_RegisterComponent(PELLIX_TEST_PORTLESS, &PellixCreateComponent<CTestPortless>));
+        ASSERT_EQ(OMX_ErrorNone, PellixPlatform_RegisterComponent(PELLIX_TEST_TWO_INPUTS, &PellixCreateComponent<CTestTwoInputs>));
         PellixTest_Reset();
         SetInfoMessageLevel(0);
         ASSERT_EQ(0u, PellixPlatform_LiveHandleCount());
