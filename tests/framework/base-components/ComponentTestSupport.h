@@ -84,7 +84,11 @@ public:
         return Record(Op_Execute);
     }
     OMX_ERRORTYPE Pause() override { return Record(Op_Pause); }
-    OMX_ERRORTYPE Loaded(MUINT uiInputPortId) override { return m_uiLastLoadedPort = uiInputPortId, Record(Op_Loaded); }
+    OMX_ERRORTYPE Loaded(MUINT uiInputPortId) override
+    {
+        m_uiLastLoadedPort = uiInputPortId;
+        return Record(Op_Loaded);
+    }
     OMX_ERRORTYPE StartBufferProcessing() override { return Record(Op_StartBufferProcessing); }
     OMX_ERRORTYPE StopBufferProcessing() override { return Record(Op_StopBufferProcessing); }
     OMX_ERRORTYPE FillThisBuffer(OMX_BUFFERHEADERTYPE* poHeader) override { return Record(Op_FillThisBuffer, poHeader); }

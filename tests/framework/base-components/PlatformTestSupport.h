@@ -133,22 +133,30 @@ public:
         ZEM_ABORT_RECORD();
         return eError;
     }
-    OMX_ERRORTYPE SetParametersIdle() override { return ++m_uiSetParametersIdle, m_eSetParametersIdleResult; }
+    OMX_ERRORTYPE SetParametersIdle() override
+    {
+        ++m_uiSetParametersIdle;
+        return m_eSetParametersIdleResult;
+    }
     OMX_ERRORTYPE FillThisBuffer(OMX_BUFFERHEADERTYPE* poHeader) override
     {
-        return ++m_uiFillThisBuffer, COMXComponent::FillThisBuffer(poHeader);
+        ++m_uiFillThisBuffer;
+        return COMXComponent::FillThisBuffer(poHeader);
     }
     OMX_ERRORTYPE EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poHeader) override
     {
-        return ++m_uiEmptyThisBuffer, COMXComponent::EmptyThisBuffer(poHeader);
+        ++m_uiEmptyThisBuffer;
+        return COMXComponent::EmptyThisBuffer(poHeader);
     }
     OMX_ERRORTYPE FillBufferDone(OMX_BUFFERHEADERTYPE* poHeader) override
     {
-        return ++m_uiFillBufferDone, COMXComponent::FillBufferDone(poHeader);
+        ++m_uiFillBufferDone;
+        return COMXComponent::FillBufferDone(poHeader);
     }
     OMX_ERRORTYPE EmptyBufferDone(OMX_BUFFERHEADERTYPE* poHeader) override
     {
-        return ++m_uiEmptyBufferDone, COMXComponent::EmptyBufferDone(poHeader);
+        ++m_uiEmptyBufferDone;
+        return COMXComponent::EmptyBufferDone(poHeader);
     }
     // Events posted and not yet consumed.
     unsigned PendingEvents(OMXEventType eEvent)

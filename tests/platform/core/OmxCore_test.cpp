@@ -14,10 +14,22 @@ int g_iDeInits = 0;
 int g_iSetCallbacks = 0;
 OMX_ERRORTYPE g_eSetCallbacksResult = OMX_ErrorNone;
 
+OMX_ERRORTYPE ProbeDeInit(OMX_HANDLETYPE)
+{
+    ++g_iDeInits;
+    return OMX_ErrorNone;
+}
+
+OMX_ERRORTYPE ProbeSetCallbacks(OMX_HANDLETYPE, OMX_CALLBACKTYPE*, OMX_PTR)
+{
+    ++g_iSetCallbacks;
+    return g_eSetCallbacksResult;
+}
+
 OMX_ERRORTYPE ProbeFactory(OMX_COMPONENTTYPE* poComponent, const char*)
 {
-    poComponent->ComponentDeInit = [](OMX_HANDLETYPE) { return ++g_iDeInits, OMX_ErrorNone; };
-    poComponent->SetCallbacks = [](OMX_HANDLETYPE, OMX_CALLBACKTYPE*, OMX_PTR) { return ++g_iSetCallbacks, g_eSetCallbacksResult; };
+    poComponent->ComponentDeInit = ProbeDeInit;
+    poComponent->SetCallbacks = ProbeSetCallbacks;
     return OMX_ErrorNone;
 }
 

@@ -8,9 +8,6 @@
 #include <atomic>
 #include <functional>
 #include <future>
-#include <map>
-#include <memory>
-#include <vector>
 
 #include "COmxTestClient.h"
 #include "EngineTestSupport.h"

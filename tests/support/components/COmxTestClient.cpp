@@ -68,8 +68,13 @@ bool COmxTestClient::WaitEvent(OMX_EVENTTYPE eEvent, OMX_U32 nData1, OMX_U32 nDa
     std::unique_lock<std::mutex> oLock(m_oMutex);
     return m_oChanged.wait_for(oLock, oBound, [&] {
         for (auto it = m_aoEvents.begin(); it != m_aoEvents.end(); ++it)
+        {
             if (it->eEvent == eEvent && it->nData1 == nData1 && it->nData2 == nData2)
-                return m_aoEvents.erase(it), true;
+            {
+                m_aoEvents.erase(it);
+                return true;
+            }
+        }
         return false;
     });
 }
