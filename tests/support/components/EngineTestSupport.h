@@ -1,4 +1,4 @@
-// What the engine's tests share: structure set-up, the quiet period and the fixture that
+// What the platform's tests share: structure set-up, the quiet period and the fixture that
 // registers the test components and checks that every test gives back its handles and threads.
 #ifndef ENGINE_TEST_SUPPORT_H
 #define ENGINE_TEST_SUPPORT_H
@@ -7,11 +7,11 @@
 
 #include <OMX_Core.h>
 
-#include <dirent.h>
-
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <thread>
+#include <type_traits>
 
 #include "Eventually.h"
 #include "PellixPlatform.h"
@@ -29,19 +29,22 @@ void InitStruct(TStruct& roStruct, OMX_U32 nPort = 0)
     roStruct.nSize = sizeof(roStruct);
     roStruct.nVersion.s.nVersionMajor = 1;
     roStruct.nVersion.s.nVersionMinor = 1;
-    roStruct.nPortIndex = nPort;
+    if constexpr (!std::is_same_v<TStruct, OMX_PORT_PARAM_TYPE>)
+        roStruct.nPortIndex = nPort;
+}
+
+inline bool Ok(OMX_ERRORTYPE eError)
+{
+    return eError == OMX_ErrorNone;
 }
 
 // Threads of this process, from /proc/self/task.
 inline unsigned ThreadCount()
 {
+    std::error_code oError;
     unsigned uiCount = 0;
-    DIR* poDir = opendir("/proc/self/task");
-    if (poDir == nullptr)
-        return 0;
-    while (const dirent* poEntry = readdir(poDir))
-        uiCount += poEntry->d_name[0] != '.' ? 1 : 0;
-    closedir(poDir);
+    for (std::filesystem::directory_iterator it("/proc/self/task", oError), end; !oError && it != end; it.increment(oError))
+        ++uiCount;
     return uiCount;
 }
 

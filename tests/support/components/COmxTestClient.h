@@ -1,4 +1,4 @@
-// An IL client for the engine's tests: owns one handle, records every callback (with the thread
+// An IL client for the platform's tests: owns one handle, records every callback (with the thread
 // it came on) and keeps the buffers it allocated or gave, per port.
 #ifndef COMX_TEST_CLIENT_H
 #define COMX_TEST_CLIENT_H
@@ -25,14 +25,12 @@ public:
         OMX_U32 nData1;
         OMX_U32 nData2;
     };
-
     // Runs on the component's thread for every buffer it gives back, after the client counted it.
     typedef std::function<void(OMX_BUFFERHEADERTYPE*)> FnBufferDone;
+    typedef std::chrono::milliseconds Bound;
 
     explicit COmxTestClient(const char* szName);
-    // Frees the handle when the test has not.
-    ~COmxTestClient();
-
+    ~COmxTestClient() { FreeHandle(); }  // when the test has not
     COmxTestClient(const COmxTestClient&) = delete;
     COmxTestClient& operator=(const COmxTestClient&) = delete;
 
@@ -41,17 +39,19 @@ public:
     OMX_ERRORTYPE FreeHandle();
 
     // ---- Commands and events ----------------------------------------------------------------
-    OMX_ERRORTYPE SendState(OMX_STATETYPE eState);
+    OMX_ERRORTYPE SendState(OMX_STATETYPE eState)
+    {
+        return OMX_SendCommand(m_hComponent, OMX_CommandStateSet, eState, nullptr);
+    }
     OMX_STATETYPE State() const;
     // Waits for the first unconsumed event that matches, and consumes it.
-    bool WaitEvent(OMX_EVENTTYPE eEvent, OMX_U32 nData1, OMX_U32 nData2,
-                   std::chrono::milliseconds oBound = std::chrono::seconds(20));
+    bool WaitEvent(OMX_EVENTTYPE eEvent, OMX_U32 nData1, OMX_U32 nData2, Bound oBound = std::chrono::seconds(20));
     bool WaitState(OMX_STATETYPE eState) { return WaitEvent(OMX_EventCmdComplete, OMX_CommandStateSet, eState); }
-    // Unconsumed events that match.
+    // Unconsumed events that match, and all unconsumed events.
     unsigned CountEvents(OMX_EVENTTYPE eEvent, OMX_U32 nData1, OMX_U32 nData2) const;
     unsigned PendingEvents() const;
     // Sends the command and waits for its completion.
-    bool GoTo(OMX_STATETYPE eState);
+    bool GoTo(OMX_STATETYPE eState) { return SendState(eState) == OMX_ErrorNone && WaitState(eState); }
     // Loaded -> Idle -> Executing with nBufferCountActual buffers allocated on every port.
     bool GoToExecuting();
     // Back to Loaded from Executing, Pause or Idle, freeing every buffer.
@@ -70,9 +70,9 @@ public:
     // FillThisBuffer).
     OMX_ERRORTYPE SubmitAll(OMX_U32 nPort, bool bInput);
 
-    // Buffers given back so far on a port, all of them (EmptyBufferDone and FillBufferDone).
+    // Buffers given back so far on a port (EmptyBufferDone and FillBufferDone).
     unsigned ReturnedCount(OMX_U32 nPort) const;
-    bool WaitReturned(OMX_U32 nPort, unsigned uiCount, std::chrono::milliseconds oBound = std::chrono::seconds(20));
+    bool WaitReturned(OMX_U32 nPort, unsigned uiCount, Bound oBound = std::chrono::seconds(20));
     void OnEmptyDone(FnBufferDone fnDone) { m_fnEmptyDone = std::move(fnDone); }
     void OnFillDone(FnBufferDone fnDone) { m_fnFillDone = std::move(fnDone); }
 
@@ -82,16 +82,8 @@ public:
     unsigned CallbackCount() const { return m_uiCallbacks.load(); }
 
 private:
-    static OMX_ERRORTYPE CallbackEvent(OMX_HANDLETYPE hComponent, OMX_PTR pAppData, OMX_EVENTTYPE eEvent,
-                                       OMX_U32 nData1, OMX_U32 nData2, OMX_PTR pEventData);
-    static OMX_ERRORTYPE CallbackEmptyBufferDone(OMX_HANDLETYPE hComponent, OMX_PTR pAppData,
-                                                 OMX_BUFFERHEADERTYPE* poHeader);
-    static OMX_ERRORTYPE CallbackFillBufferDone(OMX_HANDLETYPE hComponent, OMX_PTR pAppData,
-                                                OMX_BUFFERHEADERTYPE* poHeader);
-
-    void NoteCallback();
-    void NoteReturned(OMX_U32 nPort);
-    bool Matches(const SEvent& roEvent, OMX_EVENTTYPE eEvent, OMX_U32 nData1, OMX_U32 nData2) const;
+    void Note(const SEvent* poEvent, const OMX_U32* pnReturnedPort, const FnBufferDone& rfnDone,
+              OMX_BUFFERHEADERTYPE* poHeader);
 
     OMX_HANDLETYPE m_hComponent = nullptr;
     OMX_ERRORTYPE m_eGetHandle = OMX_ErrorUndefined;
