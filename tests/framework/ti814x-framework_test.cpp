@@ -44,10 +44,19 @@ TEST(FitRectangle, WorkedValuesAndRefusals)
 TEST(PixelFormat, CodesPitchesAndBufferSizes)
 {
     // The formats are the platform's colour-format codes; any other value has no pitch or size.
-    EXPECT_EQ((std::vector<MUINT32>{25, 21, 11}), (std::vector<MUINT32>{OmxPixFmt_YUV422, OmxPixFmt_YUV420, OmxPixFmt_RGB888}));
-    for (const auto& rauiCase : std::vector<std::vector<MUINT32>>{
-             {25, 3840, 4147200}, {21, 1920, 3110400}, {11, 5760, 6220800}, {0, 0, 0}, {10, 0, 0}, {12, 0, 0}, {20, 0, 0},
-             {22, 0, 0}, {24, 0, 0}, {26, 0, 0}, {0x7F000000u, 0, 0}})
+    EXPECT_EQ((std::vector<MUINT32>{25, 21, 11}),
+              (std::vector<MUINT32>{OmxPixFmt_YUV422, OmxPixFmt_YUV420, OmxPixFmt_RGB888}));
+    for (const auto& rauiCase : std::vector<std::vector<MUINT32>>{{25, 3840, 4147200},
+                                                                  {21, 1920, 3110400},
+                                                                  {11, 5760, 6220800},
+                                                                  {0, 0, 0},
+                                                                  {10, 0, 0},
+                                                                  {12, 0, 0},
+                                                                  {20, 0, 0},
+                                                                  {22, 0, 0},
+                                                                  {24, 0, 0},
+                                                                  {26, 0, 0},
+                                                                  {0x7F000000u, 0, 0}})
     {
         EXPECT_EQ(rauiCase[1], GetPitch(1920, OmxPixelFormat(rauiCase[0]))) << rauiCase[0];
         EXPECT_EQ(rauiCase[2], GetBufferSize({1920, 1080}, OmxPixelFormat(rauiCase[0]))) << rauiCase[0];
@@ -84,8 +93,8 @@ Zem_Abort:
 TEST(InfoMessage, LevelsRecordsAndTheirExactBytes)
 {
     // A message shows when its level is at most the current one.
-    for (const auto& roCase : std::vector<std::pair<int, std::string>>{{2, "012"}, {0, "0"}, {8, "01234"}, {9, "012349"},
-                                                                      {-1, ""}})
+    for (const auto& roCase :
+         std::vector<std::pair<int, std::string>>{{2, "012"}, {0, "0"}, {8, "01234"}, {9, "012349"}, {-1, ""}})
     {
         SetInfoMessageLevel(roCase.first);
         COutputCapture oCapture(STDOUT_FILENO);
@@ -108,8 +117,9 @@ TEST(InfoMessage, LevelsRecordsAndTheirExactBytes)
     SetInfoMessageLevel(-1);
     COutputCapture oErr(STDERR_FILENO);
     EXPECT_EQ(OMX_ErrorInsufficientResources, OperationThatFails());
-    snprintf(szExpected, sizeof(szExpected), "\nABORT Line:%03u File:tests/framework/ti814x-framework_test\n%-24s %s\n\n",
-             g_uiFailLine, "OperationThatFails", "OMX_ErrorInsufficientResources");
+    snprintf(szExpected, sizeof(szExpected),
+             "\nABORT Line:%03u File:tests/framework/ti814x-framework_test\n%-24s %s\n\n", g_uiFailLine,
+             "OperationThatFails", "OMX_ErrorInsufficientResources");
     EXPECT_EQ(szExpected, oErr.Finish());
     // A message is cut at 1023 characters, on either stream.
     SetInfoMessageLevel(0);

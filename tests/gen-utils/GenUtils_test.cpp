@@ -109,7 +109,8 @@ TEST(DeviceFiles, OneMulticastRoutePerEthernetNameThatNoShellWouldInterpret)
     CScopedEnv oLog("PELLIX_TEST_IP_LOG", (oRoot.Path() / "ip.log").string());
     CScopedEnv oPath("PATH", (oRoot.Path() / "bin").string() + ":" + getenv("PATH"));
     chmod(oRoot.Write("bin/ip", "#!/bin/sh\necho \"$*\" >> \"$PELLIX_TEST_IP_LOG\"\n").c_str(), 0755);
-    const std::string oHeader = "Inter-|   Receive |  Transmit\n face |bytes    packets|bytes\n", oRoute = "route add 224.0.0.0/4 dev ";
+    const std::string oHeader = "Inter-|   Receive |  Transmit\n face |bytes    packets|bytes\n",
+                      oRoute = "route add 224.0.0.0/4 dev ";
     const std::string oMarker = (oRoot.Path() / "pwned").string();
     // No device list, no "eth" name, a name with a shell's character; each "eth" name in order
     // ("veth7" too); names a shell would interpret skipped, never reaching the shell.
@@ -154,9 +155,17 @@ struct SBmp
                 oPixels += std::string{char(iColumn), char(iRow), char(0x80 | iColumn)};
             oPixels.append(iPadding, '\0');
         }
-        for (const auto& roField : std::vector<std::pair<uint32_t, int>>{
-                 {uiType, 2}, {uiOffBits + uint32_t(oPixels.size()), 4}, {0, 4}, {uiOffBits, 4}, {40, 4}, {uint32_t(iWidth), 4},
-                 {uint32_t(iHeight), 4}, {uiPlanes, 2}, {uiBitCount, 2}, {0, 4}, {uiSizeImage, 4}})
+        for (const auto& roField : std::vector<std::pair<uint32_t, int>>{{uiType, 2},
+                                                                         {uiOffBits + uint32_t(oPixels.size()), 4},
+                                                                         {0, 4},
+                                                                         {uiOffBits, 4},
+                                                                         {40, 4},
+                                                                         {uint32_t(iWidth), 4},
+                                                                         {uint32_t(iHeight), 4},
+                                                                         {uiPlanes, 2},
+                                                                         {uiBitCount, 2},
+                                                                         {0, 4},
+                                                                         {uiSizeImage, 4}})
             for (int i = 0; i < roField.second; ++i)
                 oBytes += char(roField.first >> (8 * i));
         oBytes.resize(uiOffBits, '\0');

@@ -124,8 +124,9 @@ bool ReadEdidReference(const std::string& roFile, SEdidReference& roRef, std::st
         else if (StartsWith(oText, "Monitor ranges (") && !roRef.bHasRange)
         {
             int* piRange = roRef.aiRange;
-            roRef.bHasRange = sscanf(oText.c_str(), "Monitor ranges (%*[^)]): %d-%d Hz V, %d-%d kHz H, max dotclock %d MHz",
-                                     &piRange[0], &piRange[1], &piRange[2], &piRange[3], &piRange[4]) == 5;
+            roRef.bHasRange =
+                sscanf(oText.c_str(), "Monitor ranges (%*[^)]): %d-%d Hz V, %d-%d kHz H, max dotclock %d MHz",
+                       &piRange[0], &piRange[1], &piRange[2], &piRange[3], &piRange[4]) == 5;
             roError = roRef.bHasRange ? "" : "range: " + oText;
         }
         else if (StartsWith(oText, "Start frequency: "))

@@ -44,7 +44,8 @@ bool IsKnownTableDifference(const SRefTiming& roRef, const CDetailedTiming& roOu
     for (MUINT32 uiRow = 0; uiRow < CQorDtmMode::uiMaxTimingIndex; uiRow++)
     {
         const CQorDtmMode::SQorDtmTableEntry& roRow = CQorDtmMode::s_aoDTMTimings[uiRow];
-        if (roRow.iHActive != roRef.iWidth || roRow.iVActive != roRef.iHeight || roRow.iVRate_Hz != roOurs.GetVerticalRate())
+        if (roRow.iHActive != roRef.iWidth || roRow.iVActive != roRef.iHeight ||
+            roRow.iVRate_Hz != roOurs.GetVerticalRate())
             continue;
         if (roRow.iPixClock_kHz == roOurs.GetPixelClock())
             bReducedFirst = (roRow.flAttributs & CQorDtmMode::DTM_ATTRIBUTE_REDUCED_BLANKING) != 0;
@@ -81,8 +82,9 @@ TEST_P(EdidRealData, ReadsLikeTheReferenceDecoder)
     ASSERT_TRUE(roEdid.IsVersion1Format());
     ASSERT_EQ(128u, roEdid.GetEdidBuffer(aCopy.data(), 128));
     EXPECT_TRUE(std::equal(aCopy.begin(), aCopy.end(), oRef.aBytes.begin()));
-    EXPECT_EQ((std::vector<MUINT32>{128, MUINT32(oRef.iVersion), MUINT32(oRef.iRevision), 1}),
-              (std::vector<MUINT32>{roEdid.GetSize(), roEdid.GetVersion(), roEdid.GetRevision(), roEdid.IsChecksumValid()}));
+    EXPECT_EQ(
+        (std::vector<MUINT32>{128, MUINT32(oRef.iVersion), MUINT32(oRef.iRevision), 1}),
+        (std::vector<MUINT32>{roEdid.GetSize(), roEdid.GetVersion(), roEdid.GetRevision(), roEdid.IsChecksumValid()}));
     const MUINT32 uiHead = static_cast<MUINT32>(std::min<size_t>(oRef.aBytes.size(), 256));
     EXPECT_EQ(uiHead, CEdid::GetEdidSizeFromData(uiHead, oRef.aBytes.data()));
     char szText[256];
@@ -95,7 +97,8 @@ TEST_P(EdidRealData, ReadsLikeTheReferenceDecoder)
     // edid-decode stops at a non-printable character; the library keeps everything up to LF.
     const bool bString = roEdid.GetDetailedMonitorString(szText, sizeof(szText)) != 0;
     ASSERT_EQ(oRef.bHasString && !oRef.oString.empty(), bString);
-    EXPECT_EQ(oRef.oString, std::string(bString ? szText : "").substr(0, oRef.bNonPrintableString ? oRef.oString.size() : 256));
+    EXPECT_EQ(oRef.oString,
+              std::string(bString ? szText : "").substr(0, oRef.bNonPrintableString ? oRef.oString.size() : 256));
 
     // Range limits; the secondary curve's bytes are reported for any revision-3 range descriptor,
     // without the formula-support code that edid-decode reads.
@@ -157,7 +160,8 @@ TEST_P(EdidRealData, ReadsLikeTheReferenceDecoder)
         if (CVesa::GetVESATiming(oRow, 0, roRef.iWidth, roRef.iHeight, roOurs.GetVerticalRate()))
         {
             EXPECT_EQ(oRow, roOurs);
-            const bool bDmtDiffers = roRef.oSource.compare(0, 3, "DMT") == 0 && Kilo(roRef.dMHz) != roOurs.GetPixelClock();
+            const bool bDmtDiffers =
+                roRef.oSource.compare(0, 3, "DMT") == 0 && Kilo(roRef.dMHz) != roOurs.GetPixelClock();
             EXPECT_TRUE(!bDmtDiffers || IsKnownTableDifference(roRef, roOurs)) << roOurs.GetPixelClock() << " kHz";
             continue;
         }
@@ -184,8 +188,9 @@ TEST_P(EdidRealData, ReadsLikeTheReferenceDecoder)
         const bool bDmt = roRef.oSource.compare(0, 3, "DMT") == 0;
         uiDmt += bDmt ? 1 : 0;
         EXPECT_EQ((std::vector<int>{roRef.iWidth, roRef.iHeight, roRef.bInterlaced, bDmt ? Kilo(roRef.dMHz) : 0}),
-                  (std::vector<int>{roOurs.GetHorizontalActive(), roOurs.GetVerticalActive(), roOurs.IsInterlaced() != 0,
-                                    bDmt ? roOurs.GetPixelClock() : 0})) << roRef.oSource;
+                  (std::vector<int>{roOurs.GetHorizontalActive(), roOurs.GetVerticalActive(),
+                                    roOurs.IsInterlaced() != 0, bDmt ? roOurs.GetPixelClock() : 0}))
+            << roRef.oSource;
         EXPECT_NEAR(roRef.bInterlaced ? roRef.dHz / 2 : roRef.dHz, roOurs.GetVerticalRate(), 1.0) << roRef.oSource;
         if (!bDmt) { EXPECT_EQ(Gtf(roRef.iWidth, roRef.iHeight, roOurs.GetVerticalRate()), roOurs) << roRef.oSource; }
     }
@@ -196,14 +201,16 @@ TEST_P(EdidRealData, ReadsLikeTheReferenceDecoder)
 }
 
 INSTANTIATE_TEST_SUITE_P(Dumps, EdidRealData, ::testing::ValuesIn(EdidDataFiles()),
-                         [](const ::testing::TestParamInfo<std::string>& roInfo) { return EdidTestName(roInfo.param); });
+                         [](const ::testing::TestParamInfo<std::string>& roInfo)
+                         { return EdidTestName(roInfo.param); });
 
 TEST(EdidFuzzRegression, ReplaysTheCorpus)
 {
     CTempDir oRoot;
     CScopedEnv oRootEnv("PELLIX_PLATFORM_ROOT", oRoot.Path().string());
     std::vector<std::filesystem::path> aoFiles;
-    for (const auto& roEntry : std::filesystem::directory_iterator(PELLIX_SOURCE_DIR "/tests/framework/edid/fuzz/corpus"))
+    for (const auto& roEntry :
+         std::filesystem::directory_iterator(PELLIX_SOURCE_DIR "/tests/framework/edid/fuzz/corpus"))
         aoFiles.push_back(roEntry.path());
     ASSERT_GE(aoFiles.size(), 80u);
     for (const std::filesystem::path& roFile : aoFiles)

@@ -60,9 +60,9 @@ TBytes Summed(TBytes aBlock)
 // dummy descriptors; the patches (offset, bytes) laid over it; the checksum set.
 TBytes Block(uint8_t uiRevision, const std::vector<std::pair<size_t, TBytes>>& aoPatches = {})
 {
-    TBytes aBlock = TBytes{0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0x10, 0xAC} + TBytes(8, 0) + TBytes{1, uiRevision} +
-                    TBytes(18, 0) + TBytes(16, 0x01) + Descriptor(0x10) + Descriptor(0x10) + Descriptor(0x10) +
-                    Descriptor(0x10) + TBytes(2, 0);
+    TBytes aBlock = TBytes{0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0x10, 0xAC} + TBytes(8, 0) +
+                    TBytes{1, uiRevision} + TBytes(18, 0) + TBytes(16, 0x01) + Descriptor(0x10) + Descriptor(0x10) +
+                    Descriptor(0x10) + Descriptor(0x10) + TBytes(2, 0);
     for (const auto& roPatch : aoPatches)
         std::copy(roPatch.second.begin(), roPatch.second.end(), aBlock.begin() + roPatch.first);
     return Summed(aBlock);
@@ -84,12 +84,15 @@ std::string Describe(const TBytes& raBytes)
                                  std::make_pair(&CEdid::GetDetailedMonitorString, " string=")})
         o += (oEdid.*roString.first)(sz, sizeof(sz)) ? roString.second + std::string(sz) : "";
     CDetailedTiming oT;
-    const auto fnShort = [&oT] {
+    const auto fnShort = [&oT]
+    {
         return " " + std::to_string(oT.GetHorizontalActive()) + "x" + std::to_string(oT.GetVerticalActive()) +
-               (oT.IsInterlaced() ? "i" : "p") + std::to_string(oT.GetVerticalRate()) + "/" + std::to_string(oT.GetPixelClock());
+               (oT.IsInterlaced() ? "i" : "p") + std::to_string(oT.GetVerticalRate()) + "/" +
+               std::to_string(oT.GetPixelClock());
     };
     o += oEdid.GetPreferredMode(oT) ? " preferred" + fnShort() : "";
-    o += " dtd=" + std::to_string(oEdid.GetDetailedNumber()) + " std=" + std::to_string(oEdid.GetStandardNumber()) + ":";
+    o +=
+        " dtd=" + std::to_string(oEdid.GetDetailedNumber()) + " std=" + std::to_string(oEdid.GetStandardNumber()) + ":";
     for (MUINT32 i = 0; i < 32; ++i)
         o += oEdid.GetStandard(i, oT) ? fnShort() : "";
     o += " extra:";
@@ -148,8 +151,8 @@ TEST(EdidRead, ReadsTheDriversDumpOfEachDisplayAndRefusesMalformedOnes)
     oShifted.replace(0, 5, "0010:");
     oBadDigit[6 + 3 * 5] = 'g';
     oBadLate[oBadLate.find("0200:") + 6] = 'x';
-    for (const std::string& roBad :
-         {std::string(), std::string("no dump here\n"), oShifted, oDump.substr(0, oDump.size() - 7), oBadDigit, oBadLate})
+    for (const std::string& roBad : {std::string(), std::string("no dump here\n"), oShifted,
+                                     oDump.substr(0, oDump.size() - 7), oBadDigit, oBadLate})
         EXPECT_EQ(nullptr, fnRead(roBad)) << roBad.substr(0, 60);
 }
 
@@ -161,35 +164,50 @@ TEST(Edid, AnswersForBuiltVersion1Blocks)
     TBytes aBad = Block(3, {{kSlot[0], k1080p}, {24, {0x02}}});
     aBad[127] ^= 1;
     const std::vector<std::pair<TBytes, std::string>> aoCases = {
-        {Block(4, {{126, {1}}}) + TBytes(128, 0x5A), "v1.4 128 ok DEL 'Dell Computer Corp.' dtd=0 std=0: extra: established: vesa:"},
-        {aBad, "v1.3 128 bad DEL 'Dell Computer Corp.' preferred 1920x1080p60/148500 dtd=1 std=0: extra: established: vesa:"},
+        {Block(4, {{126, {1}}}) + TBytes(128, 0x5A),
+         "v1.4 128 ok DEL 'Dell Computer Corp.' dtd=0 std=0: extra: established: vesa:"},
+        {aBad,
+         "v1.3 128 bad DEL 'Dell Computer Corp.' preferred 1920x1080p60/148500 dtd=1 std=0: extra: established: vesa:"},
         {Block(3, {{8, {0x4C, 0x2D}}}), "v1.3 128 ok SAM 'Samsung' dtd=0 std=0: extra: established: vesa:"},
         {Block(3, {{8, {0x38, 0xA3}}}), "v1.3 128 ok NEC 'NEC' dtd=0 std=0: extra: established: vesa:"},
         {Block(3, {{8, {0x6B, 0x5A}}}), "v1.3 128 ok ZZZ '' dtd=0 std=0: extra: established: vesa:"},
         // 13 characters take no LF; a name of an LF only is none.
-        {Block(3, {{kSlot[0], Text(0xFF, "SN-0042")}, {kSlot[1], Text(0xFC, "ABC 2410")}, {kSlot[2], Text(0xFE, "VA1616wSERIES")}}),
-         "v1.3 128 ok DEL 'Dell Computer Corp.' name=ABC 2410 serial=SN-0042 string=VA1616wSERIES dtd=0 std=0: extra: established: vesa:"},
-        {Block(3, {{kSlot[0], Text(0xFC, "")}}), "v1.3 128 ok DEL 'Dell Computer Corp.' dtd=0 std=0: extra: established: vesa:"},
+        {Block(3, {{kSlot[0], Text(0xFF, "SN-0042")},
+                   {kSlot[1], Text(0xFC, "ABC 2410")},
+                   {kSlot[2], Text(0xFE, "VA1616wSERIES")}}),
+         "v1.3 128 ok DEL 'Dell Computer Corp.' name=ABC 2410 serial=SN-0042 string=VA1616wSERIES dtd=0 std=0: extra: "
+         "established: vesa:"},
+        {Block(3, {{kSlot[0], Text(0xFC, "")}}),
+         "v1.3 128 ok DEL 'Dell Computer Corp.' dtd=0 std=0: extra: established: vesa:"},
         // Standard timings from the mode table (01 01 unused), six more in a descriptor; aspect
         // code 0 is 16:10 from revision 3 on, 1:1 before (not in the table: the GTF's clock).
         // Established timings in bit order, the GTF for those outside the table (IBM's 720x400).
         {Block(3, {{38, {0xD1, 0xC0, 0x81, 0xC0, 0x81, 0x80, 0x81, 0x00}},
                    {kSlot[2], Descriptor(0xFA, {0xD1, 0xC0, 0x81, 0xC0, 1, 1, 1, 1, 1, 1, 1, 1})},
-                   {35, {CEdid::ESTABLISHED_I_720x400_70 | CEdid::ESTABLISHED_I_640x480_60}}, {36, {0x10}}}),
+                   {35, {CEdid::ESTABLISHED_I_720x400_70 | CEdid::ESTABLISHED_I_640x480_60}},
+                   {36, {0x10}}}),
          "v1.3 128 ok DEL 'Dell Computer Corp.' dtd=0 std=4: 1920x1080p60/148500 1280x720p60/74250 1280x1024p60/108000 "
-         "1280x800p60/71000 extra: 1920x1080p60/148500 1280x720p60/74250 established: 720x400p70/26161 640x480p60/25175 "
+         "1280x800p60/71000 extra: 1920x1080p60/148500 1280x720p60/74250 established: 720x400p70/26161 "
+         "640x480p60/25175 "
          "1024x768i43/44900 vesa: 640x480p60/25175 1024x768i43/44900"},
-        {Block(2, {{38, {0x81, 0x00}}}), "v1.2 128 ok DEL 'Dell Computer Corp.' dtd=0 std=1: 1280x1280p60/137361 extra: established: vesa:"},
+        {Block(2, {{38, {0x81, 0x00}}}),
+         "v1.2 128 ok DEL 'Dell Computer Corp.' dtd=0 std=1: 1280x1280p60/137361 extra: established: vesa:"},
         // The preferred timing is the first timing, after a name; range limits at index 0 only,
         // even with two range descriptors; the secondary GTF curve from revision 3 only.
-        {Block(3, {{kSlot[0], Text(0xFC, "MONITOR")}, {kSlot[1], k720p}, {kSlot[2], Descriptor(0xFD, {50, 76, 30, 83, 17, 0x00, 0x0A})},
-                   {kSlot[3], k1080p}, {24, {0x02}}}),
-         "v1.3 128 ok DEL 'Dell Computer Corp.' name=MONITOR preferred 1280x720p60/74250 dtd=2 std=0: extra: established: vesa: "
+        {Block(3, {{kSlot[0], Text(0xFC, "MONITOR")},
+                   {kSlot[1], k720p},
+                   {kSlot[2], Descriptor(0xFD, {50, 76, 30, 83, 17, 0x00, 0x0A})},
+                   {kSlot[3], k1080p},
+                   {24, {0x02}}}),
+         "v1.3 128 ok DEL 'Dell Computer Corp.' name=MONITOR preferred 1280x720p60/74250 dtd=2 std=0: extra: "
+         "established: vesa: "
          "range0: 50 76 30 83 0 170000 curve: 64 16 8224 32 16"},
         {Block(3, {{kSlot[0], Descriptor(0xFD, {50, 200, 30, 130, 35, 0x02, 0x00, 0x20, 0x50, 0x10, 0x0E, 0x80, 0x46})},
                    {kSlot[1], Descriptor(0xFD, {50, 76, 30, 83, 17, 0x00, 0x0A})}}),
-         "v1.3 128 ok DEL 'Dell Computer Corp.' dtd=0 std=0: extra: established: vesa: range0: 50 200 30 130 0 350000 curve: 64 40 3600 128 35"},
-        {Block(4, {{kSlot[0], Descriptor(0xFD, {50, 200, 30, 130, 35, 0x02, 0x00, 0x20, 0x50, 0x10, 0x0E, 0x80, 0x46})}}),
+         "v1.3 128 ok DEL 'Dell Computer Corp.' dtd=0 std=0: extra: established: vesa: range0: 50 200 30 130 0 350000 "
+         "curve: 64 40 3600 128 35"},
+        {Block(4,
+               {{kSlot[0], Descriptor(0xFD, {50, 200, 30, 130, 35, 0x02, 0x00, 0x20, 0x50, 0x10, 0x0E, 0x80, 0x46})}}),
          "v1.4 128 ok DEL 'Dell Computer Corp.' dtd=0 std=0: extra: established: vesa: range0: 50 200 30 130 0 350000"},
         // Clock x 10000 is beyond 32 bits for 594 MHz, and for the largest clock with the smallest
         // totals: the field rate is right all the same.
@@ -230,31 +248,32 @@ TEST(Edid, SizesCopiesAndVersion2)
     const TBytes aBlock = Block(3);
     const CEdid oEdid(aBlock.data(), 128);
     TBytes aCopy(300, 0xEE);
-    EXPECT_EQ((std::vector<MUINT32>{0, 256, 0, 1, 0, 128, 10, 0, 0, 0xEE}),
-              (std::vector<MUINT32>{oOther.IsVersion1Format(), oOther.GetSize(), oNull.IsVersion1Format(),
-                                    oNull.IsChecksumValid() /* 256 zero bytes */, oNegative.GetVersion(),
-                                    oEdid.GetEdidBuffer(aCopy.data(), 300), oEdid.GetEdidBuffer(aCopy.data(), 10),
-                                    oEdid.GetEdidBuffer(nullptr, 10), oEdid.GetEdidBuffer(aCopy.data(), 0), aCopy[128]}));
+    EXPECT_EQ(
+        (std::vector<MUINT32>{0, 256, 0, 1, 0, 128, 10, 0, 0, 0xEE}),
+        (std::vector<MUINT32>{oOther.IsVersion1Format(), oOther.GetSize(), oNull.IsVersion1Format(),
+                              oNull.IsChecksumValid() /* 256 zero bytes */, oNegative.GetVersion(),
+                              oEdid.GetEdidBuffer(aCopy.data(), 300), oEdid.GetEdidBuffer(aCopy.data(), 10),
+                              oEdid.GetEdidBuffer(nullptr, 10), oEdid.GetEdidBuffer(aCopy.data(), 0), aCopy[128]}));
     // The size from data: whole non-empty 128-byte chunks inside the buffer. 200 bytes on the
     // heap: the partial chunk is not looked at (ASan would see it) and does not count.
     const TBytes aHoled = TBytes(aPatterned.begin(), aPatterned.begin() + 128) + TBytes(256, 0);
     const std::unique_ptr<uint8_t[]> puiExact(new uint8_t[200]);
     memset(puiExact.get(), 0x11, 200);
     EXPECT_EQ((std::vector<MUINT32>{384, 128, 0, 0, 128, 0}),
-              (std::vector<MUINT32>{CEdid::GetEdidSizeFromData(384, aPatterned.data()),
-                                    CEdid::GetEdidSizeFromData(384, aHoled.data()),
-                                    CEdid::GetEdidSizeFromData(0, aPatterned.data()), CEdid::GetEdidSizeFromData(384, nullptr),
-                                    CEdid::GetEdidSizeFromData(200, puiExact.get()),
-                                    CEdid::GetEdidSizeFromData(100, puiExact.get())}));
+              (std::vector<MUINT32>{
+                  CEdid::GetEdidSizeFromData(384, aPatterned.data()), CEdid::GetEdidSizeFromData(384, aHoled.data()),
+                  CEdid::GetEdidSizeFromData(0, aPatterned.data()), CEdid::GetEdidSizeFromData(384, nullptr),
+                  CEdid::GetEdidSizeFromData(200, puiExact.get()), CEdid::GetEdidSizeFromData(100, puiExact.get())}));
 
     // EDID 2.0: vendor SAM, "ACME<TAB>PANEL 21<LF>", a serial, a luminance table of two entries,
     // one frequency range, two timing codes (1920x1080 at 60 Hz; 1280x1280 interlaced at 50 Hz,
     // outside the mode table: no clock) and one detailed timing, preferred. Nothing of version 1
     // answers.
     const std::string oText = std::string("ACME\tPANEL 21\n") + std::string(18, '\0') + "SN12345\n";
-    TBytes aV2 = TBytes{0x20, 0x4C, 0x2D, 0, 0, 0, 0, 0} + TBytes(oText.begin(), oText.end()) + TBytes(78, 0) +
-                 TBytes{0x64, 0x11, 0x02, 0x10, 0x20, 12, 30, 7, 20, 0x39, 25, 44, 0x01, 104, 0x00, 178, 60, 64, 0x40, 100, 50} +
-                 k1080p + TBytes(91, 0);
+    TBytes aV2 =
+        TBytes{0x20, 0x4C, 0x2D, 0, 0, 0, 0, 0} + TBytes(oText.begin(), oText.end()) + TBytes(78, 0) +
+        TBytes{0x64, 0x11, 0x02, 0x10, 0x20, 12, 30, 7, 20, 0x39, 25, 44, 0x01, 104, 0x00, 178, 60, 64, 0x40, 100, 50} +
+        k1080p + TBytes(91, 0);
     EXPECT_EQ("v2.0 256 ok SAM 'Samsung' name=PANEL 21 serial=SN12345 preferred 1920x1080p60/148500 dtd=1 std=2: "
               "1920x1080p60/148500 1280x1280i50/0 extra: established: vesa: range0: 48 123 30 81 25000 300000",
               Describe(Summed(aV2)));

@@ -8,12 +8,22 @@
 TEST(Gtf, WorkedValuesOfEachVariantAndTheirIntegerHelpers)
 {
     // Rounded division (by 0: 0) and the square root searched upwards from a start.
-    for (const auto& rauiCase : std::vector<std::vector<MUINT32>>{
-             {7, 2, 4}, {5, 2, 3}, {8, 3, 3}, {7, 3, 2}, {9, 0, 0}, {0xFFFFFFFFu, 2, 2147483648u}, {0xFFFFFFFFu, 0xFFFFFFFFu, 1}})
+    for (const auto& rauiCase : std::vector<std::vector<MUINT32>>{{7, 2, 4},
+                                                                  {5, 2, 3},
+                                                                  {8, 3, 3},
+                                                                  {7, 3, 2},
+                                                                  {9, 0, 0},
+                                                                  {0xFFFFFFFFu, 2, 2147483648u},
+                                                                  {0xFFFFFFFFu, 0xFFFFFFFFu, 1}})
         EXPECT_EQ(rauiCase[2], CGtf::RoundedDivision(rauiCase[0], rauiCase[1])) << rauiCase[0] << "/" << rauiCase[1];
     // 700.4999 down, 700.5006 up; values above 65535^2 do not wrap the search around.
-    for (const auto& rauiCase : std::vector<std::vector<MUINT32>>{
-             {490000, 700}, {600000, 775}, {10, 701}, {490700, 700}, {490701, 701}, {0xFFFFFFFFu, 65536}, {65535u * 65535u, 65535}})
+    for (const auto& rauiCase : std::vector<std::vector<MUINT32>>{{490000, 700},
+                                                                  {600000, 775},
+                                                                  {10, 701},
+                                                                  {490700, 700},
+                                                                  {490701, 701},
+                                                                  {0xFFFFFFFFu, 65536},
+                                                                  {65535u * 65535u, 65535}})
         EXPECT_EQ(rauiCase[1], CGtf::SquareRoot(rauiCase[0], 300)) << rauiCase[0];
     // The upward search from 701 that the GTF quadratic relies on, over the range it uses.
     for (uint32_t uiValue = 0; uiValue < 5000000; uiValue += 997)
@@ -57,7 +67,8 @@ TEST(Gtf, WorkedValuesOfEachVariantAndTheirIntegerHelpers)
     {
         ASSERT_TRUE(CGtf::GetGtfTimingBasedOnVRate(oTiming, raiMode[0], raiMode[1], raiMode[2], false, false, nullptr));
         const int iHTotal = CQorDtmMode::GetHorizontalTotalPixel(oTiming);
-        EXPECT_NEAR(raiMode[2], oTiming.GetPixelClock() * 1000.0 / iHTotal / CQorDtmMode::GetVerticalTotalLine(oTiming), 0.5);
+        EXPECT_NEAR(raiMode[2], oTiming.GetPixelClock() * 1000.0 / iHTotal / CQorDtmMode::GetVerticalTotalLine(oTiming),
+                    0.5);
         EXPECT_EQ(0, iHTotal % 8);
     }
     // Absurd inputs: meaningless results, but every variant ends and fills the record.
@@ -116,8 +127,11 @@ TEST(Vesa, SearchEnumerationAndRowValues)
     for (MUINT32 uiRow = 0; uiRow < CQorDtmMode::uiMaxTimingIndex; uiRow++)
     {
         ASSERT_TRUE(CQorDtmMode::EnumMode(uiRow, oTiming));
-        EXPECT_NEAR(oTiming.GetVerticalRate(), oTiming.GetPixelClock() * 1000.0 / CQorDtmMode::GetHorizontalTotalPixel(oTiming) /
-                                                   CQorDtmMode::GetVerticalTotalLine(oTiming), 1.0) << "row " << uiRow;
+        EXPECT_NEAR(oTiming.GetVerticalRate(),
+                    oTiming.GetPixelClock() * 1000.0 / CQorDtmMode::GetHorizontalTotalPixel(oTiming) /
+                        CQorDtmMode::GetVerticalTotalLine(oTiming),
+                    1.0)
+            << "row " << uiRow;
     }
     // Computed rates need the totals and keep a refresh already set; a 4K clock in Hz is beyond
     // 32 bits once multiplied.

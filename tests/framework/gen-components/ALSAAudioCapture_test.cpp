@@ -148,7 +148,8 @@ TEST_F(ALSAAudioCaptureTest, VolumeFollowsTheRangeOfTheSelectedControl)
     {
         m_oCapture.SetCaptureParams(std::get<0>(roCase), SampleRate_48000Hz, NumChannels_Two);
         EXPECT_EQ(OMX_ErrorNone, m_oCapture.SetPlaybackVolume(std::get<1>(roCase)));
-        EXPECT_EQ(std::get<2>(roCase), m_oAlsa.Read(std::get<0>(roCase) == AudioOut_HDMI ? "hdmi_volume" : "analog_volume"));
+        EXPECT_EQ(std::get<2>(roCase),
+                  m_oAlsa.Read(std::get<0>(roCase) == AudioOut_HDMI ? "hdmi_volume" : "analog_volume"));
         EXPECT_EQ(std::get<3>(roCase), m_oCapture.GetPlaybackVolume());
     }
     EXPECT_EQ("127 127\n", m_oAlsa.Read("analog_volume"));

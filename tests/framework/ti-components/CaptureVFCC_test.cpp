@@ -85,7 +85,8 @@ TEST_F(CaptureVFCCTest, RefusesBadParametersSilentlyAndDetectsTheMode)
         {"1280x720p50", 1, 60, "1280x720@50p", ""},
         {"1920x1080i60", 1, 50, "1920x1080@30i", ""},
         {"1918x1078p60", 1, 50, "1920x1080@60p",
-         "**** Detected 1918x1078! Patched to 1920x1078. *****\n**** Detected 1920x1078! Patched to 1920x1080. *****\n"},
+         "**** Detected 1918x1078! Patched to 1920x1078. *****\n**** Detected 1920x1078! Patched to 1920x1080. "
+         "*****\n"},
         {"720x480i60", 1, 50, "none 1280x720@50p", ""},
         {"1920x1080p25", 2, 50, "1920x1080@13p", ""},
         {"1920x1080p60", 2, 50, "1920x1080@30p", ""},
@@ -126,16 +127,16 @@ TEST_F(CaptureVFCCTest, SendsItsConfigurationAndFailsCleanlyAtEachPlatformCall)
     for (const auto& roCase : aoInitCases)
     {
         CCaptureVFCC oCapture;
-        ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(std::get<0>(roCase), std::get<1>(roCase), std::get<2>(roCase), 1,
-                                                        OMX_ErrorHardware));
+        ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(std::get<0>(roCase), std::get<1>(roCase), std::get<2>(roCase),
+                                                        1, OMX_ErrorHardware));
         EXPECT_EQ(std::get<3>(roCase), AbortKeys([&] { EXPECT_EQ(OMX_ErrorHardware, oCapture.Init()); }));
         EXPECT_TRUE(AbortKeys([&] { EXPECT_EQ(OMX_ErrorNone, oCapture.Deinit()); }).empty());
         EXPECT_EQ(m_uiLiveBefore, PellixPlatform_LiveHandleCount());
     }
     // Each configuration step (a 1080i signal, the divisor 2) failing at each call in turn; a
     // failed detection still takes the receiver control back to loaded, and the last call of
-    // SetCaptureParam, that way back, is reported but not a failure. After a clean SetParameters: the port's picture (1080 lines, not 540) in
-    // 4:2:2, every other frame skipped, the receiver's properties on the control (the largest
+    // SetCaptureParam, that way back, is reported but not a failure. After a clean SetParameters: the port's picture
+    // (1080 lines, not 540) in 4:2:2, every other frame skipped, the receiver's properties on the control (the largest
     // picture) and the capture (its picture).
     ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("1920x1080i60"));
     ExpectEachCallFails<CCaptureVFCC>(6, local_oFile + "SetCaptureParam", [](CCaptureVFCC&) {},
@@ -150,74 +151,43 @@ TEST_F(CaptureVFCCTest, SendsItsConfigurationAndFailsCleanlyAtEachPlatformCall)
                                             OMX_U32(oPort.format.video.nStride), oPort.format.video.eColorFormat,
                                             oPort.nBufferCountActual, oPort.nBufferSize,
                                             ReadParam<OMX_CONFIG_VFCC_FRAMESKIP_INFO>(
-                                                ro.GetOMXHandle(), OMX_TI_IndexConfigVFCCFrameSkip, 0, true).frameSkipMask}));
+                                                ro.GetOMXHandle(), OMX_TI_IndexConfigVFCCFrameSkip, 0, true)
+                                                .frameSkipMask}));
             for (OMX_HANDLETYPE hHandle : {ro.GetOMXCtrlHandle(), ro.GetOMXHandle()})
             {
-                const auto o = ReadParam<OMX_PARAM_VFCC_HWPORT_PROPERTIES>(hHandle, OMX_TI_IndexParamVFCCHwPortProperties);
-                EXPECT_EQ((std::vector<OMX_U32>{OMX_VIDEO_CaptureVifMode_16BIT, OMX_VIDEO_CaptureScanTypeInterlaced, 1920,
-                                                hHandle == ro.GetOMXCtrlHandle() ? 1200u : 1080u, OMX_VIDEO_CaptureHWPortVIP1_PORTA}),
-                          (std::vector<OMX_U32>{o.eVifMode, o.eScanType, o.nMaxWidth, o.nMaxHeight,
-                                                ReadParam<OMX_PARAM_VFCC_HWPORT_ID>(hHandle, OMX_TI_IndexParamVFCCHwPortID).eHwPortId}));
+                const auto o =
+                    ReadParam<OMX_PARAM_VFCC_HWPORT_PROPERTIES>(hHandle, OMX_TI_IndexParamVFCCHwPortProperties);
+                EXPECT_EQ((std::vector<OMX_U32>{OMX_VIDEO_CaptureVifMode_16BIT, OMX_VIDEO_CaptureScanTypeInterlaced,
+                                                1920, hHandle == ro.GetOMXCtrlHandle() ? 1200u : 1080u,
+                                                OMX_VIDEO_CaptureHWPortVIP1_PORTA}),
+                          (std::vector<OMX_U32>{
+                              o.eVifMode, o.eScanType, o.nMaxWidth, o.nMaxHeight,
+                              ReadParam<OMX_PARAM_VFCC_HWPORT_ID>(hHandle, OMX_TI_IndexParamVFCCHwPortID).eHwPortId}));
             }
             EXPECT_EQ(OMX_TRUE,
-                      ReadParam<OMX_PARAM_CTRL_COLOR_RANGE>(ro.GetOMXCtrlHandle(), OMX_TI_IndexParamCtrlColorRange).bFullRange);
+                      ReadParam<OMX_PARAM_CTRL_COLOR_RANGE>(ro.GetOMXCtrlHandle(), OMX_TI_IndexParamCtrlColorRange)
+                          .bFullRange);
         });
 }
 
-TEST_F(CaptureVFCCTest, PollingThreadReportsExactlyTheModeChangesUntilStopped)
-{
-    CCaptureVFCC oCapture;
-    SModeChanges oChanges;
-    ASSERT_EQ(OMX_ErrorNone, oCapture.Init());
-    const unsigned uiThreadsInit = ThreadCount();
-    ASSERT_EQ(OMX_ErrorNone, Set(oCapture));
-    ASSERT_EQ(OMX_ErrorNone, oCapture.SetCallbackVideoModeChanged(&SModeChanges::Callback, &oChanges));
-    EXPECT_EQ(&SModeChanges::Callback, oCapture.GetCallbackVideoModeChanged());
-    EXPECT_EQ(uiThreadsInit + 1, ThreadCount());
-    // A new rate alone is no change: two polls go by without a call. A new size, a lost signal,
-    // an interlaced signal: one call each, in order, all from the one polling thread; the
-    // component's own mode stays.
-    ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("1920x1080p50"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(2300));
-    std::vector<std::string> aoExpected;
-    for (const auto& roChange : std::vector<std::pair<const char*, const char*>>{
-             {"1280x720p60", "1280x720@60p"}, {"none", "none 1280x720@60p"}, {"1920x1080i60", "1920x1080@30i"}})
-    {
-        ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput(roChange.first));
-        aoExpected.push_back(roChange.second);
-        ASSERT_TRUE(Eventually([&] { return oChanges.Modes().size() == aoExpected.size(); })) << roChange.first;
-    }
-    EXPECT_EQ(aoExpected, oChanges.Modes());
-    EXPECT_TRUE(oChanges.m_bOneOtherThread);
-    EXPECT_EQ(60u, oCapture.GetFrameRate());
-    // A null callback stops polling: no thread, no more calls.
-    ASSERT_EQ(OMX_ErrorNone, oCapture.SetCallbackVideoModeChanged(nullptr, nullptr));
-    EXPECT_EQ(uiThreadsInit, ThreadCount());
-    EXPECT_EQ(0u, oCapture.GetPollingThreadKillSwitch());
-    ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("1280x720p60"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
-    EXPECT_EQ(3u, oChanges.Modes().size());
-    // Deinit stops it too: what remains are the threads there were before the two components.
-    ASSERT_EQ(OMX_ErrorNone, oCapture.SetCallbackVideoModeChanged(&SModeChanges::Callback, &oChanges));
-    EXPECT_EQ(uiThreadsInit + 1, ThreadCount());
-    EXPECT_EQ(OMX_ErrorNone, oCapture.Deinit());
-    EXPECT_TRUE(Eventually([&] { return ThreadCount() == uiThreadsInit - 2; }));
-}
-
-TEST_F(CaptureVFCCTest, PollsFallBetweenAndIntoStartsAndStopsWithoutInterleaving)
+TEST_F(CaptureVFCCTest, PollingThreadReportsTheModeChangesAndNeverInterleavesWithStartsAndStops)
 {
     ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("1280x720p60"));
     CCaptureVFCC oCapture;
     CFrameSink oSink;
     SModeChanges oChanges;
     ASSERT_EQ(OMX_ErrorNone, oCapture.Init());
+    const unsigned uiThreadsInit = ThreadCount();
     ASSERT_EQ(OMX_ErrorNone, oSink.Init());
     ASSERT_EQ(OMX_ErrorNone, Set(oCapture, 2));
     ASSERT_EQ(OMX_ErrorNone, oCapture.ConnectTo(&oSink, 0));
-    // For three seconds each start and stop completes with the capture where it belongs. (A poll
-    // between a stop and the next start powers the receiver control for its detection.) The
-    // control's commands take their time, so that a poll often overlaps the control thread's.
     ASSERT_EQ(OMX_ErrorNone, oCapture.SetCallbackVideoModeChanged(&SModeChanges::Callback, &oChanges));
+    EXPECT_EQ(&SModeChanges::Callback, oCapture.GetCallbackVideoModeChanged());
+    EXPECT_EQ(uiThreadsInit + 1, ThreadCount());
+    // Polls fall between and into starts and stops for three seconds: each start and stop
+    // completes with the capture where it belongs, and every detection succeeds, the mode never
+    // changes. (A poll between a stop and the next start powers the receiver control for its
+    // detection.) The control's commands take their time, so that a poll often overlaps them.
     ASSERT_EQ(OMX_ErrorNone, PellixTest_DelayCommands("OMX.TI.VPSSM3.CTRL.TVP", 30));
     const auto oEnd = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     unsigned uiCycles = 0;
@@ -230,10 +200,31 @@ TEST_F(CaptureVFCCTest, PollsFallBetweenAndIntoStartsAndStopsWithoutInterleaving
         EXPECT_EQ(OMX_StateLoaded, PlatformState(oCapture.GetOMXHandle()));
     }
     EXPECT_GT(uiCycles, 3u);
-    // Every detection succeeded: the mode never changed. Polling stopped, the control is loaded.
     EXPECT_EQ(std::vector<std::string>(), oChanges.Modes());
-    EXPECT_EQ(OMX_ErrorNone, oCapture.SetCallbackVideoModeChanged(nullptr, nullptr));
     EXPECT_EQ(OMX_StateLoaded, PlatformState(oCapture.GetOMXCtrlHandle()));
+    // A new rate alone is no change: two polls go by without a call. A new size, a lost signal,
+    // an interlaced signal: one call each, in order, all from the one polling thread; the
+    // component's own mode stays.
+    ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("1280x720p50"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2300));
+    std::vector<std::string> aoExpected;
+    for (const auto& roChange : std::vector<std::pair<const char*, const char*>>{
+             {"1920x1080p60", "1920x1080@60p"}, {"none", "none 1920x1080@60p"}, {"1920x1080i60", "1920x1080@30i"}})
+    {
+        ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput(roChange.first));
+        aoExpected.push_back(roChange.second);
+        ASSERT_TRUE(Eventually([&] { return oChanges.Modes().size() == aoExpected.size(); })) << roChange.first;
+    }
+    EXPECT_EQ(aoExpected, oChanges.Modes());
+    EXPECT_TRUE(oChanges.m_bOneOtherThread);
+    EXPECT_EQ(30u, oCapture.GetFrameRate());
+    // A null callback stops polling: no thread, no more calls.
+    ASSERT_EQ(OMX_ErrorNone, oCapture.SetCallbackVideoModeChanged(nullptr, nullptr));
+    EXPECT_EQ(uiThreadsInit, ThreadCount());
+    EXPECT_EQ(0u, oCapture.GetPollingThreadKillSwitch());
+    ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("1280x720p60"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    EXPECT_EQ(3u, oChanges.Modes().size());
     // Running, frames of the detected size come; configuration is for loaded components only.
     oSink.Clear();  // (each stop handed the unfilled buffers on)
     ASSERT_EQ(OMX_ErrorNone, oCapture.Start());
@@ -242,6 +233,10 @@ TEST_F(CaptureVFCCTest, PollsFallBetweenAndIntoStartsAndStopsWithoutInterleaving
     EXPECT_EQ(std::vector<std::string>{local_oFile + "SetCaptureParam/Unknown error"},
               AbortKeys([&] { EXPECT_EQ(OMX_ErrorIncorrectStateOperation, Set(oCapture, 2)); }));
     ASSERT_EQ(OMX_ErrorNone, oCapture.Stop());
+    // Deinit stops polling too: what remains are the threads there were before the two components.
+    ASSERT_EQ(OMX_ErrorNone, oCapture.SetCallbackVideoModeChanged(&SModeChanges::Callback, &oChanges));
+    EXPECT_EQ(uiThreadsInit + 1, ThreadCount());
     EXPECT_EQ(OMX_ErrorNone, oCapture.Deinit());
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() == uiThreadsInit - 2; }));
     EXPECT_EQ(OMX_ErrorNone, oSink.Deinit());
 }

@@ -20,7 +20,8 @@ OMX_ERRORTYPE SetInterlaced(CDEIMDualOutput& roDei)
 // Size, stride, colour format, buffer size and count of a port.
 std::vector<OMX_U32> Port(CDEIMDualOutput& roDei, OMX_U32 nPort)
 {
-    const auto oPort = ReadParam<OMX_PARAM_PORTDEFINITIONTYPE>(roDei.GetOMXHandle(), OMX_IndexParamPortDefinition, nPort);
+    const auto oPort =
+        ReadParam<OMX_PARAM_PORTDEFINITIONTYPE>(roDei.GetOMXHandle(), OMX_IndexParamPortDefinition, nPort);
     const OMX_VIDEO_PORTDEFINITIONTYPE& roVideo = oPort.format.video;
     return {roVideo.nFrameWidth, roVideo.nFrameHeight, OMX_U32(roVideo.nStride), roVideo.eColorFormat,
             oPort.nBufferSize, oPort.nBufferCountActual};
@@ -55,7 +56,8 @@ TEST_F(DEIMDualOutputTest, RefusesBadParametersSilentlyAndSendsItsConfiguration)
     const MSIZE32 oGood = {1280, 720};
     const OmxPixelFormat eGood = OmxPixFmt_YUV420;
     for (unsigned i = 0; i < 3; ++i)
-        for (const MSIZE32& roBad : {MSIZE32{1920, 1201}, MSIZE32{639, 480}, MSIZE32{1921, 1080}, MSIZE32{640, 479}, oGood})
+        for (const MSIZE32& roBad :
+             {MSIZE32{1920, 1201}, MSIZE32{639, 480}, MSIZE32{1921, 1080}, MSIZE32{640, 479}, oGood})
         {
             const OmxPixelFormat eBad = roBad.m_uiCx == 1280 ? OmxPixFmt_RGB888 : eGood;
             EXPECT_EQ(OMX_ErrorBadParameter,

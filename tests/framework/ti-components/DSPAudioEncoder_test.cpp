@@ -35,7 +35,8 @@ TEST_F(DSPAudioEncoderTest, SendsStereo48kHz192kbpsAacLcOrTheRecordGivenAndProvi
     SetInfoMessageLevel(2);
     COutputCapture oLog(STDOUT_FILENO);
     ASSERT_EQ(OMX_ErrorNone, oEncoder.SetParameters());
-    EXPECT_NE(std::string::npos, oLog.Finish().find("DSPAudioEncoder provide output buffers: size = 1543, buffer count: 1\n"));
+    EXPECT_NE(std::string::npos,
+              oLog.Finish().find("DSPAudioEncoder provide output buffers: size = 1543, buffer count: 1\n"));
     const OMX_U32 uiAll = OMX_AUDIO_AACToolAll;
     EXPECT_EQ((std::vector<OMX_U32>{2, 48000, 192000, 1024, OMX_AUDIO_AACObjectLC, OMX_AUDIO_AACStreamFormatMP4ADTS,
                                     uiAll, 2, 48000, 16, OMX_NumericalDataSigned, OMX_EndianLittle, OMX_TRUE,
@@ -65,8 +66,8 @@ TEST_F(DSPAudioEncoderTest, FailsCleanlyAtEachPlatformCall)
     // Execute passes a refusal on, the component stays loaded.
     CDSPAudioEncoder oEncoder;
     ASSERT_EQ(OMX_ErrorNone, oEncoder.Init());
-    ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SetParameter, "OMX.TI.DSP.AUDENC", OMX_IndexParamAudioAac, 1,
-                                                    OMX_ErrorBadParameter));
+    ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SetParameter, "OMX.TI.DSP.AUDENC",
+                                                    OMX_IndexParamAudioAac, 1, OMX_ErrorBadParameter));
     EXPECT_EQ((std::vector<std::string>{oFile + "SetParameters/OMX_ErrorBadParameter",
                                         "framework/base-components/OMXClassComponent/Execute/OMX_ErrorBadParameter"}),
               AbortKeys([&] { EXPECT_EQ(OMX_ErrorBadParameter, oEncoder.Execute(0)); }));

@@ -24,8 +24,8 @@ typedef CDisplayVFDC::MosaicRegion SRegion;
 std::string Line(const std::vector<long>& a, bool bWithRate = true)
 {
     char szText[96];
-    snprintf(szText, sizeof(szText), "%ld,%ld/%ld/%ld/%ld,%ld/%ld/%ld/%ld,%ld", a[0], a[1], a[2], a[3], a[4], a[5], a[6],
-             a[7], a[8], a[9]);
+    snprintf(szText, sizeof(szText), "%ld,%ld/%ld/%ld/%ld,%ld/%ld/%ld/%ld,%ld", a[0], a[1], a[2], a[3], a[4], a[5],
+             a[6], a[7], a[8], a[9]);
     return szText + (bWithRate ? "@" + std::to_string(a[10]) : "");
 }
 std::string Line(const OMX_PARAM_DC_CUSTOM_MODE_INFO& ro, bool bWithRate = true)
@@ -64,7 +64,8 @@ TEST_F(DisplayVFDC, ChoosesThePreferredTimingOrTheFallbackAndWritesTheDriversFil
         {"1080p60", true, k1080p60 + "@60", "PELLIX HD60"},
         {"1080p60", false, "148500,1280/88/148/44,1080/4/36/5,1@60", "PELLIX HD60"},
         {"none", true, "148500,1280/88/148/44,1080/4/36/5,1@60", "Unknown"},
-        {EdidDataDir() + "/ADI-ADI217A-8CC9C1091771.txt", true, "148500,1280/88/148/44,1080/4/36/5,1@60", "ADI MS A715"},
+        {EdidDataDir() + "/ADI-ADI217A-8CC9C1091771.txt", true, "148500,1280/88/148/44,1080/4/36/5,1@60",
+         "ADI MS A715"},
         {"1080i60", true, "74250,1920/88/148/44,540/2/15/5,0@60", "PELLIX HD60I"}};
     for (const auto& roCase : aoCases)
     {
@@ -133,8 +134,8 @@ TEST_P(DisplayVFDCMonitor, PreferredTimingOfARealMonitorIsTheModeAndTheTimingWri
     if (oRef.bPreferredFirst && oDisplay.GetEdid(false)->GetDetailed(0, oF))
         oExpected = Line({oF.GetPixelClock(), oF.GetHorizontalActive(), oF.GetHorizontalFrontPorch(),
                           oF.GetHorizontalBackPorch(), oF.GetHorizontalSync(), oF.GetVerticalActive(),
-                          oF.GetVerticalFrontPorch(), oF.GetVerticalBackPorch(), oF.GetVerticalSync(), !oF.IsInterlaced(),
-                          oF.GetVerticalRate()});
+                          oF.GetVerticalFrontPorch(), oF.GetVerticalBackPorch(), oF.GetVerticalSync(),
+                          !oF.IsInterlaced(), oF.GetVerticalRate()});
     const SRefDescriptorTiming* poT = oRef.aoDescriptorTimings.empty() ? nullptr : &oRef.aoDescriptorTimings[0];
     if (oRef.bPreferredFirst && poT != nullptr && poT->bValid)
         oExpected = Line({std::lround(poT->oTiming.dMHz * 1000), poT->oTiming.iWidth, poT->aiH[0], poT->aiH[2],
@@ -147,7 +148,8 @@ TEST_P(DisplayVFDCMonitor, PreferredTimingOfARealMonitorIsTheModeAndTheTimingWri
 }
 
 INSTANTIATE_TEST_SUITE_P(RealMonitors, DisplayVFDCMonitor, ::testing::ValuesIn(EdidDataFiles()),
-                         [](const ::testing::TestParamInfo<std::string>& roInfo) { return EdidTestName(roInfo.param); });
+                         [](const ::testing::TestParamInfo<std::string>& roInfo)
+                         { return EdidTestName(roInfo.param); });
 
 TEST_F(DisplayVFDC, PortsAndWindowsAreCheckedAndThePlatformReceivesThem)
 {
@@ -167,11 +169,13 @@ TEST_F(DisplayVFDC, PortsAndWindowsAreCheckedAndThePlatformReceivesThem)
              {true, OmxPixFmt_YUV422, 2, {1280, 721}}})
         EXPECT_EQ(kRefused, oDisplay.AddInputPort(std::get<0>(roBad), std::get<1>(roBad), false, std::get<2>(roBad),
                                                   k1280x720, std::get<3>(roBad)));
-    EXPECT_EQ((std::vector<MUINT32>{20, 19}), (std::vector<MUINT32>{oDisplay.GetInputPortNumber(), oDisplay.GetMosaicRegionNumber()}));
+    EXPECT_EQ((std::vector<MUINT32>{20, 19}),
+              (std::vector<MUINT32>{oDisplay.GetInputPortNumber(), oDisplay.GetMosaicRegionNumber()}));
     // A reset leaves one port and no window; windows left of or above the screen, or of a port
     // that does not exist, are refused.
     EXPECT_EQ(0u, oDisplay.AddInputPort(true, OmxPixFmt_YUV420, false, 2, k1280x720, k1280x720));
-    EXPECT_EQ((std::vector<MUINT32>{1, 0}), (std::vector<MUINT32>{oDisplay.GetInputPortNumber(), oDisplay.GetMosaicRegionNumber()}));
+    EXPECT_EQ((std::vector<MUINT32>{1, 0}),
+              (std::vector<MUINT32>{oDisplay.GetInputPortNumber(), oDisplay.GetMosaicRegionNumber()}));
     EXPECT_EQ(1u, oDisplay.AddInputPort(false, OmxPixFmt_YUV422, false, 3, k1280x720, k640x360));
     for (const SRegion& roBad : {SRegion{0, {-1, 0}, 0}, SRegion{0, {0, -1}, 0}, SRegion{2, {0, 0}, 0}})
         EXPECT_FALSE(oDisplay.SetMosaicLayout(1, &roBad));
@@ -187,11 +191,13 @@ TEST_F(DisplayVFDC, PortsAndWindowsAreCheckedAndThePlatformReceivesThem)
     ASSERT_EQ(OMX_ErrorNone, oDisplay.SetParameters());
     const OMX_HANDLETYPE hDisplay = oDisplay.GetOMXHandle(), hController = oDisplay.GetOMXCtrlHandle();
     for (OMX_HANDLETYPE hHandle : {hDisplay, hController})
-        EXPECT_EQ(k1080p60 + "@60", Line(ReadParam<OMX_PARAM_DC_CUSTOM_MODE_INFO>(hHandle, OMX_TI_IndexParamVFDCCustomModeInfo)));
+        EXPECT_EQ(k1080p60 + "@60",
+                  Line(ReadParam<OMX_PARAM_DC_CUSTOM_MODE_INFO>(hHandle, OMX_TI_IndexParamVFDCCustomModeInfo)));
     EXPECT_EQ(OMX_TRUE, ReadParam<OMX_PARAM_CTRL_COLOR_RANGE>(hController, OMX_TI_IndexParamCtrlColorRange).bFullRange);
     OMX_PARAM_VFDC_CREATEMOSAICLAYOUT oLayout;
     InitStruct(oLayout);
-    ASSERT_EQ(OMX_ErrorNone, OMX_GetParameter(hDisplay, OMX_INDEXTYPE(OMX_TI_IndexParamVFDCCreateMosaicLayout), &oLayout));
+    ASSERT_EQ(OMX_ErrorNone,
+              OMX_GetParameter(hDisplay, OMX_INDEXTYPE(OMX_TI_IndexParamVFDCCreateMosaicLayout), &oLayout));
     const OMX_VFDC_MultipleWindowFmt& ro = oLayout.sMosaicWinFmt[1];
     EXPECT_EQ((std::vector<OMX_U32>{2, 1280, 720, 640, 360, 2560, VFDC_DF_YUV422I_YVYU, 1}),
               (std::vector<OMX_U32>{oLayout.nNumWindows, ro.winStartX, ro.winStartY, ro.winWidth, ro.winHeight,
@@ -224,7 +230,8 @@ TEST_F(DisplayVFDC, AMatrixWaitsForTheControllerAndEachFailingStepIsRecorded)
         ASSERT_EQ(OMX_ErrorNone, oDisplay.Init());
         EXPECT_EQ(OMX_StateInvalid, oDisplay.GetCtrlState());
         EXPECT_TRUE(oDisplay.SetCscMatrix(oMatrix));
-        EXPECT_EQ(1024u, ReadParam<OMX_CONFIG_CTRL_SET_CSC>(oDisplay.GetOMXCtrlHandle(), uiCsc, 0, true).auiRedVector[0]);
+        EXPECT_EQ(1024u,
+                  ReadParam<OMX_CONFIG_CTRL_SET_CSC>(oDisplay.GetOMXCtrlHandle(), uiCsc, 0, true).auiRedVector[0]);
         SetSystemMode(oDisplay);
         ASSERT_EQ(OMX_ErrorNone, oDisplay.InitSingleWindowLayout(OmxPixFmt_YUV422, 6, tagMRECT32{{0, 0}, {640, 360}}));
         ASSERT_EQ(OMX_ErrorNone, oDisplay.SetParameters());
@@ -262,8 +269,9 @@ TEST_F(DisplayVFDC, AMatrixWaitsForTheControllerAndEachFailingStepIsRecorded)
         if (bFiles)
             ReplaceByFolder("enabled");
         else
-            ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SetConfig, "OMX.TI.VPSSM3.VFDC",
-                                                            OMX_TI_IndexConfigVFDCMosaicPort2WinMap, 1, OMX_ErrorHardware));
+            ASSERT_EQ(OMX_ErrorNone,
+                      PellixTest_InjectFault(PellixFault_SetConfig, "OMX.TI.VPSSM3.VFDC",
+                                             OMX_TI_IndexConfigVFDCMosaicPort2WinMap, 1, OMX_ErrorHardware));
         const OMX_ERRORTYPE eExpected = bFiles ? OMX_ErrorUndefined : OMX_ErrorHardware;
         COutputCapture oOut(STDOUT_FILENO);
         const std::vector<std::string> aoKeys = AbortKeys([&] { EXPECT_EQ(eExpected, oDisplay.SetParameters()); });

@@ -18,8 +18,8 @@ const std::string local_oFile = "framework/ti-components/EncoderVIDENC/";
 
 // The system's record: 4:2:0 at 60 frames a second, better quality, an I frame every 90, no B
 // frames; quantiser limits (I, P, B minimum and maximum) in force or not, no frame skipping.
-EncodingParam Record(MUINT32 uiWidth, MUINT32 uiHeight, MUINT32 uiPInterval = 1, EncPreset ePreset = EncPre_BetterQuality,
-                     bool bLimits = false)
+EncodingParam Record(MUINT32 uiWidth, MUINT32 uiHeight, MUINT32 uiPInterval = 1,
+                     EncPreset ePreset = EncPre_BetterQuality, bool bLimits = false)
 {
     return EncodingParam{{uiWidth, uiHeight}, OmxPixFmt_YUV420, 60, 8000000, ePreset, {90, uiPInterval},
                          {bLimits, 10, 40, 12, 42, 14, 51, 0}};
@@ -40,7 +40,8 @@ protected:
             // The dynamic parameters as the platform holds them before SetParametersIdle (an
             // armed fault is left for the wrapper's own call).
             if (PellixTest_PendingFaults() == 0)
-                m_auiDynamic = Words(ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(m_oEncoder.GetOMXHandle(), local_uiDynamic, 1, true));
+                m_auiDynamic = Words(
+                    ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(m_oEncoder.GetOMXHandle(), local_uiDynamic, 1, true));
             reIdle = reSet == OMX_ErrorNone ? m_oEncoder.SetParametersIdle() : OMX_ErrorNone;
             SetInfoMessageLevel(0);
         });
@@ -63,7 +64,8 @@ TEST_F(EncoderVIDENC, RefusesBadRecordsSilentlyAndKeepsTheLastGoodOne)
 {
     EncodingParam oGood = Record(1920, 1200);
     ASSERT_EQ(OMX_ErrorNone, m_oEncoder.SetEncoderParams(oGood, 6, 7));
-    EXPECT_EQ((std::vector<MUINT32>{6, 7}), (std::vector<MUINT32>{m_oEncoder.GetNumberOfInputBuffer(), m_oEncoder.GetNumberOfOutputBuffer()}));
+    EXPECT_EQ((std::vector<MUINT32>{6, 7}),
+              (std::vector<MUINT32>{m_oEncoder.GetNumberOfInputBuffer(), m_oEncoder.GetNumberOfOutputBuffer()}));
     // The quantiser limits are checked (0..51, minimum at most maximum) only when they apply.
     const std::vector<std::pair<void (*)(EncodingParam&), bool>> aoCases = {
         {[](EncodingParam& ro) { ro.m_oFrameSize.m_uiCx = 1921; }, false},
@@ -82,7 +84,8 @@ TEST_F(EncoderVIDENC, RefusesBadRecordsSilentlyAndKeepsTheLastGoodOne)
         aoCases[i].first(oParam);
         COutputCapture oOut(STDOUT_FILENO), oErr(STDERR_FILENO);
         SetInfoMessageLevel(9);
-        EXPECT_EQ(aoCases[i].second ? OMX_ErrorNone : OMX_ErrorBadParameter, m_oEncoder.SetEncoderParams(oParam, 3, 4)) << i;
+        EXPECT_EQ(aoCases[i].second ? OMX_ErrorNone : OMX_ErrorBadParameter, m_oEncoder.SetEncoderParams(oParam, 3, 4))
+            << i;
         SetInfoMessageLevel(0);
         EXPECT_EQ("", oOut.Finish() + oErr.Finish()) << i;
         oGood = aoCases[i].second ? oParam : oGood;
@@ -105,8 +108,8 @@ TEST_F(EncoderVIDENC, SendsTheRecordToThePlatformAndListsEachStructure)
     // output's bit rate and coding. The output allocates its buffers, the input adopts its feeder's.
     const auto oIn = ReadParam<OMX_PARAM_PORTDEFINITIONTYPE>(hEncoder, OMX_IndexParamPortDefinition, 0);
     const auto oOut = ReadParam<OMX_PARAM_PORTDEFINITIONTYPE>(hEncoder, OMX_IndexParamPortDefinition, 1);
-    EXPECT_EQ((std::vector<OMX_U32>{8, 3110400, 1920, 1080, 60 << 16, 1920, OMX_COLOR_FormatYUV420SemiPlanar, 8, 3110400,
-                                    1920, 1080, 60 << 16, 8000000, OMX_VIDEO_CodingAVC}),
+    EXPECT_EQ((std::vector<OMX_U32>{8, 3110400, 1920, 1080, 60 << 16, 1920, OMX_COLOR_FormatYUV420SemiPlanar, 8,
+                                    3110400, 1920, 1080, 60 << 16, 8000000, OMX_VIDEO_CodingAVC}),
               (std::vector<OMX_U32>{oIn.nBufferCountActual, oIn.nBufferSize, oIn.format.video.nFrameWidth,
                                     oIn.format.video.nFrameHeight, oIn.format.video.xFramerate,
                                     OMX_U32(oIn.format.video.nStride), oIn.format.video.eColorFormat,
@@ -114,13 +117,15 @@ TEST_F(EncoderVIDENC, SendsTheRecordToThePlatformAndListsEachStructure)
                                     oOut.format.video.nFrameHeight, oOut.format.video.xFramerate,
                                     oOut.format.video.nBitrate, oOut.format.video.eCompressionFormat}));
     EXPECT_TRUE(m_oEncoder.GetOutputPort().IsBufferProvider() && !m_oEncoder.GetInputPort().IsBufferProvider());
-    EXPECT_EQ((std::vector<MUINT32>{8, 3110400}), (std::vector<MUINT32>{m_oEncoder.GetOutputPort().GetBufferCount(),
-                                                                       m_oEncoder.GetOutputPort().GetPortBufferInfo().uiBufferSize}));
+    EXPECT_EQ((std::vector<MUINT32>{8, 3110400}),
+              (std::vector<MUINT32>{m_oEncoder.GetOutputPort().GetBufferCount(),
+                                    m_oEncoder.GetOutputPort().GetPortBufferInfo().uiBufferSize}));
     // Without quantiser limits the dynamic parameters go back as they were, with the bit rate.
     const auto oDynamic = ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(hEncoder, local_uiDynamic, 1, true);
     EXPECT_EQ(m_auiDynamic, Words(oDynamic));
     EXPECT_EQ(8000000, oDynamic.videoDynamicParams.videnc2DynamicParams.targetBitRate);
-    EXPECT_EQ(IH264_RATECONTROLPARAMS_DEFAULTPRESET, oDynamic.videoDynamicParams.rateControlParams.rateControlParamsPreset);
+    EXPECT_EQ(IH264_RATECONTROLPARAMS_DEFAULTPRESET,
+              oDynamic.videoDynamicParams.rateControlParams.rateControlParamsPreset);
     for (const char* szLine :
          {"\nOMX_VIDEO_PARAM_ENCODER_PRESETTYPE\n{\n  nSize               = ",
           "  eEncodingModePreset = 5\n  eRateControlPreset  = 0\n}\n", "\nOMX_VIDEO_PARAM_AVCTYPE\n{\n",
@@ -145,21 +150,27 @@ TEST_F(EncoderVIDENC, SendsTheRecordToThePlatformAndListsEachStructure)
     for (const auto& roCase : aoCases)
     {
         const size_t uiListings = Configure(roCase.first, eSet, eIdle).size();
-        ASSERT_EQ((std::vector<OMX_ERRORTYPE>{OMX_ErrorNone, OMX_ErrorNone}), (std::vector<OMX_ERRORTYPE>{eSet, eIdle}));
+        ASSERT_EQ((std::vector<OMX_ERRORTYPE>{OMX_ErrorNone, OMX_ErrorNone}),
+                  (std::vector<OMX_ERRORTYPE>{eSet, eIdle}));
         const auto oAvc = ReadParam<OMX_VIDEO_PARAM_AVCTYPE>(hEncoder, OMX_IndexParamVideoAvc, 1);
-        const auto oPreset = ReadParam<OMX_VIDEO_PARAM_ENCODER_PRESETTYPE>(hEncoder, OMX_TI_IndexParamVideoEncoderPreset, 1);
+        const auto oPreset =
+            ReadParam<OMX_VIDEO_PARAM_ENCODER_PRESETTYPE>(hEncoder, OMX_TI_IndexParamVideoEncoderPreset, 1);
         const auto oStatic = ReadParam<OMX_VIDEO_PARAM_STATICPARAMS>(hEncoder, OMX_TI_IndexParamVideoStaticParams, 1);
-        EXPECT_EQ(roCase.second, (std::vector<OMX_U32>{oAvc.eLevel, OMX_U32(oStatic.videoStaticParams.videnc2Params.level),
-                                                       oAvc.eProfile, oAvc.nBFrames, oPreset.eEncodingModePreset,
-                                                       oPreset.eRateControlPreset, OMX_U32(uiListings)}));
+        EXPECT_EQ(roCase.second,
+                  (std::vector<OMX_U32>{oAvc.eLevel, OMX_U32(oStatic.videoStaticParams.videnc2Params.level),
+                                        oAvc.eProfile, oAvc.nBFrames, oPreset.eEncodingModePreset,
+                                        oPreset.eRateControlPreset, OMX_U32(uiListings)}));
     }
-    EXPECT_NE(std::string::npos, m_oLog.find("  eEncodingModePreset = 2\n", m_oLog.find("  eEncodingModePreset = 5\n")));
+    EXPECT_NE(std::string::npos,
+              m_oLog.find("  eEncodingModePreset = 2\n", m_oLog.find("  eEncodingModePreset = 5\n")));
     EXPECT_NE(std::string::npos, m_oLog.find("    rateControlParamsPreset = 1\n    qpI                   = -1\n"));
     const IH264ENC_RateControlParams oRate =
-        ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(hEncoder, local_uiDynamic, 1, true).videoDynamicParams.rateControlParams;
-    EXPECT_EQ((std::vector<int>{IH264_RATECONTROLPARAMS_USERDEFINED, -1, -1, -1, 10, 40, 12, 42, 14, 51, 0}),
-              (std::vector<int>{oRate.rateControlParamsPreset, oRate.qpI, oRate.qpP, oRate.qpOffsetB, oRate.qpMinI,
-                                oRate.qpMaxI, oRate.qpMinP, oRate.qpMaxP, oRate.qpMinB, oRate.qpMaxB, oRate.allowFrameSkip}));
+        ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(hEncoder, local_uiDynamic, 1, true)
+            .videoDynamicParams.rateControlParams;
+    EXPECT_EQ(
+        (std::vector<int>{IH264_RATECONTROLPARAMS_USERDEFINED, -1, -1, -1, 10, 40, 12, 42, 14, 51, 0}),
+        (std::vector<int>{oRate.rateControlParamsPreset, oRate.qpI, oRate.qpP, oRate.qpOffsetB, oRate.qpMinI,
+                          oRate.qpMaxI, oRate.qpMinP, oRate.qpMaxP, oRate.qpMinB, oRate.qpMaxB, oRate.allowFrameSkip}));
     EXPECT_EQ(OMX_ErrorNone, m_oEncoder.Deinit());
 }
 
@@ -167,7 +178,8 @@ TEST_F(EncoderVIDENC, AFailingPlatformCallEndsTheStepWithItsAbortRecord)
 {
     ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_GetHandle, nullptr, PELLIX_ANY_INDEX, 1,
                                                     OMX_ErrorInsufficientResources));
-    const std::vector<std::string> aoInit = AbortKeys([&] { EXPECT_EQ(OMX_ErrorInsufficientResources, m_oEncoder.Init()); });
+    const std::vector<std::string> aoInit =
+        AbortKeys([&] { EXPECT_EQ(OMX_ErrorInsufficientResources, m_oEncoder.Init()); });
     EXPECT_EQ(local_oFile + "Init/OMX_ErrorInsufficientResources", aoInit.back());
     EXPECT_EQ(nullptr, m_oEncoder.GetOMXHandle());
     EXPECT_EQ(OMX_ErrorNone, m_oEncoder.Deinit());

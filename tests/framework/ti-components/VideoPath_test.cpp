@@ -117,7 +117,8 @@ TEST_P(VideoPath, ShowsTheFittedPictureAndEncodesADecodableStream)
     const unsigned long long uiShown = fnShown();
     const auto oStart = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const double dRate = (fnShown() - uiShown) / std::chrono::duration<double>(std::chrono::steady_clock::now() - oStart).count();
+    const double dRate =
+        (fnShown() - uiShown) / std::chrono::duration<double>(std::chrono::steady_clock::now() - oStart).count();
     printf("%s: frames shown per second %.1f (mode: 60 Hz)\n", roCase.szSignal, dRate);
     EXPECT_TRUE(dRate > oCapture.GetFrameRate() / 2.0 && dRate < oCapture.GetFrameRate() * 1.5) << dRate;
     SScreen(std::string(roCase.szSignal) + "-fitted").ExpectPictureAt(oWindow);
@@ -132,8 +133,9 @@ TEST_P(VideoPath, ShowsTheFittedPictureAndEncodesADecodableStream)
         const CDisplayVFDC::MosaicRegion oRegion = {0, oMoved.m_oPos, 0};
         ASSERT_TRUE(oDisplay.SetMosaicLayout(1, &oRegion));
         EXPECT_EQ(nExpected, oDisplay.GetMosaicLayoutId());
-        EXPECT_EQ(nExpected, ReadParam<OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP>(oDisplay.GetOMXHandle(), uiMap, 0, true)
-                                 .nLayoutId);
+        EXPECT_EQ(
+            nExpected,
+            ReadParam<OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP>(oDisplay.GetOMXHandle(), uiMap, 0, true).nLayoutId);
     }
     ASSERT_TRUE(Eventually([&] { return fnShown() >= uiShown + 80; }));
     SScreen(std::string(roCase.szSignal) + "-moved").ExpectPictureAt(oMoved);
@@ -148,7 +150,8 @@ TEST_P(VideoPath, ShowsTheFittedPictureAndEncodesADecodableStream)
                                                         OMX_ErrorInsufficientResources));
         const CDisplayVFDC::MosaicRegion oRegion = {0, {0, 0}, 0};
         EXPECT_FALSE(oDisplay.SetMosaicLayout(1, &oRegion));
-        EXPECT_EQ(0u, ReadParam<OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP>(oDisplay.GetOMXHandle(), uiMap, 0, true).nLayoutId);
+        EXPECT_EQ(
+            0u, ReadParam<OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP>(oDisplay.GetOMXHandle(), uiMap, 0, true).nLayoutId);
     }
     const std::string oFailed = oFailures.Finish();
     EXPECT_NE(std::string::npos, oFailed.find("Failed modifying layout id= 1!\n")) << oFailed;
@@ -165,7 +168,8 @@ TEST_P(VideoPath, ShowsTheFittedPictureAndEncodesADecodableStream)
         "Component OMX.TI.VPSSM3.VFPC.DEIMDUALOUT transition from OMX_StateExecuting to OMX_StateIdle, waiting ";
     EXPECT_NE(std::string::npos, oLog.find(oTransition + "1 sec...\n"));
     EXPECT_NE(std::string::npos, oLog.find(oTransition + "done.\n"));
-    for (OMX_HANDLETYPE hHandle : {oCapture.GetOMXHandle(), oDei.GetOMXHandle(), oDisplay.GetOMXHandle(), oEncoder.GetOMXHandle()})
+    for (OMX_HANDLETYPE hHandle :
+         {oCapture.GetOMXHandle(), oDei.GetOMXHandle(), oDisplay.GetOMXHandle(), oEncoder.GetOMXHandle()})
         EXPECT_EQ(OMX_StateLoaded, PlatformState(hHandle));
     SScreen(std::string(roCase.szSignal) + "-stopped").ExpectPictureAt(oMoved);
 
@@ -202,4 +206,5 @@ TEST_P(VideoPath, ShowsTheFittedPictureAndEncodesADecodableStream)
 INSTANTIATE_TEST_SUITE_P(Inputs, VideoPath,
                          ::testing::Values(SCase{"1024x768p60", false, "Constrained Baseline"},
                                            SCase{"1920x1080i60", true, "High"}),
-                         [](const ::testing::TestParamInfo<SCase>& roInfo) { return roInfo.param.bLimits ? "Interlaced" : "Progressive"; });
+                         [](const ::testing::TestParamInfo<SCase>& roInfo)
+                         { return roInfo.param.bLimits ? "Interlaced" : "Progressive"; });

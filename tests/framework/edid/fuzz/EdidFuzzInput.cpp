@@ -60,9 +60,10 @@ void QueryAll(const CEdid& roEdid, uint32_t uiBufferSize)
     uiSink = uiSink + roEdid.GetGtfSecondFormulaParameters(oParams) + roEdid.IsPreferredModeAvailable() +
              roEdid.GetPreferredMode(oTiming) + roEdid.GetDetailedNumber() + roEdid.GetStandardNumber();
     for (uint32_t uiIndex = 0; uiIndex < 40; uiIndex++)
-        uiSink = uiSink + roEdid.GetDetailedMonitorRangeLimits(oLimits, uiIndex % 8) + roEdid.GetDetailed(uiIndex, oTiming) +
-                 roEdid.GetStandard(uiIndex, oTiming) + roEdid.GetDetailedExtraStdTiming(uiIndex, oTiming) +
-                 roEdid.GetEstablished(uiIndex, oTiming, false) + roEdid.GetEstablished(uiIndex, oTiming, true);
+        uiSink = uiSink + roEdid.GetDetailedMonitorRangeLimits(oLimits, uiIndex % 8) +
+                 roEdid.GetDetailed(uiIndex, oTiming) + roEdid.GetStandard(uiIndex, oTiming) +
+                 roEdid.GetDetailedExtraStdTiming(uiIndex, oTiming) + roEdid.GetEstablished(uiIndex, oTiming, false) +
+                 roEdid.GetEstablished(uiIndex, oTiming, true);
     for (uint32_t uiBit = 0; uiBit < 24; uiBit++)
         uiSink = uiSink + roEdid.GetEstablished(static_cast<CEdid::EEstablishedTiming>(1u << uiBit), oTiming, false);
 }
