@@ -63,6 +63,16 @@ TEST_F(DSPAudioEncoderTest, FailsCleanlyAtEachPlatformCall)
                                           [](CDSPAudioEncoder& ro) { return ro.CreatePorts(); });
     ExpectEachCallFails<CDSPAudioEncoder>(11, oFile + "SetParameters", [](CDSPAudioEncoder&) {},
                                           [](CDSPAudioEncoder& ro) { return ro.SetParameters(); });
+    // A port that cannot be enabled fails Init; the handle stays until Deinit.
+    {
+        CDSPAudioEncoder oEncoder;
+        ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SendCommand, "OMX.TI.DSP.AUDENC",
+                                                        OMX_CommandPortEnable, 1, OMX_ErrorHardware));
+        EXPECT_EQ(oFile + "Init/OMX_ErrorHardware",
+                  AbortKeys([&] { EXPECT_EQ(OMX_ErrorHardware, oEncoder.Init()); }).back());
+        EXPECT_EQ(m_uiLiveBefore + 1, PellixPlatform_LiveHandleCount());
+        EXPECT_EQ(OMX_ErrorNone, oEncoder.Deinit());
+    }
     // Execute passes a refusal on, the component stays loaded.
     CDSPAudioEncoder oEncoder;
     ASSERT_EQ(OMX_ErrorNone, oEncoder.Init());

@@ -96,9 +96,10 @@ TEST_F(DisplayVFDC, ChoosesThePreferredTimingOrTheFallbackAndWritesTheDriversFil
     // (the driver shows more after it: only the new line's length is compared), but the output is
     // enabled. No "timings" to write: the output is turned back on all the same; no "enabled":
     // nothing is touched.
-    m_oRoot.Write("sys/devices/platform/vpss/display0/edid", "");
     CDisplayVFDC oDisplay;
     ASSERT_EQ(OMX_ErrorNone, oDisplay.Init());
+    SetSystemMode(oDisplay);
+    m_oRoot.Write("sys/devices/platform/vpss/display0/edid", "");
     SetSystemMode(oDisplay);
     EXPECT_STREQ("Unknown", oDisplay.GetMonitorName());
     m_oRoot.Write("sys/devices/platform/vpss/display0/timings", k1080p60 + "\nmore");
