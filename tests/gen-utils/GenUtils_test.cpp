@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <algorithm>
 #include <limits>
+#include <new>
 #include <string>
 
 #include "GenUtils.h"
@@ -134,6 +136,22 @@ TEST(DeviceFiles, OneMulticastRoutePerEthernetNameThatNoShellWouldInterpret)
     EXPECT_FALSE(std::filesystem::exists(oMarker));
 }
 
+// The largest array asked for without throwing (the BMP reader's way), recorded: a hostile header
+// must be refused before anything is allocated. Beyond 1 GiB nothing is handed out.
+size_t g_uiLargestNothrowArray = 0;
+void* operator new[](size_t uiSize, const std::nothrow_t&) noexcept
+{
+    g_uiLargestNothrowArray = std::max(g_uiLargestNothrowArray, uiSize);
+    try
+    {
+        return uiSize > (size_t(1) << 30) ? nullptr : ::operator new[](uiSize);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return nullptr;
+    }
+}
+
 namespace
 {
 // A BMP file: the fields the reader looks at, the rest as a writer would write it. Pixel (x, r)
@@ -218,8 +236,10 @@ TEST(PixmapFile, ReadsBottomUpRowsAndRefusesHostileHeadersBeforeAllocating)
     {
         ASSERT_NE(nullptr, fnRead(oWhole));
         // A failed read drops the previous picture.
+        g_uiLargestNothrowArray = 0;
         EXPECT_EQ(nullptr, fnRead(aoFiles[i])) << "case " << i;
         EXPECT_EQ(nullptr, oPixmap.GetPixmap());
+        EXPECT_LT(g_uiLargestNothrowArray, 4096u) << "case " << i;
     }
     EXPECT_EQ(nullptr, oPixmap.Read((oDir.Path() / "missing.bmp").c_str()));
     EXPECT_EQ(nullptr, oPixmap.Read(oDir.Path().c_str()));

@@ -77,29 +77,18 @@ public:
         for (OMX_BUFFERHEADERTYPE* poHeader : apoHeld)
             m_oInput.FillThisBuffer(poHeader);
     }
-    std::vector<SBuffer> Buffers()
+    template <typename TFn>
+    auto Locked(TFn fn)
     {
         std::lock_guard<std::mutex> oLock(m_oMutex);
-        return m_aoBuffers;
+        return fn();
     }
+    std::vector<SBuffer> Buffers() { return Locked([this] { return m_aoBuffers; }); }
     size_t Count() { return Buffers().size(); }
-    std::string Data()
-    {
-        std::lock_guard<std::mutex> oLock(m_oMutex);
-        return m_oData;
-    }
-    size_t Held()
-    {
-        std::lock_guard<std::mutex> oLock(m_oMutex);
-        return m_apoHeld.size();
-    }
+    std::string Data() { return Locked([this] { return m_oData; }); }
+    size_t Held() { return Locked([this] { return m_apoHeld.size(); }); }
     // Forgets what came so far.
-    void Clear()
-    {
-        std::lock_guard<std::mutex> oLock(m_oMutex);
-        m_aoBuffers.clear();
-        m_oData.clear();
-    }
+    void Clear() { Locked([this] { m_aoBuffers.clear(); m_oData.clear(); }); }
 
     bool m_bKeepData = false;
     std::atomic<unsigned> m_uiExecutes{0};
