@@ -239,6 +239,7 @@ OMX_ERRORTYPE GStreamerRTSPServer::StartServing(bool bDoAuthentication)
     }
     snprintf(szService, sizeof(szService), "%u", m_uiPortNumber);
     gst_rtsp_server_set_service(m_poRtspServer, szService);
+    m_oClientAdmission.Attach(m_poRtspServer, CRtspClientAdmission::GetMaxClients());
 
     m_poRtspMediaFactory = InitMediaFactory();
     if (m_poRtspMediaFactory == nullptr)
