@@ -21,7 +21,7 @@
 class CRtspClientAdmission
 {
 public:
-    static const MUINT32 s_uiMaxWaitingConnections = 128;
+    static constexpr MUINT32 s_uiMaxWaitingConnections = 128;
 
     CRtspClientAdmission();
 
