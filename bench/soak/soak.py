@@ -35,7 +35,7 @@ class Client:
                        "-map", "0:v", "-map", "0:a", "-f", "framecrc", "-"]
         elif kind.startswith("rtspsrc"):
             command = ["gst-launch-1.0", "-e", "-v", "rtspsrc", "name=s", "location=" + url, "protocols=" + transport,
-                       "s.", "!", "rtph264depay", "!", "h264parse", "!", "avdec_h264", "!", "fakesink", "silent=false",
+                       "s.", "!", "rtph264depay", "!", "h264parse", "!", "openh264dec", "!", "fakesink", "silent=false",
                        "s.", "!", "queue", "!", "rtpmp4adepay", "!", "fakesink", "silent=true", "async=false"]
         else:
             command = [sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib",
@@ -45,7 +45,7 @@ class Client:
             self.process = subprocess.Popen(command, stdout=out, stderr=err, stdin=subprocess.DEVNULL)
         self.start = time.time()
         self.left = None
-        self.stalled = False
+        self.stalled = None  # when it stopped reading
 
     def step(self, now, force=False):
         """Advances the client's life; True once it has gone."""
@@ -63,9 +63,9 @@ class Client:
                 self.process.wait(30)
             return self.process.poll() is not None
         age = now - self.start
-        if self.leave == "stall" and not self.stalled and age >= self.lifetime / 2:
+        if self.leave == "stall" and self.stalled is None and age >= self.lifetime / 2:
             self.process.send_signal(signal.SIGSTOP)  # stops reading: the server's queue fills
-            self.stalled = True
+            self.stalled = now
         if age < self.lifetime and not force:
             return False
         if self.leave == "teardown":
@@ -80,9 +80,11 @@ class Client:
         return True
 
     def reading_seconds(self):
-        """How long it read: its whole life, or the half before it stalled."""
+        """How long it read: until it stalled or left (the raw reader stalls half-way itself)."""
         life = self.left - self.start
-        return life / 2 if self.leave == "stall" else life
+        if self.kind.startswith("raw") and self.leave == "stall":
+            return min(life, self.lifetime / 2)
+        return (self.stalled or self.left) - self.start
 
     def result(self):
         out = open(self.out, errors="replace").read()
