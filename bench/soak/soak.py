@@ -99,10 +99,12 @@ class Client:
             # Interrupted on purpose: the end it reports is no error.
             errors = [line for line in errors if "Interrupt" not in line]
         else:
-            summary = json.loads(out.strip().splitlines()[-1]) if out.strip() else {"frames": 0, "errors": 1}
+            if not out.strip():
+                return 0, ["ended before it reported"]
+            summary = json.loads(out.strip().splitlines()[-1])
             frames = summary["frames"]
-            errors = ["%d RTP sequence gaps" % summary["errors"]] if summary["errors"] else []
-            if summary.get("note", "").startswith("closed"):
+            errors = ["%d RTP sequence gaps or failures" % summary["errors"]] if summary["errors"] else []
+            if summary["errors"] or summary.get("note", "").startswith("closed"):
                 errors.append(summary["note"])
         return frames, errors
 
@@ -143,7 +145,7 @@ def main():
             final = (elapsed, server.sample())
             break
         if not in_quiet and now >= next_client and len(clients) < MAX_CLIENTS_AT_ONCE:
-            if min(begin for begin, end in quiet if end > now) - now > 5:
+            if min(begin for begin, end in quiet if end > now) - now > 10:
                 clients.append(Client(len(clients) + len(done) + 1, random.choice(KINDS), random.choice(LEAVES),
                                       random.uniform(5, 60), url, options.work))
             next_client = now + random.uniform(1, 8)
