@@ -68,6 +68,7 @@ void CRtspClientAdmission::ClientConnected(GstRTSPServer* poServer, GstRTSPClien
     const GQuark uiArrivalKey = g_quark_from_static_string(local_szArrivalKey);
     g_object_set_qdata(G_OBJECT(poClient), uiArrivalKey, GUINT_TO_POINTER(m_uiNextArrival));
     ++m_uiNextArrival;
+    g_signal_connect(poClient, "closed", G_CALLBACK(CallbackClientClosed), this);
 
     // The connections without a session, and the oldest of them (arrival numbers wrap around:
     // the age is the distance to the next number).
@@ -97,4 +98,29 @@ void CRtspClientAdmission::ClientConnected(GstRTSPServer* poServer, GstRTSPClien
         gst_rtsp_client_close(poOldest);
     }
     g_list_free_full(poClients, g_object_unref);
+}
+
+void CRtspClientAdmission::CallbackClientClosed(GstRTSPClient* poClient, gpointer pvInstance)
+{
+    // The library has taken the media out of the connection's sessions by now. A session without
+    // media exists nowhere else: SETUP adds the media in the same step that creates the session,
+    // TEARDOWN removes the session with its last media.
+    GstRTSPSessionPool* poPool = gst_rtsp_client_get_session_pool(poClient);
+    if (poPool == nullptr)
+        return;
+    GList* poRemoved = gst_rtsp_session_pool_filter(poPool, CallbackSessionWithoutMedia, pvInstance);
+    g_list_free_full(poRemoved, g_object_unref);
+    g_object_unref(poPool);
+}
+
+GstRTSPFilterResult CRtspClientAdmission::CallbackSessionWithoutMedia(GstRTSPSessionPool* /*poPool*/,
+                                                                      GstRTSPSession* poSession,
+                                                                      gpointer /*pvInstance*/)
+{
+    GList* poMedias = gst_rtsp_session_filter(poSession, nullptr, nullptr);
+    const bool bWithoutMedia = poMedias == nullptr;
+    g_list_free_full(poMedias, g_object_unref);
+    if (bWithoutMedia)
+        ZEM_INFO(2, "Session %s of a closed connection removed", gst_rtsp_session_get_sessionid(poSession));
+    return bWithoutMedia ? GST_RTSP_FILTER_REMOVE : GST_RTSP_FILTER_KEEP;
 }

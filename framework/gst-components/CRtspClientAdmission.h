@@ -8,6 +8,10 @@
 //   arrives, the oldest of them is closed. Connections that never finish a request therefore
 //   cannot take every descriptor of the process (the library would then fail every accept
 //   and spin on the listening socket), and a newcomer is always served.
+// - A viewer's session ends with its connection. When a connection closes without a TEARDOWN,
+//   the library takes the media out of the connection's sessions but keeps the sessions in the
+//   pool, where nothing would ever remove them: each such viewer would hold its place under the
+//   limit, and its memory, for good.
 //
 // Attach runs on the host's thread before the server's main loop starts; every later call comes
 // from the main loop, which serves the clients.
@@ -39,6 +43,10 @@ public:
 private:
     static void CallbackClientConnected(GstRTSPServer* poServer, GstRTSPClient* poClient, gpointer pvInstance);
     void ClientConnected(GstRTSPServer* poServer, GstRTSPClient* poClient);
+    // Removes the sessions of the pool that hold no media: those of connections that have gone.
+    static void CallbackClientClosed(GstRTSPClient* poClient, gpointer pvInstance);
+    static GstRTSPFilterResult CallbackSessionWithoutMedia(GstRTSPSessionPool* poPool, GstRTSPSession* poSession,
+                                                           gpointer pvInstance);
 
     // Arrival number of the next connection; the oldest connection has the largest distance to it.
     MUINT32 m_uiNextArrival;
