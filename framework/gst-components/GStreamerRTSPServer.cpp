@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include <gst/rtsp-server/rtsp-auth.h>
@@ -45,6 +46,36 @@ gboolean local_CallbackQuitMainLoop(gpointer pvMainLoop)
 {
     g_main_loop_quit(static_cast<GMainLoop*>(pvMainLoop));
     return G_SOURCE_REMOVE;
+}
+
+// With authentication on, every request that acts on a session must carry the user's Basic
+// credentials as well. The RTSP library asks for them only where a media is described or set up,
+// so whoever learnt a session's id could play, pause or end it.
+GstRTSPStatusCode local_CallbackCheckSessionRequest(GstRTSPClient* /*poClient*/, GstRTSPContext* poContext,
+                                                    gpointer /*pvData*/)
+{
+    bool bAuthorized = false;
+    gchar* szCredential = gst_rtsp_auth_make_basic(local_szUser, local_szPassword);
+    GstRTSPAuthCredential** apoCredentials =
+        poContext->request != nullptr
+            ? gst_rtsp_message_parse_auth_credentials(poContext->request, GST_RTSP_HDR_AUTHORIZATION)
+            : nullptr;
+    for (GstRTSPAuthCredential** ppoCredential = apoCredentials;
+         ppoCredential != nullptr && *ppoCredential != nullptr && !bAuthorized; ++ppoCredential)
+        bAuthorized = (*ppoCredential)->scheme == GST_RTSP_AUTH_BASIC && (*ppoCredential)->authorization != nullptr &&
+                      szCredential != nullptr && strcmp((*ppoCredential)->authorization, szCredential) == 0;
+    gst_rtsp_auth_credentials_free(apoCredentials);
+    g_free(szCredential);
+    return bAuthorized ? GST_RTSP_STS_OK : GST_RTSP_STS_UNAUTHORIZED;
+}
+
+void local_CallbackAuthenticatedClientConnected(GstRTSPServer* /*poServer*/, GstRTSPClient* poClient,
+                                                gpointer /*pvData*/)
+{
+    for (const char* szSignal : {"pre-play-request", "pre-pause-request", "pre-teardown-request",
+                                 "pre-get-parameter-request", "pre-set-parameter-request", "pre-announce-request",
+                                 "pre-record-request"})
+        g_signal_connect(poClient, szSignal, G_CALLBACK(local_CallbackCheckSessionRequest), nullptr);
 }
 } // namespace
 
@@ -239,6 +270,7 @@ OMX_ERRORTYPE GStreamerRTSPServer::StartServing(bool bDoAuthentication)
     }
     snprintf(szService, sizeof(szService), "%u", m_uiPortNumber);
     gst_rtsp_server_set_service(m_poRtspServer, szService);
+    m_oClientAdmission.Attach(m_poRtspServer, CRtspClientAdmission::GetMaxClients());
 
     m_poRtspMediaFactory = InitMediaFactory();
     if (m_poRtspMediaFactory == nullptr)
@@ -715,6 +747,7 @@ bool SetAuthentication(GstRTSPServer* poRtspServer, GstRTSPMediaFactory* poRtspM
                                     G_TYPE_BOOLEAN, TRUE, GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN,
                                     TRUE, nullptr);
     gst_rtsp_server_set_auth(poRtspServer, poAuth);
+    g_signal_connect(poRtspServer, "client-connected", G_CALLBACK(local_CallbackAuthenticatedClientConnected), nullptr);
     g_free(szCredential);
     g_object_unref(poAuth);
     return true;

@@ -18,6 +18,7 @@
 #include <atomic>
 
 #include "ZemBaseTypes.h"
+#include "gst-components/CRtspClientAdmission.h"
 #include "gst-components/GStreamerServerComponent.h"
 #include "gst-components/GstRtspMediaFactoryCallback.h"
 
@@ -88,6 +89,8 @@ private:
     pthread_mutex_t m_oPipelineMutex;
     // Id of the listening source in m_poMainContext, 0 when not attached.
     guint m_uiServerSourceId;
+    // Backlog, request size, viewer limit and connections without a session.
+    CRtspClientAdmission m_oClientAdmission;
 };
 
 // Makes a client of poRtspServer's media factory poRtspMediaFactory send the Basic credentials of

@@ -59,6 +59,7 @@ void CHostOptions::PrintUsage(FILE* poStream)
             "  --monitor MONITOR    simulated monitor: 1080p60, none or the path of an EDID hex dump\n"
             "  --display DISPLAY    the local monitor: headless (default) or window (shown in a window)\n"
             "  --duration SECONDS   stop after this many seconds (default: run until stopped)\n"
+            "  --max-clients N      clients served at once; one more is answered 503 (default 16)\n"
             "  --help               this text\n");
 }
 
@@ -125,6 +126,11 @@ bool CHostOptions::Parse(int iArgc, char** apszArgv, std::string& roError)
         else if (strcmp(szOption, "--duration") == 0)
         {
             if (!TakeInt("a number of seconds", 1, 864000, m_iDuration))
+                return false;
+        }
+        else if (strcmp(szOption, "--max-clients") == 0)
+        {
+            if (!TakeInt("a number of clients", 1, 10000, m_iMaxClients))
                 return false;
         }
         else if (strcmp(szOption, "--interface") == 0)
