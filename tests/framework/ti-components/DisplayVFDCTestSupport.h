@@ -106,7 +106,7 @@ class CBarsSourceWrapper : public COMXComponent
 {
 public:
     CBarsSourceWrapper(MUINT32 uiWidth, MUINT32 uiHeight, MUINT32 uiBuffers)
-        : COMXComponent(BARS_SOURCE_NAME), m_uiWidth(uiWidth), m_uiHeight(uiHeight), m_uiBuffers(uiBuffers)
+        : COMXComponent(const_cast<char*>(BARS_SOURCE_NAME)), m_uiWidth(uiWidth), m_uiHeight(uiHeight), m_uiBuffers(uiBuffers)
     {
     }
 

@@ -113,7 +113,7 @@ private:
 class CPatternSourceWrapper : public COMXComponent
 {
 public:
-    CPatternSourceWrapper() : COMXComponent(PATTERN_SOURCE_NAME) {}
+    CPatternSourceWrapper() : COMXComponent(const_cast<char*>(PATTERN_SOURCE_NAME)) {}
 
     void SetFormat(MUINT32 uiWidth, MUINT32 uiHeight, MUINT32 uiFrameRate, MUINT32 uiBuffers)
     {

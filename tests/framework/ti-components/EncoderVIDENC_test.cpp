@@ -196,11 +196,11 @@ TEST_F(EncoderVIDENC, WorkedValuesOf1080p60ReachThePlatformAndTheLog)
           "  eEncodingModePreset = 5\n  eRateControlPreset  = 0\n}\n",
           "  eRateControlPreset  = 0\n", "\nOMX_VIDEO_PARAM_AVCTYPE\n{\n", "  nPFrames            = 89\n",
           "  nBFrames            = 0\n", "  eProfile            = 1\n", "  eLevel              = 8192\n",
-          "  nPortIndex          = 1\n", "  IH264ENC_Params\n", "    profile               = 66\n",
-          "    level                 = 42\n", "  IH264ENC_SliceCodingParams\n", "    sliceStartOffset[0]   = 34\n",
-          "    sliceStartOffset[2]   = 0\n", "  IH264ENC_DynamicParams\n", "  IVIDENC2_DynamicParams\n",
-          "    targetBitRate         = 8000000\n", "  IH264ENC_RateControlParams\n",
-          "    rateControlParamsPreset = 0\n"})
+          "  nPortIndex          = 1\n", "  IH264ENC_Params\n", "    IVIDENC2_Params\n", "      profile                 = 66\n",
+          "      level                   = 42\n", "    IH264ENC_SliceCodingParams\n", "      sliceStartOffset[0]     = 34\n",
+          "      sliceStartOffset[2]     = 0\n", "  IH264ENC_DynamicParams\n    IVIDENC2_DynamicParams\n",
+          "      targetBitRate           = 8000000\n", "    IH264ENC_RateControlParams\n",
+          "      rateControlParamsPreset = 0\n"})
         EXPECT_NE(std::string::npos, m_oLog.find(szLine)) << szLine << "\n" << m_oLog;
     EXPECT_EQ(4u, Occurrences(m_oLog, "\n{\n"));
     EXPECT_EQ(4u, Occurrences(m_oLog, "}\n"));
@@ -236,7 +236,7 @@ TEST_F(EncoderVIDENC, SizeGopAndRateControlChooseLevelProfileAndPresets)
     // Rate control on as well: High profile, the user-defined preset written after the other,
     // and the record's limits in the dynamic parameters.
     oParam.m_eEncodingPreset = EncPre_BetterQuality;
-    oParam.m_oRateCtl = {1, 10, 40, 12, 42, 14, 51, 1};
+    oParam.m_oRateCtl = {1, 10, 40, 12, 42, 14, 51, 0x100};  // any bit of the truth value
     Configure(oParam, eSet, eIdle);
     ASSERT_EQ(OMX_ErrorNone, eSet);
     ASSERT_EQ(OMX_ErrorNone, eIdle);
@@ -266,7 +266,7 @@ TEST_F(EncoderVIDENC, SizeGopAndRateControlChooseLevelProfileAndPresets)
     EXPECT_EQ(14, oRate.qpMinB);
     EXPECT_EQ(51, oRate.qpMaxB);
     EXPECT_EQ(1, oRate.allowFrameSkip);
-    EXPECT_NE(std::string::npos, m_oLog.find("    rateControlParamsPreset = 1\n    qpI                   = -1\n"));
+    EXPECT_NE(std::string::npos, m_oLog.find("      rateControlParamsPreset = 1\n      qpI                     = -1\n"));
 }
 
 TEST_F(EncoderVIDENC, FailingPlatformCallEndsTheStepWithItsAbortRecord)
