@@ -60,7 +60,7 @@ run_once() {
     ss -ltn | grep -q ':8554 ' || break
     sleep 1
   done
-  "$build/tools/pellix-server/pellix-server" --interface lo --audio >"$work/server.out" 2>"$work/server.err" &
+  "$build/tools/pellix-server/pellix-server" --interface lo --audio ${PELLIX_STOP_BENCH_ARGS:-} >"$work/server.out" 2>"$work/server.err" &
   server=$!
   for _ in $(seq 1 120); do
     url=$(sed -n 's/^pellix-server: streaming at //p' "$work/server.out")

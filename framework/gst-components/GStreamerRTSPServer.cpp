@@ -38,8 +38,8 @@ const useconds_t local_uiStartPollUsec = 1000;
 // whole stop of the graph keeps within its 10 seconds: the clients get the first
 // local_uiClientBoundMs to leave on their end-of-stream; what is left closes their connections
 // and ends the media, which the RTSP library shuts down on its own thread.
-const unsigned local_uiClientBoundMs = 8000;
-const unsigned local_uiStopBoundMs = 9000;
+const unsigned local_uiClientBoundMs = 7000;
+const unsigned local_uiStopBoundMs = 8000;
 // The waits poll every 100 ms; the clients' countdown is written once a second.
 const useconds_t local_uiPollUsec = 100000;
 

@@ -7,7 +7,7 @@
 // context on a thread of its own; clients are served on that thread. The media factory reports
 // the creation of the media pipeline for the first client and its destruction to the server and
 // to every streaming component. At stop the server sends end-of-stream into the pipeline's source
-// elements and gives the clients up to 8 seconds to go; the whole stop ends within 9 seconds,
+// elements and gives the clients up to 7 seconds to go; the whole stop ends within 8 seconds,
 // whatever the clients do.
 #ifndef GSTREAMER_RTSP_SERVER_H
 #define GSTREAMER_RTSP_SERVER_H
