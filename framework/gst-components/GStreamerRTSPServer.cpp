@@ -565,8 +565,8 @@ struct SEndSourceStream
 
 SEndSourceStream* local_NewEndSourceStream(GStreamerServerComponent* poComponent, GstElement* poSource)
 {
-    auto* poRequest = new (std::nothrow) SEndSourceStream{poComponent, poSource, false, false, false, 2,
-                                                          PTHREAD_MUTEX_INITIALIZER, {}};
+    auto* poRequest = new (std::nothrow)
+        SEndSourceStream{nullptr, nullptr, false, false, false, 2, PTHREAD_MUTEX_INITIALIZER, {}};
     if (poRequest == nullptr)
         return nullptr;
     pthread_condattr_t oAttr;
@@ -574,6 +574,11 @@ SEndSourceStream* local_NewEndSourceStream(GStreamerServerComponent* poComponent
     pthread_condattr_setclock(&oAttr, CLOCK_MONOTONIC);
     pthread_cond_init(&poRequest->oDone, &oAttr);
     pthread_condattr_destroy(&oAttr);
+    // Filled in under its mutex: the main loop reads it under the same mutex, which orders the
+    // two threads for race detectors too (they do not see the main context's own locking).
+    CMutexLockUnlock oLock(poRequest->oMutex);
+    poRequest->poComponent = poComponent;
+    poRequest->poSource = poSource;
     return poRequest;
 }
 

@@ -48,7 +48,7 @@ void ExpectClientDecodes(const std::string& roAddress)
 
 // The process's threads but GLib's idle pool threads (named "pool-..."), which GLib keeps for a
 // while to run later streaming threads, and its descriptors.
-std::pair<unsigned, unsigned> ThreadsAndDescriptors()
+std::pair<unsigned, unsigned> ThreadsAndDescriptors(std::string* poNames = nullptr)
 {
     unsigned uiThreads = 0;
     for (const auto& roTask : std::filesystem::directory_iterator("/proc/self/task"))
@@ -57,6 +57,8 @@ std::pair<unsigned, unsigned> ThreadsAndDescriptors()
         std::string oName;
         std::getline(oComm, oName);
         uiThreads += oName.rfind("pool-", 0) == 0 ? 0 : 1;
+        if (poNames != nullptr)
+            *poNames += " " + oName;
     }
     return {uiThreads, CountFds()};
 }
@@ -67,9 +69,10 @@ void ExpectNothingLeft(const std::pair<unsigned, unsigned>& roBaseline)
     EXPECT_EQ(nullptr, g_poServer);
     EXPECT_EQ(0u, PellixPlatform_LiveHandleCount());
     EXPECT_TRUE(CanBindPort(g_uiServicePort));
+    std::string oNames;
     EXPECT_TRUE(Eventually([&] { return ThreadsAndDescriptors() <= roBaseline; }, std::chrono::seconds(10)))
         << "threads and descriptors before: " << roBaseline.first << ", " << roBaseline.second
-        << "; now: " << ThreadsAndDescriptors().first << ", " << ThreadsAndDescriptors().second;
+        << "; now: " << ThreadsAndDescriptors(&oNames).first << ", " << CountFds() << ", threads" << oNames;
 }
 
 // The threads and descriptors once one whole cycle ran: what the libraries keep for good is there.
