@@ -552,39 +552,41 @@ namespace
 // condition, which race detectors see.
 struct SEndSourceStream
 {
-    GStreamerServerComponent* poComponent;
-    GstElement* poSource;
-    bool bSent;
-    bool bDone;
+    GStreamerServerComponent* poComponent = nullptr;
+    GstElement* poSource = nullptr;
+    bool bSent = false;
+    bool bDone = false;
     // The stop no longer waits: the request must not touch the component any more.
-    bool bCancelled;
-    unsigned uiReferences;
+    bool bCancelled = false;
+    unsigned uiReferences = 2;
     pthread_mutex_t oMutex;
     pthread_cond_t oDone;
+    // Stored last by the stop's thread, read first by the main loop: the main context hands the
+    // request over through GLib's own locking, which race detectors do not see.
+    std::atomic<bool> bPublished{false};
 };
 
 SEndSourceStream* local_NewEndSourceStream(GStreamerServerComponent* poComponent, GstElement* poSource)
 {
-    auto* poRequest = new (std::nothrow)
-        SEndSourceStream{nullptr, nullptr, false, false, false, 2, PTHREAD_MUTEX_INITIALIZER, {}};
+    auto* poRequest = new (std::nothrow) SEndSourceStream();
     if (poRequest == nullptr)
         return nullptr;
+    pthread_mutex_init(&poRequest->oMutex, nullptr);
     pthread_condattr_t oAttr;
     pthread_condattr_init(&oAttr);
     pthread_condattr_setclock(&oAttr, CLOCK_MONOTONIC);
     pthread_cond_init(&poRequest->oDone, &oAttr);
     pthread_condattr_destroy(&oAttr);
-    // Filled in under its mutex: the main loop reads it under the same mutex, which orders the
-    // two threads for race detectors too (they do not see the main context's own locking).
-    CMutexLockUnlock oLock(poRequest->oMutex);
     poRequest->poComponent = poComponent;
     poRequest->poSource = poSource;
+    poRequest->bPublished.store(true, std::memory_order_release);
     return poRequest;
 }
 
 void local_ReleaseEndSourceStream(gpointer pvRequest)
 {
     auto* poRequest = static_cast<SEndSourceStream*>(pvRequest);
+    static_cast<void>(poRequest->bPublished.load(std::memory_order_acquire));
     unsigned uiLeft = 0;
     {
         CMutexLockUnlock oLock(poRequest->oMutex);
@@ -601,8 +603,7 @@ void local_ReleaseEndSourceStream(gpointer pvRequest)
 gboolean GStreamerRTSPServer::CallbackEndSourceStream(gpointer pvRequest)
 {
     auto* poRequest = static_cast<SEndSourceStream*>(pvRequest);
-    // The request was filled in under its mutex: reading it under the same mutex orders the two
-    // threads for race detectors too, which do not see the main context's own locking.
+    static_cast<void>(poRequest->bPublished.load(std::memory_order_acquire));
     GStreamerServerComponent* poComponent = nullptr;
     GstElement* poSource = nullptr;
     {

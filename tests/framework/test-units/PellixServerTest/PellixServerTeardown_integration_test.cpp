@@ -5,6 +5,7 @@
 // builds run these), nothing may be left, and the next start serves a client. Each scenario runs
 // in a process of its own.
 #include <dlfcn.h>
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -46,21 +47,12 @@ void ExpectClientDecodes(const std::string& roAddress)
     EXPECT_GE(oResult.FramesOf(0), 3u) << roAddress << ": " << oResult.oRun.oErr;
 }
 
-// The process's threads but GLib's idle pool threads (named "pool-..."), which GLib keeps for a
-// while to run later streaming threads, and its descriptors.
-std::pair<unsigned, unsigned> ThreadsAndDescriptors(std::string* poNames = nullptr)
+// The process's threads and descriptors. GLib keeps idle threads of its pool (which ran the
+// streaming threads) for a while: they are asked to end first.
+std::pair<unsigned, unsigned> ThreadsAndDescriptors()
 {
-    unsigned uiThreads = 0;
-    for (const auto& roTask : std::filesystem::directory_iterator("/proc/self/task"))
-    {
-        std::ifstream oComm(roTask.path() / "comm");
-        std::string oName;
-        std::getline(oComm, oName);
-        uiThreads += oName.rfind("pool-", 0) == 0 ? 0 : 1;
-        if (poNames != nullptr)
-            *poNames += " " + oName;
-    }
-    return {uiThreads, CountFds()};
+    g_thread_pool_stop_unused_threads();
+    return {CountThreads(), CountFds()};
 }
 
 // Nothing of a graph is left: no record, no handle, the port free, threads and descriptors back.
@@ -69,10 +61,9 @@ void ExpectNothingLeft(const std::pair<unsigned, unsigned>& roBaseline)
     EXPECT_EQ(nullptr, g_poServer);
     EXPECT_EQ(0u, PellixPlatform_LiveHandleCount());
     EXPECT_TRUE(CanBindPort(g_uiServicePort));
-    std::string oNames;
     EXPECT_TRUE(Eventually([&] { return ThreadsAndDescriptors() <= roBaseline; }, std::chrono::seconds(10)))
         << "threads and descriptors before: " << roBaseline.first << ", " << roBaseline.second
-        << "; now: " << ThreadsAndDescriptors(&oNames).first << ", " << CountFds() << ", threads" << oNames;
+        << "; now: " << CountThreads() << ", " << CountFds();
 }
 
 // The threads and descriptors once one whole cycle ran: what the libraries keep for good is there.
