@@ -43,6 +43,10 @@ for kind in "${kinds[@]}"; do
   # serve on the service's port hold a lock, so two run at a time otherwise. The sanitizers make
   # everything slower, hence the longer time limit.
   (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 900 -L 'unit|integration' "$@") || status=1
-  (cd "$dir" && ctest --output-on-failure --timeout 900 -L e2e -R '^ServerEndToEnd\.' "$@") || status=1
+  # The scenario that counts the pictures and audio frames of three seconds of stream is left out:
+  # a sanitized build cannot encode 1080p60 with audio in real time on two cores (the audio
+  # stream's teardown is covered by the integration label's scenarios with audio).
+  (cd "$dir" && ctest --output-on-failure --timeout 900 -L e2e -R '^ServerEndToEnd\.' \
+    -E 'AudioIsThePayloadBeforeTheVideoBothDecodeAndTheVolumeIsSet' "$@") || status=1
 done
 exit $status
