@@ -46,6 +46,11 @@ typedef enum PellixFaultKind
 OMX_ERRORTYPE PellixTest_InjectFault(PellixFaultKind eKind, const char* szComponent, OMX_U32 uiIndex,
                                      unsigned uiCount, OMX_ERRORTYPE eError);
 
+/* The same, but the first uiSkip matching calls pass before the uiCount that fail: for example
+ * the second of two calls a client makes in a row. */
+OMX_ERRORTYPE PellixTest_InjectFaultAfter(PellixFaultKind eKind, const char* szComponent, OMX_U32 uiIndex,
+                                          unsigned uiSkip, unsigned uiCount, OMX_ERRORTYPE eError);
+
 /* Number of injected failures not yet used, all kinds together. */
 unsigned PellixTest_PendingFaults(void);
 
