@@ -1,6 +1,8 @@
 // "OMX.TI.VPSSM3.VFCC": the video capture. One output port (0) filled from the simulated input,
-// in the size, stride and format of the port's definition: with the test pattern (CTestPattern)
-// drawn at the input's rate, or with the pictures of a real source (CMediaSource) as they come.
+// in the size, stride and format of the port's definition: with a built-in pattern drawn at the
+// input's rate (the colour bars of CTestPattern, or the demanding CMotionPattern), or with the
+// pictures of a real source (CMediaSource) as they come. Every picture carries its capture time
+// and frame number in its top-left corner (CCaptureTimeCode).
 //
 // The pattern's frames come at the input's rate: frames per second for a progressive signal, half
 // the fields per second for an interlaced one. A real source's pictures come at its own pace
@@ -25,6 +27,8 @@
 #include <memory>
 
 #include "CPlatformComponent.h"
+#include "CFrameLines.h"
+#include "CMotionPattern.h"
 #include "CSimulatedInput.h"
 #include "CTestPattern.h"
 
@@ -55,13 +59,18 @@ private:
     void ReadSkipMask();
     bool IsSkipped(uint64_t uiFrame) const;
     void Deliver(OMX_BUFFERHEADERTYPE* poHeader);
+    // Writes the capture time and the frame number into a picture just made.
+    void Stamp(uint8_t* pPicture, uint64_t uiFrame) const;
     // Every picture the real source has waiting, each into a free buffer.
     void DeliverPictures();
 
     // The component thread's own.
     CTestPattern m_oPattern;
+    CMotionPattern m_oMotion;         // made when first chosen
+    EPattern m_ePattern;              // the one drawn
     CVideoFrameGeometry m_oGeometry;  // the output's picture
     bool m_bFields;                   // as two fields
+    CFrameLines m_oLines;             // of the output's picture
     unsigned m_uiSignalGeneration;
     bool m_bSignalPresent;
     uint64_t m_uiFramePeriodNs;
