@@ -21,6 +21,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -122,20 +124,30 @@ private:
 };
 
 SSettings local_oSettings;
-CFeeder* local_poFeeder = nullptr;
+// The feeder of the media that lives, if any; replaced and stopped from the server's threads and
+// from main.
+std::mutex local_oFeederMutex;
+std::unique_ptr<CFeeder> local_poFeeder;
+
+void local_ReplaceFeeder(std::unique_ptr<CFeeder> poFeeder)
+{
+    {
+        std::lock_guard<std::mutex> oLock(local_oFeederMutex);
+        local_poFeeder.swap(poFeeder);
+    }
+    // The one replaced stops here, outside the lock.
+}
 
 void local_MediaUnprepared(GstRTSPMedia*, gpointer)
 {
-    delete local_poFeeder;
-    local_poFeeder = nullptr;
+    local_ReplaceFeeder(nullptr);
 }
 
 void local_MediaConfigure(GstRTSPMediaFactory*, GstRTSPMedia* poMedia, gpointer)
 {
     GstElement* poBin = gst_rtsp_media_get_element(poMedia);
     GstElement* poSource = gst_bin_get_by_name_recurse_up(GST_BIN(poBin), "src");
-    delete local_poFeeder;
-    local_poFeeder = new CFeeder(local_oSettings, poSource);
+    local_ReplaceFeeder(std::make_unique<CFeeder>(local_oSettings, poSource));
     gst_object_unref(poSource);
     gst_object_unref(poBin);
     g_signal_connect(poMedia, "unprepared", G_CALLBACK(local_MediaUnprepared), nullptr);
@@ -203,8 +215,7 @@ int main(int iArgc, char** apszArgv)
     printf("g2g-peer: streaming at rtsp://127.0.0.1:8554/peer\n");
     fflush(stdout);
     g_main_loop_run(poLoop);
-    delete local_poFeeder;
-    local_poFeeder = nullptr;
+    local_ReplaceFeeder(nullptr);
     g_main_loop_unref(poLoop);
     g_object_unref(poServer);
     return 0;

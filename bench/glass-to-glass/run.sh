@@ -116,6 +116,7 @@ for mode in "${modes[@]}"; do
 
   for _ in $(seq 1 30); do ss -ltn | grep -q ':8554 ' || break; sleep 1; done
   start_server "g2g-peer: streaming at " "$work/peer-$mode" \
+    env LD_PRELOAD="$root/$bin/libg2g-alloc-count.so" PELLIX_ALLOC_COUNT_FILE="$work/peer-$mode.alloc" \
     "$bin/g2g-peer" "$w" "$h" "$rate" motion "$bitrate" "$preset" "$keyint" audio
   measure "peer-$mode"
   stop_server
@@ -133,17 +134,18 @@ for mode in "${modes[@]}"; do
   switches=$(grep -c "preset" "$work/ours-$mode.err" || true)
   echo "our encoder's preset changes: $switches"
   grep "preset" "$work/ours-$mode.err" | sed 's/^/  /' || true
-  if [ -s "$work/ours-$mode.alloc0" ] && [ -s "$work/ours-$mode.alloc1" ]; then
-    # Allocations made while the client watched, per picture the capture made meanwhile (the
-    # tables are up to a second old at either end), summed by thread name.
-    read -r w0 w1 <"$work/ours-$mode.wall"
-    echo "allocations per picture in our server while the client watched, by thread:"
+  for side in ours peer; do
+    [ -s "$work/$side-$mode.alloc0" ] && [ -s "$work/$side-$mode.alloc1" ] || continue
+    # Allocations made while the client watched, per picture made meanwhile (the tables are up
+    # to a second old at either end), summed by thread name.
+    read -r w0 w1 <"$work/$side-$mode.wall"
+    echo "allocations per picture ($side) while the client watched, by thread:"
     awk -v pictures="$(awk -v a="$w0" -v b="$w1" -v r="$rate" 'BEGIN { print (b - a) * r }')" '
       FNR == NR { before[$1] = $3; next }
-      { per[$2] += $3 - before[$1]; total += $3 - before[$1] }
+      $2 != "alloc-count" { per[$2] += $3 - before[$1]; total += $3 - before[$1] }
       END {
-        for (name in per) if (per[name] > 0) printf "  %-18s %8.2f\n", name, per[name] / pictures
+        for (name in per) if (per[name] >= 0.01 * pictures) printf "  %-18s %8.2f\n", name, per[name] / pictures
         printf "  %-18s %8.2f\n", "(all threads)", total / pictures
-      }' "$work/ours-$mode.alloc0" "$work/ours-$mode.alloc1" | sort -k1,1
-  fi
+      }' "$work/$side-$mode.alloc0" "$work/$side-$mode.alloc1" | sort -k1,1
+  done
 done
