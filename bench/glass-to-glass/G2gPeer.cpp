@@ -107,7 +107,9 @@ private:
                     oMotion.Draw(uiFrame, oMap.data);
                 else
                     oBars.Draw(uiFrame, oMap.data);
-                const CCaptureTimeCode::SValue oValue = {CCaptureTimeCode::NowUs(), static_cast<uint32_t>(uiFrame)};
+                // Captured when it was due, as the capture stamps the frames its thread was late for.
+                const uint64_t uiDueUs = static_cast<uint64_t>(oNext.tv_sec) * 1000000u + oNext.tv_nsec / 1000;
+                const CCaptureTimeCode::SValue oValue = {uiDueUs, static_cast<uint32_t>(uiFrame)};
                 CCaptureTimeCode::Write(oLines, oMap.data, oValue);
                 gst_buffer_unmap(poBuffer, &oMap);
             }

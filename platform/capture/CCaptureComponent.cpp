@@ -180,27 +180,27 @@ void CCaptureComponent::ReadSkipMask()
 void CCaptureComponent::OnTick(unsigned uiElapsedTicks)
 {
     ReadSkipMask();
-    // Frames of the periods the thread slept through were lost, unless they were to be skipped.
-    for (unsigned i = 1; i < uiElapsedTicks; ++i)
+    // When the thread was late, the frames of the periods it slept through are captured now, as
+    // the hardware would have captured them in their time, each stamped with that time, as far as
+    // buffers are free: the newest frames take the free buffers, the older ones are lost.
+    const unsigned uiFree = QueuedBuffers(0);
+    for (unsigned i = 0; i < uiElapsedTicks; ++i)
     {
+        const unsigned uiLate = uiElapsedTicks - 1 - i;  // periods since the frame was due
         if (!IsSkipped(m_uiFrame))
-            Count(PellixCounter_FramesDropped);
+        {
+            OMX_BUFFERHEADERTYPE* poHeader = uiLate < uiFree ? TakeBuffer(0) : nullptr;
+            if (poHeader != nullptr)
+                Deliver(poHeader, CCaptureTimeCode::NowUs() - uiLate * (m_uiFramePeriodNs / 1000));
+            else
+                Count(PellixCounter_FramesDropped);
+        }
         ++m_uiFrame;
         m_uiFrameTimeNs += m_uiFramePeriodNs;
     }
-    if (!IsSkipped(m_uiFrame))
-    {
-        OMX_BUFFERHEADERTYPE* poHeader = TakeBuffer(0);
-        if (poHeader != nullptr)
-            Deliver(poHeader);
-        else
-            Count(PellixCounter_FramesDropped);
-    }
-    ++m_uiFrame;
-    m_uiFrameTimeNs += m_uiFramePeriodNs;
 }
 
-void CCaptureComponent::Deliver(OMX_BUFFERHEADERTYPE* poHeader)
+void CCaptureComponent::Deliver(OMX_BUFFERHEADERTYPE* poHeader, uint64_t uiCaptureUs)
 {
     poHeader->nOffset = 0;
     poHeader->nFlags = OMX_BUFFERFLAG_ENDOFFRAME;
@@ -217,16 +217,16 @@ void CCaptureComponent::Deliver(OMX_BUFFERHEADERTYPE* poHeader)
             m_oMotion.Draw(m_uiFrame, poHeader->pBuffer);
         else
             m_oPattern.Draw(m_uiFrame, poHeader->pBuffer);
-        Stamp(poHeader->pBuffer, m_uiFrame);
+        Stamp(poHeader->pBuffer, m_uiFrame, uiCaptureUs);
         poHeader->nFilledLen = static_cast<OMX_U32>(m_oLines.FrameBytes());
         Count(PellixCounter_FramesProduced);
     }
     ReturnBuffer(poHeader);
 }
 
-void CCaptureComponent::Stamp(uint8_t* pPicture, uint64_t uiFrame) const
+void CCaptureComponent::Stamp(uint8_t* pPicture, uint64_t uiFrame, uint64_t uiCaptureUs) const
 {
-    const CCaptureTimeCode::SValue oValue = {CCaptureTimeCode::NowUs(), static_cast<uint32_t>(uiFrame)};
+    const CCaptureTimeCode::SValue oValue = {uiCaptureUs, static_cast<uint32_t>(uiFrame)};
     CCaptureTimeCode::Write(m_oLines, pPicture, oValue);
 }
 
@@ -255,7 +255,7 @@ void CCaptureComponent::DeliverPictures()
                 .count());
         if (oPicture.CopyTo(poHeader->pBuffer, poHeader->nAllocLen, m_oGeometry, m_bFields))
         {
-            Stamp(poHeader->pBuffer, uiFrame);
+            Stamp(poHeader->pBuffer, uiFrame, CCaptureTimeCode::NowUs());
             poHeader->nFilledLen = static_cast<OMX_U32>(CSourcePicture::FrameBytes(m_oGeometry, m_bFields));
             Count(PellixCounter_FramesProduced);
         }

@@ -10,9 +10,10 @@
 // picture and copied once into the buffer (CSourcePicture). Input frame n (counted from the move
 // to Executing) is skipped when bit n % 30 of the frame-skip mask is set; any other frame takes
 // the oldest free output buffer, or is dropped and counted (FramesDropped) when none is free, as
-// capture hardware does. nTimeStamp is the frame's time in microseconds since the move to
-// Executing; the pattern draws the frame's number in the picture. While no signal is present
-// nothing is delivered. The input may change at any time (PellixTest_SetSimulatedInput, or a real
+// capture hardware does; the pattern's frames due while the component's thread was late are
+// captured when it runs again, as far as buffers are free. nTimeStamp is the frame's time in
+// microseconds since the move to Executing; the pattern draws the frame's number in the picture.
+// While no signal is present nothing is delivered. The input may change at any time (PellixTest_SetSimulatedInput, or a real
 // source's own changes); the capture follows at once.
 //
 // With OMX_VIDEO_CaptureScanTypeInterlaced in the hardware port properties each frame holds its
@@ -58,9 +59,11 @@ private:
     void FollowSource(const std::shared_ptr<CMediaSource>& rpoSource);
     void ReadSkipMask();
     bool IsSkipped(uint64_t uiFrame) const;
-    void Deliver(OMX_BUFFERHEADERTYPE* poHeader);
+    // Draws the pattern's frame m_uiFrame, captured at uiCaptureUs (CLOCK_MONOTONIC), into the
+    // buffer and hands it on.
+    void Deliver(OMX_BUFFERHEADERTYPE* poHeader, uint64_t uiCaptureUs);
     // Writes the capture time and the frame number into a picture just made.
-    void Stamp(uint8_t* pPicture, uint64_t uiFrame) const;
+    void Stamp(uint8_t* pPicture, uint64_t uiFrame, uint64_t uiCaptureUs) const;
     // Every picture the real source has waiting, each into a free buffer.
     void DeliverPictures();
 
