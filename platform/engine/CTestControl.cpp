@@ -38,7 +38,8 @@ OMX_ERRORTYPE CTestControl::TakeFault(PellixFaultKind eKind, const char* szCompo
     {
         if (it->eKind != eKind || (!it->oComponent.empty() && it->oComponent != szComponent))
             continue;
-        if (it->uiIndex != PELLIX_ANY_INDEX && it->uiIndex != uiIndex)
+        // A call without an index of its own (GetHandle, FreeHandle) matches whatever was armed.
+        if (uiIndex != PELLIX_ANY_INDEX && it->uiIndex != PELLIX_ANY_INDEX && it->uiIndex != uiIndex)
             continue;
         const OMX_ERRORTYPE eError = it->eError;
         if (--it->uiRemaining == 0)

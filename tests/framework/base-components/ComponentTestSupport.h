@@ -4,19 +4,19 @@
 #define PELLIX_COMPONENT_TEST_SUPPORT_H
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
 #include "base-components/OMXClassComponent.h"
 #include "base-components/OMXClassPort.h"
 
 // A port whose buffers are made ready from memory the test owns, as a platform-backed provider's
-// would be. Adds no data, so it can stand in a component's port array.
+// would be. Adds no data members, so it can stand in a component's port array.
 template <class TPort>
 class TFakeProvidingPort : public TPort
 {
 public:
     ~TFakeProvidingPort() override { FakeRelease(); }
-
     // Makes uiCount ready headers over the given memory, each uiBufferSize bytes apart.
     void FakeProvide(const SPortBufferInfo& roInfo, OMX_U8* pMemory, MUINT32 uiCount)
     {
@@ -26,15 +26,13 @@ public:
         this->m_apoBufferHeader = new OMX_BUFFERHEADERTYPE*[uiCount];
         for (MUINT32 i = 0; i < uiCount; ++i)
         {
-            auto* poHeader = new OMX_BUFFERHEADERTYPE();
+            OMX_BUFFERHEADERTYPE* poHeader = this->m_apoBufferHeader[i] = new OMX_BUFFERHEADERTYPE();
             poHeader->nSize = sizeof(OMX_BUFFERHEADERTYPE);
-            poHeader->pBuffer = pMemory + static_cast<size_t>(i) * roInfo.uiBufferSize;
+            poHeader->pBuffer = pMemory + size_t(i) * roInfo.uiBufferSize;
             poHeader->nAllocLen = roInfo.uiBufferSize;
-            this->m_apoBufferHeader[i] = poHeader;
         }
         this->m_uiState |= CPort::PortState_BufferReady;
     }
-
     void FakeRelease()
     {
         for (MUINT32 i = 0; this->m_apoBufferHeader != nullptr && i < this->m_uiBufferCount; ++i)
@@ -44,7 +42,6 @@ public:
         this->m_uiBufferCount = 0;
         this->m_uiState &= ~static_cast<MUINT32>(CPort::PortState_BufferReady);
     }
-
     OMX_BUFFERHEADERTYPE** HeaderTable() const { return this->m_apoBufferHeader; }
 };
 
@@ -70,27 +67,19 @@ public:
         Op_Count
     };
 
-    CRecordingComponent()
-    {
-        for (auto& roResult : m_aeResult)
-            roResult = OMX_ErrorNone;
-    }
-
     OMX_ERRORTYPE Init() override { return InitPorts(); }
     OMX_ERRORTYPE Deinit() override { return OMX_ErrorNone; }
     OMX_ERRORTYPE CreatePorts() override
     {
-        m_uiInputPortCount = 1;
-        m_uiOutputPortCount = 1;
+        m_uiInputPortCount = m_uiOutputPortCount = 1;
         m_poInputPort = &m_oInput;
         m_poOutputPort = &m_oOutput;
         return OMX_ErrorNone;
     }
-
     OMX_ERRORTYPE Execute(MBOOL32 bTestMode) override
     {
         m_uiLastTestMode = bTestMode;
-        if (m_bProvideOnExecute)
+        if (m_pProvideMemory != nullptr)  // as a platform component that allocates its inputs
             m_oInput.FakeProvide(m_oProvideInfo, m_pProvideMemory, m_uiProvideCount);
         return Record(Op_Execute);
     }
@@ -106,22 +95,18 @@ public:
     OMX_ERRORTYPE FillBufferDone(OMX_BUFFERHEADERTYPE* poHeader) override { return Record(Op_FillBufferDone, poHeader); }
     OMX_ERRORTYPE EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poHeader) override
     {
-        if (m_bKeepEmptied)
-            m_apoEmptied.push_back(poHeader);
+        m_apoEmptied.push_back(poHeader);
         return Record(Op_EmptyThisBuffer, poHeader);
     }
     OMX_ERRORTYPE EmptyBufferDone(OMX_BUFFERHEADERTYPE* poHeader) override { return Record(Op_EmptyBufferDone, poHeader); }
 
-    // On Execute, make the input port a ready provider over this memory (as a platform component
-    // that allocates its input buffers would be).
+    // On Execute, make the input port a ready provider over this memory.
     void ProvideOnExecute(const SPortBufferInfo& roInfo, OMX_U8* pMemory, MUINT32 uiCount)
     {
-        m_bProvideOnExecute = true;
         m_oProvideInfo = roInfo;
         m_pProvideMemory = pMemory;
         m_uiProvideCount = uiCount;
     }
-
     unsigned Count(EOperation eOperation) const { return m_auiCount[eOperation]; }
     OMX_BUFFERHEADERTYPE* Last(EOperation eOperation) const { return m_apoLast[eOperation]; }
     void SetResult(EOperation eOperation, OMX_ERRORTYPE eResult) { m_aeResult[eOperation] = eResult; }
@@ -130,7 +115,6 @@ public:
     CFakeSourcePort m_oOutput;
     MBOOL32 m_uiLastTestMode = 0;
     MUINT m_uiLastLoadedPort = 0xFFFFFFFF;
-    bool m_bKeepEmptied = false;
     std::vector<OMX_BUFFERHEADERTYPE*> m_apoEmptied;
 
 private:
@@ -143,8 +127,7 @@ private:
 
     std::atomic<unsigned> m_auiCount[Op_Count] = {};
     std::atomic<OMX_BUFFERHEADERTYPE*> m_apoLast[Op_Count] = {};
-    OMX_ERRORTYPE m_aeResult[Op_Count];
-    bool m_bProvideOnExecute = false;
+    std::atomic<OMX_ERRORTYPE> m_aeResult[Op_Count] = {};
     SPortBufferInfo m_oProvideInfo{};
     OMX_U8* m_pProvideMemory = nullptr;
     MUINT32 m_uiProvideCount = 0;

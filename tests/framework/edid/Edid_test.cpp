@@ -1,450 +1,316 @@
+// The EDID parser and the timing record on built EDIDs, for what the real dumps of
+// EdidRealData_test.cpp do not show: the driver's dump format and malformed dumps, EDID 2.0, the
+// manufacturer table, strings cut to the caller's buffer, revision-dependent readings. Each EDID
+// is compared whole through a one-line description of every answer the parser gives.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
+#include <numeric>
 
 #include "EdidReference.h"
-#include "EdidTestSupport.h"
+#include "TempDir.h"
+#include "Words.h"
 #include "edid/Edid.h"
 #include "edid/Gtf.h"
-#include "edid/Vesa.h"
 
 namespace
 {
-const std::vector<uint8_t> k1080p = MakeDescriptor({14850, 1920, 280, 1080, 45, 88, 44, 4, 5, 0, 0, 0x1E});
-const std::vector<uint8_t> k720p = MakeDescriptor({7425, 1280, 370, 720, 30, 110, 40, 5, 5, 0, 0, 0x1E});
+typedef std::vector<uint8_t> TBytes;
 
-std::vector<uint8_t> Patterned(size_t uiSize)
+TBytes operator+(TBytes a, const TBytes& b)
 {
-    std::vector<uint8_t> aBytes(uiSize);
-    for (size_t i = 0; i < uiSize; i++)
-        aBytes[i] = static_cast<uint8_t>(i * 7 + 3);
-    return aBytes;
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
-// An EDID 2.0 block: vendor SAM, "ACME<TAB>PANEL 21<LF>", serial, a luminance table of two
-// entries, one frequency range, two timing codes and one detailed timing (1080p), preferred.
-std::vector<uint8_t> MakeEdid2()
+// An 18-byte detailed timing descriptor: clock (10 kHz), H active, H blank, V active, V blank,
+// H sync offset, H sync width, V sync offset, V sync width, H border, V border, flags.
+TBytes Timing(const std::vector<unsigned>& a)
 {
-    std::vector<uint8_t> aBlock(256, 0);
-    aBlock[0] = 0x20;
-    aBlock[1] = 0x4C;
-    aBlock[2] = 0x2D;
-    const char szProduct[] = "ACME\tPANEL 21\n";
-    memcpy(&aBlock[8], szProduct, strlen(szProduct));
-    const char szSerial[] = "SN12345\n";
-    memcpy(&aBlock[40], szSerial, strlen(szSerial));
-    aBlock[126] = 0x64;  // luminance table, one frequency range, preferred mode
-    aBlock[127] = 0x11;  // one detailed timing, two timing codes
-    const uint8_t auiSection[] = {
-        0x02, 0x10, 0x20,                                // luminance: 2 entries
-        12, 30, 7, 20, 0x39, 25, 44, 0x01,               // frequency range
-        104, 0x00, 178, 60,                              // 1920 x 1080 at 60 Hz
-        64, 0x40, 100, 50,                               // 1280 x 1280 interlaced at 50 Hz
-    };
-    memcpy(&aBlock[128], auiSection, sizeof(auiSection));
-    std::copy(k1080p.begin(), k1080p.end(), aBlock.begin() + 128 + sizeof(auiSection));
-    uint8_t uiSum = 0;
-    for (size_t i = 0; i < 255; i++)
-        uiSum = static_cast<uint8_t>(uiSum + aBlock[i]);
-    aBlock[255] = static_cast<uint8_t>(0x100 - uiSum);
+    return {uint8_t(a[0]), uint8_t(a[0] >> 8), uint8_t(a[1]), uint8_t(a[2]), uint8_t((a[1] >> 8) << 4 | a[2] >> 8),
+            uint8_t(a[3]), uint8_t(a[4]), uint8_t((a[3] >> 8) << 4 | a[4] >> 8), uint8_t(a[5]), uint8_t(a[6]),
+            uint8_t((a[7] & 15) << 4 | (a[8] & 15)),
+            uint8_t((a[5] >> 8) << 6 | (a[6] >> 8) << 4 | (a[7] >> 4) << 2 | a[8] >> 4), 0x10, 0x09, 0x00,
+            uint8_t(a[9]), uint8_t(a[10]), uint8_t(a[11])};
+}
+const TBytes k1080p = Timing({14850, 1920, 280, 1080, 45, 88, 44, 4, 5, 0, 0, 0x1E});
+const TBytes k720p = Timing({7425, 1280, 370, 720, 30, 110, 40, 5, 5, 0, 0, 0x1E});
+
+// A monitor descriptor with up to 13 bytes of payload padded with spaces; a text as monitors
+// store it, with an LF after one shorter than 13 characters.
+TBytes Descriptor(uint8_t uiType, TBytes aPayload = {})
+{
+    aPayload.resize(13, 0x20);
+    return TBytes{0, 0, 0, uiType, 0} + aPayload;
+}
+TBytes Text(uint8_t uiType, const std::string& roText)
+{
+    return Descriptor(uiType, TBytes(roText.begin(), roText.end()) + TBytes(roText.size() < 13 ? 1 : 0, '\n'));
+}
+const size_t kSlot[4] = {54, 72, 90, 108};  // the descriptors' offsets
+
+TBytes Summed(TBytes aBlock)
+{
+    aBlock.back() = static_cast<uint8_t>(-std::accumulate(aBlock.begin(), aBlock.end() - 1, 0));
     return aBlock;
+}
+
+// An EDID 1.x base block: header, vendor DEL, version 1.<revision>, no timings announced, four
+// dummy descriptors; the patches (offset, bytes) laid over it; the checksum set.
+TBytes Block(uint8_t uiRevision, const std::vector<std::pair<size_t, TBytes>>& aoPatches = {})
+{
+    TBytes aBlock = TBytes{0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0x10, 0xAC} + TBytes(8, 0) +
+                    TBytes{1, uiRevision} + TBytes(18, 0) + TBytes(16, 0x01) + Descriptor(0x10) + Descriptor(0x10) +
+                    Descriptor(0x10) + Descriptor(0x10) + TBytes(2, 0);
+    for (const auto& roPatch : aoPatches)
+        std::copy(roPatch.second.begin(), roPatch.second.end(), aBlock.begin() + roPatch.first);
+    return Summed(aBlock);
+}
+
+// Every answer of the parser on one line: version, size, checksum, manufacturer and its name,
+// the strings, the preferred timing, the numbers of detailed and standard timings, the standard,
+// extra standard and established timings (size, rate, clock), range limits and the GTF curve.
+std::string Describe(const TBytes& raBytes)
+{
+    const CEdid oEdid(raBytes.data(), int32_t(raBytes.size()));
+    char sz[64] = {};
+    std::string o = "v" + std::to_string(oEdid.GetVersion()) + "." + std::to_string(oEdid.GetRevision()) + " " +
+                    std::to_string(oEdid.GetSize()) + (oEdid.IsChecksumValid() ? " ok " : " bad ");
+    o += std::string(oEdid.GetManufacturerID(sz, sizeof(sz)) ? sz : "-") + " '";
+    o += std::string(oEdid.GetManufacturerName(sz, sizeof(sz)) ? sz : "") + "'";
+    for (const auto& roString : {std::make_pair(&CEdid::GetDetailedMonitorName, " name="),
+                                 std::make_pair(&CEdid::GetDetailedSerialNumber, " serial="),
+                                 std::make_pair(&CEdid::GetDetailedMonitorString, " string=")})
+        o += (oEdid.*roString.first)(sz, sizeof(sz)) ? roString.second + std::string(sz) : "";
+    CDetailedTiming oT;
+    const auto fnShort = [&oT]
+    {
+        return " " + std::to_string(oT.GetHorizontalActive()) + "x" + std::to_string(oT.GetVerticalActive()) +
+               (oT.IsInterlaced() ? "i" : "p") + std::to_string(oT.GetVerticalRate()) + "/" +
+               std::to_string(oT.GetPixelClock());
+    };
+    o += oEdid.GetPreferredMode(oT) ? " preferred" + fnShort() : "";
+    o +=
+        " dtd=" + std::to_string(oEdid.GetDetailedNumber()) + " std=" + std::to_string(oEdid.GetStandardNumber()) + ":";
+    for (MUINT32 i = 0; i < 32; ++i)
+        o += oEdid.GetStandard(i, oT) ? fnShort() : "";
+    o += " extra:";
+    for (MUINT32 i = 0; i < 6; ++i)
+        o += oEdid.GetDetailedExtraStdTiming(i, oT) ? fnShort() : "";
+    o += " established:";
+    for (MUINT32 i = 0; oEdid.GetEstablished(i, oT, false); ++i)
+        o += fnShort();
+    o += " vesa:";
+    for (MUINT32 i = 0; oEdid.GetEstablished(i, oT, true); ++i)
+        o += fnShort();
+    CEdid::SRangeLimits oLimits;
+    CEdid::SGtfSecFormulaParams oCurve;
+    for (MUINT32 i = 0; i < 2; ++i)
+        o += oEdid.GetDetailedMonitorRangeLimits(oLimits, i) ? " range" + std::to_string(i) + ":" : "";
+    for (uint32_t uiWord : oEdid.GetDetailedMonitorRangeLimits(oLimits, 0) ? Words(oLimits) : std::vector<uint32_t>())
+        o += " " + std::to_string(uiWord);
+    o += oEdid.GetGtfSecondFormulaParameters(oCurve) ? " curve:" : "";
+    for (uint32_t uiWord : oEdid.GetGtfSecondFormulaParameters(oCurve) ? Words(oCurve) : std::vector<uint32_t>())
+        o += " " + std::to_string(uiWord);
+    return o;
 }
 } // namespace
 
-TEST(EdidRead, ParsesDriverDump)
+TEST(EdidRead, ReadsTheDriversDumpOfEachDisplayAndRefusesMalformedOnes)
 {
-    CPlatformRoot oRoot;
-    const std::vector<uint8_t> aBlock = CEdid1Builder().SetDescriptor(0, k1080p).SetPreferred(true).Bytes();
-    oRoot.WriteEdid(MakeDriverDump(aBlock));
-
-    std::unique_ptr<CEdid> poEdid(CEdid::Read(0));
+    CTempDir oRoot;
+    CScopedEnv oRootEnv("PELLIX_PLATFORM_ROOT", oRoot.Path().string());
+    const auto fnRead = [&](const std::string& roDump, unsigned uiDisplay = 0) {
+        oRoot.Write("sys/devices/platform/vpss/display" + std::to_string(uiDisplay) + "/edid", roDump);
+        return std::unique_ptr<CEdid>(CEdid::Read(uiDisplay));
+    };
+    const auto fnCopy = [](const CEdid& roEdid) {
+        TBytes aCopy(256);
+        aCopy.resize(roEdid.GetEdidBuffer(aCopy.data(), 256));
+        return aCopy;
+    };
+    TBytes aLong(640);
+    std::iota(aLong.begin(), aLong.end(), 3);
+    const TBytes aBlock = Block(3, {{kSlot[0], k1080p}});
+    const std::string oDump = MakeDriverDump(aBlock);
+    EXPECT_EQ(nullptr, CEdid::Read(1));  // no file
+    std::unique_ptr<CEdid> poEdid = fnRead(oDump, 1);
     ASSERT_NE(nullptr, poEdid);
-    EXPECT_EQ(128u, poEdid->GetSize());
-    std::vector<uint8_t> aCopy(128);
-    EXPECT_EQ(128u, poEdid->GetEdidBuffer(aCopy.data(), 128));
-    EXPECT_EQ(aBlock, aCopy);
-    EXPECT_TRUE(poEdid->IsChecksumValid());
-
-    // Each display has its own file.
-    EXPECT_EQ(nullptr, CEdid::Read(1));
-    oRoot.WriteEdid(MakeDriverDump(aBlock), 1);
-    poEdid.reset(CEdid::Read(1));
-    EXPECT_NE(nullptr, poEdid);
-}
-
-TEST(EdidRead, RefusesMalformedDumps)
-{
-    CPlatformRoot oRoot;
-    const std::string oDump = MakeDriverDump(CEdid1Builder().Bytes());
-
-    EXPECT_EQ(nullptr, CEdid::Read(0));  // no file
-    oRoot.WriteEdid("");
-    EXPECT_EQ(nullptr, CEdid::Read(0));
-
-    std::string oShifted = oDump;
-    oShifted.replace(0, 5, "0010:");  // the first line labelled 0010:
-    oRoot.WriteEdid(oShifted);
-    EXPECT_EQ(nullptr, CEdid::Read(0));
-
-    oRoot.WriteEdid(oDump.substr(0, oDump.size() - 7));  // last line cut short
-    EXPECT_EQ(nullptr, CEdid::Read(0));
-
-    std::string oBadDigit = oDump;
-    oBadDigit[6 + 3 * 5] = 'g';
-    oRoot.WriteEdid(oBadDigit);
-    EXPECT_EQ(nullptr, CEdid::Read(0));
-
-    oRoot.WriteEdid("no dump here\n");
-    EXPECT_EQ(nullptr, CEdid::Read(0));
-}
-
-TEST(EdidRead, StopsAtFirstMissingLabelAndCutsTo256Bytes)
-{
-    CPlatformRoot oRoot;
-    // Lines 0000: to 0030: only: a 64-byte version-2 guess, zero-filled behind.
-    const std::vector<uint8_t> aBytes = Patterned(640);
-    std::string oDump = MakeDriverDump(aBytes);
-    std::string oGap = oDump;
+    EXPECT_EQ(aBlock, fnCopy(*poEdid));
+    // Lines 0000: to 0030: only: 64 bytes, zeros behind. 640 bytes: the first 256 kept.
+    std::string oGap = MakeDriverDump(aLong);
     oGap.replace(oGap.find("0040:"), 5, "0041:");
-    oRoot.WriteEdid(oGap);
-    std::unique_ptr<CEdid> poEdid(CEdid::Read(0));
-    ASSERT_NE(nullptr, poEdid);
-    std::vector<uint8_t> aCopy(256);
-    ASSERT_EQ(256u, poEdid->GetEdidBuffer(aCopy.data(), 256));
-    EXPECT_TRUE(std::equal(aBytes.begin(), aBytes.begin() + 64, aCopy.begin()));
-    EXPECT_TRUE(std::all_of(aCopy.begin() + 64, aCopy.end(), [](uint8_t uiByte) { return uiByte == 0; }));
-
-    // 640 bytes: the first 256 are kept, the rest is parsed and dropped.
-    oRoot.WriteEdid(oDump);
-    poEdid.reset(CEdid::Read(0));
-    ASSERT_NE(nullptr, poEdid);
-    ASSERT_EQ(256u, poEdid->GetEdidBuffer(aCopy.data(), 256));
-    EXPECT_TRUE(std::equal(aBytes.begin(), aBytes.begin() + 256, aCopy.begin()));
-
-    // A bad byte past the first 256 still makes the dump malformed.
-    oDump[oDump.find("0200:") + 6] = 'x';
-    oRoot.WriteEdid(oDump);
-    EXPECT_EQ(nullptr, CEdid::Read(0));
+    ASSERT_NE(nullptr, poEdid = fnRead(oGap));
+    EXPECT_EQ(TBytes(aLong.begin(), aLong.begin() + 64) + TBytes(192, 0), fnCopy(*poEdid));
+    ASSERT_NE(nullptr, poEdid = fnRead(MakeDriverDump(aLong)));
+    EXPECT_EQ(TBytes(aLong.begin(), aLong.begin() + 256), fnCopy(*poEdid));
+    // Empty, no dump, a first line labelled 0010:, the last line cut short, a bad digit, and a
+    // bad byte past the first 256.
+    std::string oShifted = oDump, oBadDigit = oDump, oBadLate = MakeDriverDump(aLong);
+    oShifted.replace(0, 5, "0010:");
+    oBadDigit[6 + 3 * 5] = 'g';
+    oBadLate[oBadLate.find("0200:") + 6] = 'x';
+    for (const std::string& roBad : {std::string(), std::string("no dump here\n"), oShifted,
+                                     oDump.substr(0, oDump.size() - 7), oBadDigit, oBadLate})
+        EXPECT_EQ(nullptr, fnRead(roBad)) << roBad.substr(0, 60);
 }
 
-TEST(Edid, ClassifiesVersionSizeAndChecksum)
+TEST(Edid, AnswersForBuiltVersion1Blocks)
 {
-    const std::vector<uint8_t> aPatterned = Patterned(256);
-    CEdid oOther(aPatterned.data(), 256);
-    EXPECT_FALSE(oOther.IsVersion1Format());
-    EXPECT_EQ(256u, oOther.GetSize());
-
-    CEdid oEmpty(nullptr, 128);
-    EXPECT_FALSE(oEmpty.IsVersion1Format());
-    EXPECT_TRUE(oEmpty.IsChecksumValid());  // 256 zero bytes
-    CEdid oNegative(aPatterned.data(), -5);
-    EXPECT_EQ(0u, oNegative.GetVersion());
-
-    // A base block and one extension block whose own checksum is wrong: only the base counts.
-    std::vector<uint8_t> aTwoBlocks = CEdid1Builder(4).Set(126, 1).Bytes();
-    aTwoBlocks.resize(256, 0x5A);
-    CEdid oWithExtension(aTwoBlocks.data(), 256);
-    EXPECT_TRUE(oWithExtension.IsVersion1Format());
-    EXPECT_EQ(128u, oWithExtension.GetSize());
-    EXPECT_TRUE(oWithExtension.IsChecksumValid());
-    EXPECT_EQ(1u, oWithExtension.GetVersion());
-    EXPECT_EQ(4u, oWithExtension.GetRevision());
-    std::vector<uint8_t> aCopy(300, 0xEE);
-    EXPECT_EQ(128u, oWithExtension.GetEdidBuffer(aCopy.data(), 300));
-    EXPECT_EQ(0xEE, aCopy[128]);
-    EXPECT_EQ(10u, oWithExtension.GetEdidBuffer(aCopy.data(), 10));
-    EXPECT_EQ(0u, oWithExtension.GetEdidBuffer(nullptr, 10));
-    EXPECT_EQ(0u, oWithExtension.GetEdidBuffer(aCopy.data(), 0));
-
-    // A wrong checksum is reported, and the data is used all the same.
-    std::vector<uint8_t> aBad = CEdid1Builder().SetDescriptor(0, k1080p).SetPreferred(true).Bytes();
+    // An extension block whose own checksum is wrong: only the base counts. A wrong checksum is
+    // reported and the data used all the same. The manufacturer table: the second PHL and NEC
+    // entries never win, ZZZ is no one's.
+    TBytes aBad = Block(3, {{kSlot[0], k1080p}, {24, {0x02}}});
     aBad[127] ^= 1;
-    CEdid oBad(aBad.data(), 128);
-    EXPECT_FALSE(oBad.IsChecksumValid());
-    CDetailedTiming oPreferred;
-    EXPECT_TRUE(oBad.GetPreferredMode(oPreferred));
-    EXPECT_EQ(148500, oPreferred.GetPixelClock());
-}
-
-TEST(Edid, SizeFromDataReadsOnlyWholeChunksInsideBuffer)
-{
-    std::vector<uint8_t> aBytes = Patterned(384);
-    EXPECT_EQ(384u, CEdid::GetEdidSizeFromData(384, aBytes.data()));
-    std::fill(aBytes.begin() + 128, aBytes.begin() + 256, 0);
-    EXPECT_EQ(128u, CEdid::GetEdidSizeFromData(384, aBytes.data()));
-    EXPECT_EQ(0u, CEdid::GetEdidSizeFromData(0, aBytes.data()));
-    EXPECT_EQ(0u, CEdid::GetEdidSizeFromData(384, nullptr));
-
-    // 200 bytes on the heap: the partial second chunk is not looked at (the address sanitizer
-    // would report a read past it) and does not count.
-    std::unique_ptr<uint8_t[]> puiExact(new uint8_t[200]);
-    memset(puiExact.get(), 0x11, 200);
-    EXPECT_EQ(128u, CEdid::GetEdidSizeFromData(200, puiExact.get()));
-    EXPECT_EQ(0u, CEdid::GetEdidSizeFromData(100, puiExact.get()));
-}
-
-TEST(Edid, ManufacturerIdAndName)
-{
-    char szText[64];
-    CEdid oSamsung = CEdid1Builder().Set(8, 0x4C).Set(9, 0x2D).Build();
-    EXPECT_EQ(3u, oSamsung.GetManufacturerID(szText, sizeof(szText)));
-    EXPECT_STREQ("SAM", szText);
-    EXPECT_EQ(7u, oSamsung.GetManufacturerName(szText, sizeof(szText)));
-    EXPECT_STREQ("Samsung", szText);
-
-    CEdid oDell = CEdid1Builder().Build();  // 0x10 0xAC
-    EXPECT_EQ(3u, oDell.GetManufacturerID(szText, sizeof(szText)));
-    EXPECT_STREQ("DEL", szText);
-    EXPECT_EQ(19u, oDell.GetManufacturerName(szText, sizeof(szText)));
-    EXPECT_STREQ("Dell Computer Corp.", szText);
-    EXPECT_EQ(0u, oDell.GetManufacturerID(szText, 3));
-    EXPECT_EQ(0u, oDell.GetManufacturerID(nullptr, 4));
-    memset(szText, 'x', sizeof(szText));
-    EXPECT_EQ(4u, oDell.GetManufacturerName(szText, 4));  // cut to the buffer
-    EXPECT_EQ("Dell", std::string(szText, 4));
-    EXPECT_EQ('x', szText[4]);
-    EXPECT_EQ(0u, oDell.GetManufacturerName(nullptr, 4));
-
-    // The second PHL and NEC entries never win.
-    CEdid oNec = CEdid1Builder().Set(8, 0x38).Set(9, 0xA3).Build();
-    EXPECT_EQ(3u, oNec.GetManufacturerName(szText, sizeof(szText)));
-    EXPECT_STREQ("NEC", szText);
-
-    CEdid oUnknown = CEdid1Builder().Set(8, 0x6B).Set(9, 0x5A).Build();  // ZZZ
-    EXPECT_EQ(3u, oUnknown.GetManufacturerID(szText, sizeof(szText)));
-    EXPECT_STREQ("ZZZ", szText);
-    memset(szText, 'x', sizeof(szText));
-    EXPECT_EQ(0u, oUnknown.GetManufacturerName(szText, sizeof(szText)));
-    EXPECT_STREQ("", szText);
-}
-
-TEST(Edid, DescriptorStrings)
-{
-    CEdid oEdid = CEdid1Builder()
-                      .SetDescriptor(0, MakeTextDescriptor(0xFF, "SN-0042"))
-                      .SetDescriptor(1, MakeTextDescriptor(0xFC, "ABC 2410"))
-                      .SetDescriptor(2, MakeTextDescriptor(0xFE, "VA1616wSERIES"))
-                      .Build();
-    char szText[256];
-    ASSERT_TRUE(oEdid.GetDetailedMonitorName(szText, sizeof(szText)));
-    EXPECT_STREQ("ABC 2410", szText);
-    ASSERT_TRUE(oEdid.GetDetailedSerialNumber(szText, sizeof(szText)));
-    EXPECT_STREQ("SN-0042", szText);
-    ASSERT_TRUE(oEdid.GetDetailedMonitorString(szText, sizeof(szText)));
-    EXPECT_STREQ("VA1616wSERIES", szText);  // 13 characters, no LF
-    EXPECT_FALSE(oEdid.GetDetailedExtraColorData());
-
-    memset(szText, 'x', sizeof(szText));
-    ASSERT_TRUE(oEdid.GetDetailedMonitorName(szText, 5));
-    EXPECT_EQ("ABC 2x", std::string(szText, 6));  // cut, no terminator
-
-    // A name of an LF only, and no name at all.
-    CEdid oEmpty = CEdid1Builder().SetDescriptor(0, MakeTextDescriptor(0xFC, "")).Build();
-    EXPECT_FALSE(oEmpty.GetDetailedMonitorName(szText, sizeof(szText)));
-    EXPECT_FALSE(oEmpty.GetDetailedSerialNumber(szText, sizeof(szText)));
-}
-
-TEST(Edid, StandardTimings)
-{
-    CEdid oEdid =
-        CEdid1Builder().SetStandard(0, 0xD1, 0xC0).SetStandard(1, 0x81, 0xC0).SetStandard(2, 0x81, 0x80).Build();
-    CDetailedTiming oTiming;
-    ASSERT_TRUE(oEdid.GetStandard(0, oTiming));
-    EXPECT_EQ(1920, oTiming.GetHorizontalActive());
-    EXPECT_EQ(1080, oTiming.GetVerticalActive());
-    EXPECT_EQ(148500, oTiming.GetPixelClock());
-    ASSERT_TRUE(oEdid.GetStandard(1, oTiming));
-    EXPECT_EQ(720, oTiming.GetVerticalActive());
-    EXPECT_EQ(74250, oTiming.GetPixelClock());
-    ASSERT_TRUE(oEdid.GetStandard(2, oTiming));
-    EXPECT_EQ(1024, oTiming.GetVerticalActive());
-    EXPECT_EQ(108000, oTiming.GetPixelClock());
-    EXPECT_FALSE(oEdid.GetStandard(3, oTiming));  // 01 01: unused
-    EXPECT_FALSE(oEdid.GetStandard(8, oTiming));
-    EXPECT_EQ(3u, oEdid.GetStandardNumber());
-
-    // Aspect code 0: 16:10 from revision 3 on, 1:1 before (which the mode table lacks: GTF).
-    CEdid oRevision3 = CEdid1Builder(3).SetStandard(0, 0x81, 0x00).Build();
-    ASSERT_TRUE(oRevision3.GetStandard(0, oTiming));
-    EXPECT_EQ(800, oTiming.GetVerticalActive());
-    EXPECT_EQ(71000, oTiming.GetPixelClock());
-    CEdid oRevision2 = CEdid1Builder(2).SetStandard(0, 0x81, 0x00).Build();
-    CDetailedTiming oGtf;
-    const MBOOL32 bGtf = CGtf::GetGtfTimingBasedOnVRate(oGtf, 1280, 1280, 60, false, false, nullptr);
-    EXPECT_EQ(bGtf, oRevision2.GetStandard(0, oTiming));
-    EXPECT_EQ(oGtf, oTiming);
-    EXPECT_EQ(1280, oTiming.GetVerticalActive());
-
-    // Extra standard timings: six per descriptor.
-    CEdid oExtra =
-        CEdid1Builder().SetDescriptor(2, MakeMonitorDescriptor(0xFA, {0xD1, 0xC0, 0x81, 0xC0, 0x01, 0x01})).Build();
-    ASSERT_TRUE(oExtra.GetDetailedExtraStdTiming(1, oTiming));
-    EXPECT_EQ(74250, oTiming.GetPixelClock());
-    EXPECT_FALSE(oExtra.GetDetailedExtraStdTiming(2, oTiming));
-    EXPECT_FALSE(oExtra.GetDetailedExtraStdTiming(6, oTiming));
-}
-
-TEST(Edid, EstablishedTimings)
-{
-    CEdid oEdid = CEdid1Builder()
-                      .SetEstablished(CEdid::ESTABLISHED_I_720x400_70 | CEdid::ESTABLISHED_I_640x480_60 |
-                                      CEdid::ESTABLISHED_I_640x480_67)
-                      .Build();
-    CDetailedTiming oTiming;
-    ASSERT_TRUE(oEdid.GetEstablished(0u, oTiming, true));
-    EXPECT_EQ(25175, oTiming.GetPixelClock());
-    EXPECT_FALSE(oEdid.GetEstablished(1u, oTiming, true));
-
-    CDetailedTiming oGtf;
-    ASSERT_TRUE(oEdid.GetEstablished(0u, oTiming, false));
-    CGtf::GetGtfTimingBasedOnVRate(oGtf, 720, 400, 70, false, false, nullptr);
-    EXPECT_EQ(oGtf, oTiming);
-    ASSERT_TRUE(oEdid.GetEstablished(1u, oTiming, false));
-    EXPECT_EQ(25175, oTiming.GetPixelClock());
-    ASSERT_TRUE(oEdid.GetEstablished(2u, oTiming, false));
-    CGtf::GetGtfTimingBasedOnVRate(oGtf, 640, 480, 67, false, false, nullptr);
-    EXPECT_EQ(oGtf, oTiming);
-    EXPECT_FALSE(oEdid.GetEstablished(3u, oTiming, false));
-    EXPECT_FALSE(oEdid.GetEstablished(17u, oTiming, false));
-
+    const std::vector<std::pair<TBytes, std::string>> aoCases = {
+        {Block(4, {{126, {1}}}) + TBytes(128, 0x5A),
+         "v1.4 128 ok DEL 'Dell Computer Corp.' dtd=0 std=0: extra: established: vesa:"},
+        {aBad,
+         "v1.3 128 bad DEL 'Dell Computer Corp.' preferred 1920x1080p60/148500 dtd=1 std=0: extra: established: vesa:"},
+        {Block(3, {{8, {0x4C, 0x2D}}}), "v1.3 128 ok SAM 'Samsung' dtd=0 std=0: extra: established: vesa:"},
+        {Block(3, {{8, {0x38, 0xA3}}}), "v1.3 128 ok NEC 'NEC' dtd=0 std=0: extra: established: vesa:"},
+        {Block(3, {{8, {0x6B, 0x5A}}}), "v1.3 128 ok ZZZ '' dtd=0 std=0: extra: established: vesa:"},
+        // 13 characters take no LF; a name of an LF only is none.
+        {Block(3, {{kSlot[0], Text(0xFF, "SN-0042")},
+                   {kSlot[1], Text(0xFC, "ABC 2410")},
+                   {kSlot[2], Text(0xFE, "VA1616wSERIES")}}),
+         "v1.3 128 ok DEL 'Dell Computer Corp.' name=ABC 2410 serial=SN-0042 string=VA1616wSERIES dtd=0 std=0: extra: "
+         "established: vesa:"},
+        {Block(3, {{kSlot[0], Text(0xFC, "")}}),
+         "v1.3 128 ok DEL 'Dell Computer Corp.' dtd=0 std=0: extra: established: vesa:"},
+        // Standard timings from the mode table (01 01 unused), six more in a descriptor; aspect
+        // code 0 is 16:10 from revision 3 on, 1:1 before (not in the table: the GTF's clock).
+        // Established timings in bit order, the GTF for those outside the table (IBM's 720x400).
+        {Block(3, {{38, {0xD1, 0xC0, 0x81, 0xC0, 0x81, 0x80, 0x81, 0x00}},
+                   {kSlot[2], Descriptor(0xFA, {0xD1, 0xC0, 0x81, 0xC0, 1, 1, 1, 1, 1, 1, 1, 1})},
+                   {35, {CEdid::ESTABLISHED_I_720x400_70 | CEdid::ESTABLISHED_I_640x480_60}},
+                   {36, {0x10}}}),
+         "v1.3 128 ok DEL 'Dell Computer Corp.' dtd=0 std=4: 1920x1080p60/148500 1280x720p60/74250 1280x1024p60/108000 "
+         "1280x800p60/71000 extra: 1920x1080p60/148500 1280x720p60/74250 established: 720x400p70/26161 "
+         "640x480p60/25175 "
+         "1024x768i43/44900 vesa: 640x480p60/25175 1024x768i43/44900"},
+        {Block(2, {{38, {0x81, 0x00}}}),
+         "v1.2 128 ok DEL 'Dell Computer Corp.' dtd=0 std=1: 1280x1280p60/137361 extra: established: vesa:"},
+        // The preferred timing is the first timing, after a name; range limits at index 0 only,
+        // even with two range descriptors; the secondary GTF curve from revision 3 only.
+        {Block(3, {{kSlot[0], Text(0xFC, "MONITOR")},
+                   {kSlot[1], k720p},
+                   {kSlot[2], Descriptor(0xFD, {50, 76, 30, 83, 17, 0x00, 0x0A})},
+                   {kSlot[3], k1080p},
+                   {24, {0x02}}}),
+         "v1.3 128 ok DEL 'Dell Computer Corp.' name=MONITOR preferred 1280x720p60/74250 dtd=2 std=0: extra: "
+         "established: vesa: "
+         "range0: 50 76 30 83 0 170000 curve: 64 16 8224 32 16"},
+        {Block(3, {{kSlot[0], Descriptor(0xFD, {50, 200, 30, 130, 35, 0x02, 0x00, 0x20, 0x50, 0x10, 0x0E, 0x80, 0x46})},
+                   {kSlot[1], Descriptor(0xFD, {50, 76, 30, 83, 17, 0x00, 0x0A})}}),
+         "v1.3 128 ok DEL 'Dell Computer Corp.' dtd=0 std=0: extra: established: vesa: range0: 50 200 30 130 0 350000 "
+         "curve: 64 40 3600 128 35"},
+        {Block(4,
+               {{kSlot[0], Descriptor(0xFD, {50, 200, 30, 130, 35, 0x02, 0x00, 0x20, 0x50, 0x10, 0x0E, 0x80, 0x46})}}),
+         "v1.4 128 ok DEL 'Dell Computer Corp.' dtd=0 std=0: extra: established: vesa: range0: 50 200 30 130 0 350000"},
+        // Clock x 10000 is beyond 32 bits for 594 MHz, and for the largest clock with the smallest
+        // totals: the field rate is right all the same.
+        {Block(4, {{kSlot[0], Timing({59400, 3840, 560, 2160, 90, 176, 88, 8, 10, 0, 0, 0x1E})}, {24, {0x02}}}),
+         "v1.4 128 ok DEL 'Dell Computer Corp.' preferred 3840x2160p60/594000 dtd=1 std=0: extra: established: vesa:"},
+        {Block(4, {{kSlot[0], Timing({0xFFFF, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x1E})}, {24, {0x02}}}),
+         "v1.4 128 ok DEL 'Dell Computer Corp.' preferred 1x1p655350000/655350 dtd=1 std=0: extra: established: vesa:"},
+    };
+    for (const auto& roCase : aoCases)
+        EXPECT_EQ(roCase.second, Describe(roCase.first));
     // By name: not announced gives a cleared record.
-    EXPECT_FALSE(oEdid.GetEstablished(CEdid::ESTABLISHED_II_1024x768_87i, oTiming, false));
+    const TBytes aEstablished = Block(3, {{35, {CEdid::ESTABLISHED_I_640x480_60}}});
+    const CEdid oEdid(aEstablished.data(), 128);
+    CDetailedTiming oTiming;
+    EXPECT_TRUE(oEdid.GetEstablished(CEdid::ESTABLISHED_I_640x480_60, oTiming, true));
+    EXPECT_FALSE(oEdid.GetEstablished(CEdid::ESTABLISHED_II_1024x768_87i, oTiming, false) ||
+                 oEdid.GetEstablished(CEdid::ESTABLISHED_NONE, oTiming, false));
     EXPECT_EQ(CDetailedTiming(), oTiming);
-    EXPECT_FALSE(oEdid.GetEstablished(CEdid::ESTABLISHED_NONE, oTiming, false));
-
-    CEdid oInterlaced = CEdid1Builder().SetEstablished(CEdid::ESTABLISHED_II_1024x768_87i).Build();
-    ASSERT_TRUE(oInterlaced.GetEstablished(CEdid::ESTABLISHED_II_1024x768_87i, oTiming, true));
-    EXPECT_TRUE(oTiming.IsInterlaced());
-    EXPECT_EQ(43, oTiming.GetVerticalRate());
-    EXPECT_EQ(44900, oTiming.GetPixelClock());
+    // Strings and names cut to the caller's buffer, without a terminator; no buffer, nothing.
+    const TBytes aNamed = Block(3, {{kSlot[0], Text(0xFC, "ABC 2410")}});
+    const CEdid oNamed(aNamed.data(), 128);
+    char szText[16];
+    memset(szText, 'x', sizeof(szText));
+    EXPECT_TRUE(oNamed.GetDetailedMonitorName(szText, 5));
+    EXPECT_EQ(4u, oNamed.GetManufacturerName(szText + 8, 4));
+    EXPECT_EQ("ABC 2xxxDellxxxx", std::string(szText, 16));
+    EXPECT_EQ((std::vector<MUINT32>{0, 0, 0}), (std::vector<MUINT32>{oNamed.GetManufacturerID(szText, 3),
+                                                                     oNamed.GetManufacturerID(nullptr, 4),
+                                                                     oNamed.GetManufacturerName(nullptr, 4)}));
 }
 
-TEST(Edid, DetailedPreferredAndRanges)
+TEST(Edid, SizesCopiesAndVersion2)
 {
-    const std::vector<uint8_t> aRange = {50, 76, 30, 83, 17, 0x00, 0x0A, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20};
-    CEdid1Builder oBuilder(3);
-    oBuilder.SetDescriptor(0, MakeTextDescriptor(0xFC, "MONITOR"))
-        .SetDescriptor(1, k720p)
-        .SetDescriptor(2, MakeMonitorDescriptor(0xFD, aRange))
-        .SetDescriptor(3, k1080p)
-        .SetPreferred(true);
-    CEdid oEdid = oBuilder.Build();
+    // Not version 1, no data, a negative size; copies bounded by the buffer and the data.
+    TBytes aPatterned(384);
+    std::iota(aPatterned.begin(), aPatterned.end(), 3);
+    const CEdid oOther(aPatterned.data(), 256), oNull(nullptr, 128), oNegative(aPatterned.data(), -5);
+    const TBytes aBlock = Block(3);
+    const CEdid oEdid(aBlock.data(), 128);
+    TBytes aCopy(300, 0xEE);
+    EXPECT_EQ(
+        (std::vector<MUINT32>{0, 256, 0, 1, 0, 128, 10, 0, 0, 0xEE}),
+        (std::vector<MUINT32>{oOther.IsVersion1Format(), oOther.GetSize(), oNull.IsVersion1Format(),
+                              oNull.IsChecksumValid() /* 256 zero bytes */, oNegative.GetVersion(),
+                              oEdid.GetEdidBuffer(aCopy.data(), 300), oEdid.GetEdidBuffer(aCopy.data(), 10),
+                              oEdid.GetEdidBuffer(nullptr, 10), oEdid.GetEdidBuffer(aCopy.data(), 0), aCopy[128]}));
+    // The size from data: whole non-empty 128-byte chunks inside the buffer. 200 bytes on the
+    // heap: the partial chunk is not looked at (ASan would see it) and does not count.
+    const TBytes aHoled = TBytes(aPatterned.begin(), aPatterned.begin() + 128) + TBytes(256, 0);
+    const std::unique_ptr<uint8_t[]> puiExact(new uint8_t[200]);
+    memset(puiExact.get(), 0x11, 200);
+    EXPECT_EQ((std::vector<MUINT32>{384, 128, 0, 0, 128, 0}),
+              (std::vector<MUINT32>{
+                  CEdid::GetEdidSizeFromData(384, aPatterned.data()), CEdid::GetEdidSizeFromData(384, aHoled.data()),
+                  CEdid::GetEdidSizeFromData(0, aPatterned.data()), CEdid::GetEdidSizeFromData(384, nullptr),
+                  CEdid::GetEdidSizeFromData(200, puiExact.get()), CEdid::GetEdidSizeFromData(100, puiExact.get())}));
 
+    // EDID 2.0: vendor SAM, "ACME<TAB>PANEL 21<LF>", a serial, a luminance table of two entries,
+    // one frequency range, two timing codes (1920x1080 at 60 Hz; 1280x1280 interlaced at 50 Hz,
+    // outside the mode table: no clock) and one detailed timing, preferred. Nothing of version 1
+    // answers.
+    const std::string oText = std::string("ACME\tPANEL 21\n") + std::string(18, '\0') + "SN12345\n";
+    TBytes aV2 =
+        TBytes{0x20, 0x4C, 0x2D, 0, 0, 0, 0, 0} + TBytes(oText.begin(), oText.end()) + TBytes(78, 0) +
+        TBytes{0x64, 0x11, 0x02, 0x10, 0x20, 12, 30, 7, 20, 0x39, 25, 44, 0x01, 104, 0x00, 178, 60, 64, 0x40, 100, 50} +
+        k1080p + TBytes(91, 0);
+    EXPECT_EQ("v2.0 256 ok SAM 'Samsung' name=PANEL 21 serial=SN12345 preferred 1920x1080p60/148500 dtd=1 std=2: "
+              "1920x1080p60/148500 1280x1280i50/0 extra: established: vesa: range0: 48 123 30 81 25000 300000",
+              Describe(Summed(aV2)));
+    // 31 timing codes and 7 detailed timings overrun the section: the 29 codes that end by its
+    // byte 127 exist, no detailed timing. A product field without TAB or LF holds no name.
+    aV2[127] = 0xFF;
+    memset(&aV2[8], 'A', 32);
+    const std::string oOverrun = Describe(Summed(aV2));
+    EXPECT_EQ("v2.0 256 ok SAM 'Samsung' serial=SN12345 dtd=0 std=29:", oOverrun.substr(0, oOverrun.find(':') + 1));
+}
+
+TEST(DetailedTiming, MonitorDescriptorsAndIncompleteRecordsLeaveItCleared)
+{
     CDetailedTiming oTiming;
-    EXPECT_EQ(2u, oEdid.GetDetailedNumber());
-    ASSERT_TRUE(oEdid.GetPreferredMode(oTiming));  // the first timing after the name
-    EXPECT_EQ(74250, oTiming.GetPixelClock());
-    ASSERT_TRUE(oEdid.GetDetailed(1, oTiming));
-    EXPECT_EQ(148500, oTiming.GetPixelClock());
-    EXPECT_FALSE(oEdid.GetDetailed(2, oTiming));
-
-    CEdid::SRangeLimits oLimits = {};
-    ASSERT_TRUE(oEdid.GetDetailedMonitorRangeLimits(oLimits, 0));
-    EXPECT_EQ(50u, oLimits.uiVRateMin);
-    EXPECT_EQ(76u, oLimits.uiVRateMax);
-    EXPECT_EQ(30u, oLimits.uiHRateMin);
-    EXPECT_EQ(83u, oLimits.uiHRateMax);
-    EXPECT_EQ(0u, oLimits.uiMinPixClock);
-    EXPECT_EQ(170000u, oLimits.uiMaxPixClock);
-
-    // Only index 0 exists in version 1, even with two range descriptors.
-    CEdid oTwoRanges = CEdid1Builder()
-                           .SetDescriptor(0, MakeMonitorDescriptor(0xFD, aRange))
-                           .SetDescriptor(1, MakeMonitorDescriptor(0xFD, aRange))
-                           .Build();
-    EXPECT_FALSE(oTwoRanges.GetDetailedMonitorRangeLimits(oLimits, 1));
-    EXPECT_EQ(0u, oTwoRanges.GetDetailedNumber());
-
-    CEdid oNotPreferred = oBuilder.SetPreferred(false).Build();
-    EXPECT_FALSE(oNotPreferred.IsPreferredModeAvailable());
-    EXPECT_FALSE(oNotPreferred.GetPreferredMode(oTiming));
-}
-
-TEST(Edid, SecondaryGtfCurveOnlyInRevision3)
-{
-    // Range limits with a secondary curve: start 64 kHz, C 40, M 3600, K 128, J 35.
-    const std::vector<uint8_t> aRange = {50, 200, 30, 130, 35, 0x02, 0x00, 0x20, 0x50, 0x10, 0x0E, 0x80, 0x46};
-    CEdid::SGtfSecFormulaParams oParams = {};
-    CEdid oRevision3 = CEdid1Builder(3).SetDescriptor(1, MakeMonitorDescriptor(0xFD, aRange)).Build();
-    ASSERT_TRUE(oRevision3.GetGtfSecondFormulaParameters(oParams));
-    EXPECT_EQ(64u, oParams.uiStartFreqSecCurve);
-    EXPECT_EQ(40u, oParams.uiCValue);
-    EXPECT_EQ(3600u, oParams.uiMValue);
-    EXPECT_EQ(128u, oParams.uiKValue);
-    EXPECT_EQ(35u, oParams.uiJValue);
-
-    CEdid oRevision4 = CEdid1Builder(4).SetDescriptor(1, MakeMonitorDescriptor(0xFD, aRange)).Build();
-    EXPECT_FALSE(oRevision4.GetGtfSecondFormulaParameters(oParams));
-    EXPECT_FALSE(CEdid1Builder(3).Build().GetGtfSecondFormulaParameters(oParams));
-}
-
-TEST(Edid, Version2Layout)
-{
-    const std::vector<uint8_t> aBlock = MakeEdid2();
-    CEdid oEdid(aBlock.data(), 256);
-    char szText[256];
-    EXPECT_FALSE(oEdid.IsVersion1Format());
-    EXPECT_EQ(2u, oEdid.GetVersion());
-    EXPECT_EQ(0u, oEdid.GetRevision());
-    EXPECT_TRUE(oEdid.IsChecksumValid());
-    EXPECT_EQ(3u, oEdid.GetManufacturerID(szText, sizeof(szText)));
-    EXPECT_STREQ("SAM", szText);
-    ASSERT_TRUE(oEdid.GetDetailedMonitorName(szText, sizeof(szText)));
-    EXPECT_STREQ("PANEL 21", szText);
-    ASSERT_TRUE(oEdid.GetDetailedSerialNumber(szText, sizeof(szText)));
-    EXPECT_STREQ("SN12345", szText);
-    EXPECT_FALSE(oEdid.GetDetailedMonitorString(szText, sizeof(szText)));
-
-    CEdid::SRangeLimits oLimits = {};
-    ASSERT_TRUE(oEdid.GetDetailedMonitorRangeLimits(oLimits, 0));
-    EXPECT_EQ(48u, oLimits.uiVRateMin);
-    EXPECT_EQ(123u, oLimits.uiVRateMax);
-    EXPECT_EQ(30u, oLimits.uiHRateMin);
-    EXPECT_EQ(81u, oLimits.uiHRateMax);
-    EXPECT_EQ(25000u, oLimits.uiMinPixClock);
-    EXPECT_EQ(300000u, oLimits.uiMaxPixClock);
-    EXPECT_FALSE(oEdid.GetDetailedMonitorRangeLimits(oLimits, 1));
-
-    CDetailedTiming oTiming;
-    EXPECT_EQ(2u, oEdid.GetStandardNumber());
-    ASSERT_TRUE(oEdid.GetStandard(0, oTiming));
-    EXPECT_EQ(148500, oTiming.GetPixelClock());
-    ASSERT_TRUE(oEdid.GetStandard(1, oTiming));  // not in the mode table: size and rate only
-    EXPECT_EQ(1280, oTiming.GetHorizontalActive());
-    EXPECT_EQ(1280, oTiming.GetVerticalActive());
-    EXPECT_EQ(50, oTiming.GetVerticalRate());
-    EXPECT_TRUE(oTiming.IsInterlaced());
-    EXPECT_EQ(0, oTiming.GetPixelClock());
-
-    EXPECT_EQ(1u, oEdid.GetDetailedNumber());
-    ASSERT_TRUE(oEdid.GetPreferredMode(oTiming));
-    EXPECT_EQ(148500, oTiming.GetPixelClock());
-    EXPECT_EQ(1080, oTiming.GetVerticalActive());
-
-    // Nothing of version 1 answers.
+    const TBytes aText = Text(0xFC, "ABC 2410");
+    oTiming.SetTiming(*reinterpret_cast<const CDetailedTiming::SDetailedRaw*>(aText.data()));
+    EXPECT_EQ(CDetailedTiming(), oTiming);
+    CDetailedTiming::SDetailed oDetailed = {};
+    oDetailed.uiPixelClock = 14850;
+    oDetailed.uiHActive = 1920;  // no vertical size
     oTiming.SetPixelClock(1);
-    EXPECT_FALSE(oEdid.GetEstablished(0u, oTiming, false));
+    oTiming.SetDetailed(oDetailed);
     EXPECT_EQ(CDetailedTiming(), oTiming);
-    CEdid::SGtfSecFormulaParams oParams;
-    EXPECT_FALSE(oEdid.GetGtfSecondFormulaParameters(oParams));
-}
-
-TEST(Edid, Version2EntriesOutsideSectionAreAbsent)
-{
-    std::vector<uint8_t> aBlock = MakeEdid2();
-    aBlock[127] = 0xFF;  // 31 timing codes and 7 detailed timings: more than 127 bytes
-    CEdid oEdid(aBlock.data(), 256);
-    CDetailedTiming oTiming;
-    // Codes start at 11: the 29 of them that end by byte 127 of the section exist.
-    EXPECT_EQ(29u, oEdid.GetStandardNumber());
-    EXPECT_FALSE(oEdid.GetStandard(29, oTiming));
-    EXPECT_EQ(0u, oEdid.GetDetailedNumber());
-    EXPECT_FALSE(oEdid.GetPreferredMode(oTiming));
-
-    // A product field without TAB or LF holds no name.
-    memset(&aBlock[8], 'A', 32);
-    CEdid oNoSeparator(aBlock.data(), 256);
-    char szText[64];
-    EXPECT_FALSE(oNoSeparator.GetDetailedMonitorName(szText, sizeof(szText)));
+    // Borders go to the overscan fields alone.
+    const TBytes aBordered = Timing({14850, 1920, 280, 1080, 45, 88, 44, 4, 5, 8, 6, 0x1E});
+    oTiming.SetTiming(*reinterpret_cast<const CDetailedTiming::SDetailedRaw*>(aBordered.data()));
+    EXPECT_EQ((std::vector<int>{8, 6, 0, 148, 36}), (std::vector<int>{oTiming.GetHorizontalOverscan(),
+                                                                      oTiming.GetVerticalOverscan(), oTiming.IsOverscan() != 0,
+                                                                      oTiming.GetHorizontalBackPorch(),
+                                                                      oTiming.GetVerticalBackPorch()}));
+    // The whole record copies; one field changed makes it differ.
+    CDetailedTiming::SDetailedTiming oRecord;
+    oTiming.SetPixelClock(148500);
+    oTiming.GetTiming(oRecord);
+    CDetailedTiming oCopy;
+    oCopy.SetTiming(oRecord);
+    EXPECT_EQ(oTiming, oCopy);
+    oCopy.SetVerticalRefresh(61u);
+    EXPECT_NE(oTiming, oCopy);
 }

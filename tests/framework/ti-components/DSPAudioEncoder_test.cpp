@@ -1,133 +1,86 @@
-// CDSPAudioEncoder on the platform's AAC encoder: the parameters it sends, in their order, the
-// buffers it provides, and each failing step.
+// CDSPAudioEncoder on the platform's AAC encoder: the parameters it sends, with and without a
+// record of the host's, the buffers it provides, and each failing platform call.
 #include <gtest/gtest.h>
 
 #include <OMX_Audio.h>
 
-#include "AbortRecords.h"
 #include "OutputCapture.h"
-#include "VideoWrapperTestSupport.h"
+#include "WrapperTestSupport.h"
 #include "ti-components/DSPAudioEncoder.h"
 
 namespace
 {
-const char* const local_szEncoder = "OMX.TI.DSP.AUDENC";
-
-class DSPAudioEncoderTest : public VideoWrapperTest
-{
-protected:
-    void TearDown() override
-    {
-        EXPECT_EQ(OMX_ErrorNone, m_oEncoder.Deinit());
-        VideoWrapperTest::TearDown();
-    }
-    OMX_HANDLETYPE Handle() { return m_oEncoder.GetOMXHandle(); }
-
-    CDSPAudioEncoder m_oEncoder;
-};
+typedef CWrapperTest DSPAudioEncoderTest;
 } // namespace
 
-TEST_F(DSPAudioEncoderTest, WithoutParametersItAsksForStereo48kHz192kbpsAacLcAndOneBufferEach)
+TEST_F(DSPAudioEncoderTest, SendsStereo48kHz192kbpsAacLcOrTheRecordGivenAndProvidesTheOutputBuffers)
 {
-    ASSERT_EQ(OMX_ErrorNone, m_oEncoder.Init());
+    CDSPAudioEncoder oEncoder;
+    ASSERT_EQ(OMX_ErrorNone, oEncoder.Init());
+    const OMX_HANDLETYPE hEncoder = oEncoder.GetOMXHandle();
+    // Channels, rate, bit rate, frame length, profile, stream format, tools (untouched); then
+    // the PCM side: channels, rate, bits (the component's), signed, little endian, interleaved,
+    // linear; then the buffer counts and codings of both ports.
+    const auto fnSent = [&] {
+        const auto oAac = ReadParam<OMX_AUDIO_PARAM_AACPROFILETYPE>(hEncoder, OMX_IndexParamAudioAac, 1);
+        const auto oPcm = ReadParam<OMX_AUDIO_PARAM_PCMMODETYPE>(hEncoder, OMX_IndexParamAudioPcm, 0);
+        const auto oIn = ReadParam<OMX_PARAM_PORTDEFINITIONTYPE>(hEncoder, OMX_IndexParamPortDefinition, 0);
+        const auto oOut = ReadParam<OMX_PARAM_PORTDEFINITIONTYPE>(hEncoder, OMX_IndexParamPortDefinition, 1);
+        return std::vector<OMX_U32>{oAac.nChannels, oAac.nSampleRate, oAac.nBitRate, oAac.nFrameLength,
+                                    oAac.eAACProfile, oAac.eAACStreamFormat, oAac.nAACtools, oPcm.nChannels,
+                                    oPcm.nSamplingRate, oPcm.nBitPerSample, oPcm.eNumData, oPcm.eEndian,
+                                    oPcm.bInterleaved, oPcm.ePCMMode, oIn.nBufferCountActual,
+                                    oIn.format.audio.eEncoding, oOut.nBufferCountActual, oOut.format.audio.eEncoding};
+    };
     SetInfoMessageLevel(2);
     COutputCapture oLog(STDOUT_FILENO);
-    ASSERT_EQ(OMX_ErrorNone, m_oEncoder.SetParameters());
-    const std::string oText = oLog.Finish();
-
-    const auto oPcm = ReadParam<OMX_AUDIO_PARAM_PCMMODETYPE>(Handle(), OMX_IndexParamAudioPcm, 0);
-    EXPECT_EQ(2u, oPcm.nChannels);
-    EXPECT_EQ(48000u, oPcm.nSamplingRate);
-    EXPECT_EQ(OMX_NumericalDataSigned, oPcm.eNumData);
-    EXPECT_EQ(OMX_EndianLittle, oPcm.eEndian);
-    EXPECT_EQ(OMX_TRUE, oPcm.bInterleaved);
-    EXPECT_EQ(OMX_AUDIO_PCMModeLinear, oPcm.ePCMMode);
-    EXPECT_EQ(16u, oPcm.nBitPerSample);  // as the component reported it
-    const auto oAac = ReadParam<OMX_AUDIO_PARAM_AACPROFILETYPE>(Handle(), OMX_IndexParamAudioAac, 1);
-    EXPECT_EQ(2u, oAac.nChannels);
-    EXPECT_EQ(48000u, oAac.nSampleRate);
-    EXPECT_EQ(192000u, oAac.nBitRate);
-    EXPECT_EQ(1024u, oAac.nFrameLength);
-    EXPECT_EQ(OMX_AUDIO_AACObjectLC, oAac.eAACProfile);
-    EXPECT_EQ(OMX_AUDIO_AACStreamFormatMP4ADTS, oAac.eAACStreamFormat);
-    EXPECT_EQ(static_cast<OMX_U32>(OMX_AUDIO_AACToolAll), oAac.nAACtools);  // untouched
-    for (OMX_U32 nPort : {0u, 1u})
-    {
-        const auto oDefinition = ReadParam<OMX_PARAM_PORTDEFINITIONTYPE>(Handle(), OMX_IndexParamPortDefinition, nPort);
-        EXPECT_EQ(1u, oDefinition.nBufferCountActual);
-        EXPECT_EQ(nPort == 0 ? OMX_AUDIO_CodingPCM : OMX_AUDIO_CodingAAC, oDefinition.format.audio.eEncoding);
-    }
+    ASSERT_EQ(OMX_ErrorNone, oEncoder.SetParameters());
+    EXPECT_NE(std::string::npos,
+              oLog.Finish().find("DSPAudioEncoder provide output buffers: size = 1543, buffer count: 1\n"));
+    const OMX_U32 uiAll = OMX_AUDIO_AACToolAll;
+    EXPECT_EQ((std::vector<OMX_U32>{2, 48000, 192000, 1024, OMX_AUDIO_AACObjectLC, OMX_AUDIO_AACStreamFormatMP4ADTS,
+                                    uiAll, 2, 48000, 16, OMX_NumericalDataSigned, OMX_EndianLittle, OMX_TRUE,
+                                    OMX_AUDIO_PCMModeLinear, 1, OMX_AUDIO_CodingPCM, 1, OMX_AUDIO_CodingAAC}),
+              fnSent());
     // The sizes are the component's, not the initial 4096 and 4608.
-    EXPECT_EQ(4096u, m_oEncoder.GetInputBufferSize());
-    EXPECT_EQ(1543u, m_oEncoder.GetOutputBufferSize());
-    EXPECT_NE(std::string::npos, oText.find("DSPAudioEncoder provide output buffers: size = 1543, buffer count: 1\n"))
-        << oText;
+    EXPECT_EQ(4096u, oEncoder.GetInputBufferSize());
+    EXPECT_EQ(1543u, oEncoder.GetOutputBufferSize());
+    // The host's record takes effect at the next configuration.
+    EXPECT_EQ(OMX_ErrorNone, oEncoder.SetAudioEncoderParams(SampleRate_44100Hz, 128000, 1, 2, 3, 4096, 4608));
+    ASSERT_EQ(OMX_ErrorNone, oEncoder.SetParameters());
+    EXPECT_EQ((std::vector<OMX_U32>{1, 44100, 128000, 1024, OMX_AUDIO_AACObjectLC, OMX_AUDIO_AACStreamFormatMP4ADTS,
+                                    uiAll, 1, 44100, 16, OMX_NumericalDataSigned, OMX_EndianLittle, OMX_TRUE,
+                                    OMX_AUDIO_PCMModeLinear, 2, OMX_AUDIO_CodingPCM, 3, OMX_AUDIO_CodingAAC}),
+              fnSent());
+    EXPECT_EQ(OMX_ErrorNone, oEncoder.Deinit());
 }
 
-TEST_F(DSPAudioEncoderTest, SetAudioEncoderParamsTakesEffectAtTheNextConfiguration)
+TEST_F(DSPAudioEncoderTest, FailsCleanlyAtEachPlatformCall)
 {
-    ASSERT_EQ(OMX_ErrorNone, m_oEncoder.Init());
-    EXPECT_EQ(OMX_ErrorNone, m_oEncoder.SetAudioEncoderParams(SampleRate_44100Hz, 128000, 1, 2, 3, 4096, 4608));
-    ASSERT_EQ(OMX_ErrorNone, m_oEncoder.SetParameters());
-    EXPECT_EQ(1u, ReadParam<OMX_AUDIO_PARAM_PCMMODETYPE>(Handle(), OMX_IndexParamAudioPcm, 0).nChannels);
-    const auto oAac = ReadParam<OMX_AUDIO_PARAM_AACPROFILETYPE>(Handle(), OMX_IndexParamAudioAac, 1);
-    EXPECT_EQ(44100u, oAac.nSampleRate);
-    EXPECT_EQ(128000u, oAac.nBitRate);
-    EXPECT_EQ(1u, oAac.nChannels);
-    EXPECT_EQ(2u, ReadParam<OMX_PARAM_PORTDEFINITIONTYPE>(Handle(), OMX_IndexParamPortDefinition, 0).nBufferCountActual);
-    EXPECT_EQ(3u, ReadParam<OMX_PARAM_PORTDEFINITIONTYPE>(Handle(), OMX_IndexParamPortDefinition, 1).nBufferCountActual);
-}
-
-TEST_F(DSPAudioEncoderTest, RefusedAacParametersLeaveWhatCameBeforeAndFailExecute)
-{
-    ASSERT_EQ(OMX_ErrorNone, m_oEncoder.Init());
-    m_oEncoder.SetAudioEncoderParams(SampleRate_48000Hz, 192000, 1, 1, 1, 4096, 4608);
-    ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SetParameter, local_szEncoder,
+    // Each port's enabling (2 calls), then each call of SetParameters, the later steps skipped.
+    const std::string oFile = "framework/ti-components/DSPAudioEncoder/";
+    ExpectEachCallFails<CDSPAudioEncoder>(2, oFile + "CreatePorts", [](CDSPAudioEncoder&) {},
+                                          [](CDSPAudioEncoder& ro) { return ro.CreatePorts(); });
+    ExpectEachCallFails<CDSPAudioEncoder>(11, oFile + "SetParameters", [](CDSPAudioEncoder&) {},
+                                          [](CDSPAudioEncoder& ro) { return ro.SetParameters(); });
+    // A port that cannot be enabled fails Init; the handle stays until Deinit.
+    {
+        CDSPAudioEncoder oEncoder;
+        ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SendCommand, "OMX.TI.DSP.AUDENC",
+                                                        OMX_CommandPortEnable, 1, OMX_ErrorHardware));
+        EXPECT_EQ(oFile + "Init/OMX_ErrorHardware",
+                  AbortKeys([&] { EXPECT_EQ(OMX_ErrorHardware, oEncoder.Init()); }).back());
+        EXPECT_EQ(m_uiLiveBefore + 1, PellixPlatform_LiveHandleCount());
+        EXPECT_EQ(OMX_ErrorNone, oEncoder.Deinit());
+    }
+    // Execute passes a refusal on, the component stays loaded.
+    CDSPAudioEncoder oEncoder;
+    ASSERT_EQ(OMX_ErrorNone, oEncoder.Init());
+    ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SetParameter, "OMX.TI.DSP.AUDENC",
                                                     OMX_IndexParamAudioAac, 1, OMX_ErrorBadParameter));
-    std::string oOther;
-    const std::vector<SAbortRecord> aoAborts =
-        CaptureAbortRecords([&] { EXPECT_EQ(OMX_ErrorBadParameter, m_oEncoder.Execute(0)); }, oOther);
-    ASSERT_EQ(2u, aoAborts.size()) << oOther;
-    EXPECT_EQ("framework/ti-components/DSPAudioEncoder/SetParameters/OMX_ErrorBadParameter", aoAborts[0].Key());
-    EXPECT_EQ("framework/base-components/OMXClassComponent/Execute/OMX_ErrorBadParameter", aoAborts[1].Key());
-    EXPECT_TRUE(AbortRecordPointsAtCheck(aoAborts[0], PELLIX_SOURCE_DIR));
-    EXPECT_EQ(1u, ReadParam<OMX_AUDIO_PARAM_PCMMODETYPE>(Handle(), OMX_IndexParamAudioPcm, 0).nChannels);
-    EXPECT_EQ(2u, ReadParam<OMX_AUDIO_PARAM_AACPROFILETYPE>(Handle(), OMX_IndexParamAudioAac, 1).nChannels);
-    EXPECT_EQ(OMX_StateLoaded, PlatformState(Handle()));
-}
-
-TEST_F(DSPAudioEncoderTest, EachFailingStepStopsTheConfiguration)
-{
-    ASSERT_EQ(OMX_ErrorNone, m_oEncoder.Init());
-    // A refused port definition: nothing after it is set.
-    ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_GetParameter, local_szEncoder,
-                                                    OMX_IndexParamPortDefinition, 1, OMX_ErrorUndefined));
-    m_oEncoder.SetAudioEncoderParams(SampleRate_32000Hz, 192000, 1, 1, 1, 4096, 4608);
-    std::string oOther;
-    std::vector<SAbortRecord> aoAborts =
-        CaptureAbortRecords([&] { EXPECT_EQ(OMX_ErrorUndefined, m_oEncoder.SetParameters()); }, oOther);
-    ASSERT_EQ(2u, aoAborts.size());
-    EXPECT_EQ("SetPortDefinition", aoAborts[0].oFunction);
-    EXPECT_EQ("SetParameters", aoAborts[1].oFunction);
-    EXPECT_EQ(48000u, ReadParam<OMX_AUDIO_PARAM_PCMMODETYPE>(Handle(), OMX_IndexParamAudioPcm, 0).nSamplingRate);
-    // The port count refused.
-    ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SetParameter, local_szEncoder,
-                                                    OMX_IndexParamAudioInit, 1, OMX_ErrorBadParameter));
-    aoAborts = CaptureAbortRecords([&] { EXPECT_EQ(OMX_ErrorBadParameter, m_oEncoder.SetParameters()); }, oOther);
-    ASSERT_EQ(1u, aoAborts.size());
-    EXPECT_EQ("SetParameters", aoAborts[0].oFunction);
-}
-
-TEST_F(DSPAudioEncoderTest, InitFailsWhenAPortCannotBeEnabledAndDeinitReleasesAll)
-{
-    ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SendCommand, local_szEncoder, OMX_CommandPortEnable,
-                                                    1, OMX_ErrorHardware));
-    std::string oOther;
-    const std::vector<SAbortRecord> aoAborts =
-        CaptureAbortRecords([&] { EXPECT_EQ(OMX_ErrorHardware, m_oEncoder.Init()); }, oOther);
-    ASSERT_GE(aoAborts.size(), 3u);
-    EXPECT_EQ("EnablePort", aoAborts[0].oFunction);
-    EXPECT_EQ("CreatePorts", aoAborts[1].oFunction);
-    EXPECT_EQ("Init", aoAborts.back().oFunction);
-    EXPECT_EQ(1u, PellixPlatform_LiveHandleCount());
+    EXPECT_EQ((std::vector<std::string>{oFile + "SetParameters/OMX_ErrorBadParameter",
+                                        "framework/base-components/OMXClassComponent/Execute/OMX_ErrorBadParameter"}),
+              AbortKeys([&] { EXPECT_EQ(OMX_ErrorBadParameter, oEncoder.Execute(0)); }));
+    EXPECT_EQ(OMX_StateLoaded, PlatformState(oEncoder.GetOMXHandle()));
+    EXPECT_EQ(OMX_ErrorNone, oEncoder.Deinit());
 }

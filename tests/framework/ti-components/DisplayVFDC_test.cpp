@@ -1,446 +1,284 @@
-// CDisplayVFDC on the simulated platform: the display mode chosen from the monitor, the timing
-// written to the display driver's files, ports and windows, layouts and matrix as the platform
-// received them, and every failure of Init and SetParameters with its records and a clean Deinit.
+// CDisplayVFDC on the simulated platform: the mode chosen from the monitor's EDID (every real
+// monitor of tests/data/edid against the reference decoding) or the fallback, the timing written
+// to the display driver's files, ports and windows and what the platform receives of them, the
+// colour matrix, and every failing step with its records and a clean Deinit. (VideoPath_test.cpp
+// shows video through it.)
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
+#include <cmath>
 #include <filesystem>
-#include <functional>
 
-#include "AbortRecords.h"
-#include "DisplayVFDCTestSupport.h"
+#include "EdidReference.h"
 #include "OutputCapture.h"
+#include "WrapperTestSupport.h"
 #include "edid/Edid.h"
+#include "ti-components/DisplayVFDC.h"
 
 namespace
 {
-const std::string kEdidDir = PELLIX_SOURCE_DIR "/../shared/testdata/edid/";
-const char* const k1080p60 = "148500,1920/88/148/44,1080/4/36/5,1";
-
+const std::string k1080p60 = "148500,1920/88/148/44,1080/4/36/5,1";
+const tagMSIZE32 k1280x720 = {1280, 720}, k640x360 = {640, 360};
 typedef CDisplayVFDC::MosaicRegion SRegion;
-const tagMSIZE32 k1280x720 = {1280, 720};
-const tagMSIZE32 k640x360 = {640, 360};
 
-void ExpectMode(const CDisplayVFDC& roDisplay, OMX_U32 nWidth, OMX_U32 nHeight, OMX_U32 nFps, bool bInterlaced,
-                OMX_U32 nClock)
+// The driver's timing line, "clock,width/hfp/hbp/hsync,height/vfp/vbp/vsync,progressive", and "@fps".
+std::string Line(const std::vector<long>& a, bool bWithRate = true)
 {
-    const OMX_PARAM_DC_CUSTOM_MODE_INFO& roMode = roDisplay.GetDisplayMode();
-    EXPECT_EQ(nWidth, roMode.width);
-    EXPECT_EQ(nHeight, roMode.height);
-    EXPECT_EQ(nFps, roMode.fps);
-    EXPECT_EQ(bInterlaced ? OMX_DC_SF_INTERLACED : OMX_SF_PROGRESSIVE, roMode.scanFormat);
-    EXPECT_EQ(nClock, roMode.pixelClock);
-    EXPECT_EQ(nWidth, roDisplay.GetDisplayWidth());
-    EXPECT_EQ(nHeight, roDisplay.GetDisplayHeight());
-    EXPECT_EQ(nFps, roDisplay.GetDisplayFrequency());
+    char szText[96];
+    snprintf(szText, sizeof(szText), "%ld,%ld/%ld/%ld/%ld,%ld/%ld/%ld/%ld,%ld", a[0], a[1], a[2], a[3], a[4], a[5],
+             a[6], a[7], a[8], a[9]);
+    return szText + (bWithRate ? "@" + std::to_string(a[10]) : "");
+}
+std::string Line(const OMX_PARAM_DC_CUSTOM_MODE_INFO& ro, bool bWithRate = true)
+{
+    return Line({long(ro.pixelClock), long(ro.width), long(ro.hFrontPorch), long(ro.hBackPorch), long(ro.hSyncLen),
+                 long(ro.height), long(ro.vFrontPorch), long(ro.vBackPorch), long(ro.vSyncLen),
+                 ro.scanFormat == OMX_SF_PROGRESSIVE, long(ro.fps)}, bWithRate);
 }
 
-// ---- Mode choice -------------------------------------------------------------------------------
-
-class DisplayVFDCMode : public CDisplayVFDCTest
+class DisplayVFDC : public CWrapperTest
 {
 protected:
-    explicit DisplayVFDCMode(const std::string& roMonitor = "1080p60") : CDisplayVFDCTest(roMonitor) {}
-
-    void SetUp() override
+    // The fallback the system gives: 1920 x 1080 progressive at 60 Hz.
+    static void SetSystemMode(CDisplayVFDC& roDisplay, bool bUsePreferred = true, unsigned uiWidth = 1920)
     {
-        CDisplayVFDCTest::SetUp();
-        ASSERT_EQ(OMX_ErrorNone, m_oDisplay.Init());
+        roDisplay.SetVideoOutParams(bUsePreferred, uiWidth, 1080, false, 60, 148500, 88, 148, 44, 4, 36, 5);
     }
-    void TearDown() override
+    void ReplaceByFolder(const char* szFile)
     {
-        EXPECT_EQ(OMX_ErrorNone, m_oDisplay.Deinit());
-        CDisplayVFDCTest::TearDown();
+        const std::filesystem::path oPath = m_oRoot.Path() / "sys/devices/platform/vpss/display0" / szFile;
+        std::filesystem::remove(oPath);
+        std::filesystem::create_directory(oPath);
     }
-
-    CDisplayVFDC m_oDisplay;
 };
 
-struct NoMonitor : DisplayVFDCMode { NoMonitor() : DisplayVFDCMode("none") {} };
-struct MonitorWithoutPreferredFlag : DisplayVFDCMode
+class DisplayVFDCMonitor : public DisplayVFDC, public ::testing::WithParamInterface<std::string>
 {
-    MonitorWithoutPreferredFlag() : DisplayVFDCMode(kEdidDir + "ADI-ADI217A-8CC9C1091771.txt") {}
 };
-struct InterlacedMonitor : DisplayVFDCMode { InterlacedMonitor() : DisplayVFDCMode("1080i60") {} };
+} // namespace
 
-TEST_F(NoMonitor, FallbackModeAndUnknownName)
+TEST_F(DisplayVFDC, ChoosesThePreferredTimingOrTheFallbackAndWritesTheDriversFiles)
 {
-    m_oDisplay.SetVideoOutParams(true, 1280, 720, false, 50, 74250, 440, 220, 40, 5, 20, 5);
-    ExpectMode(m_oDisplay, 1280, 720, 50, false, 74250);
-    EXPECT_EQ(440u, m_oDisplay.GetDisplayMode().hFrontPorch);
-    EXPECT_EQ(20u, m_oDisplay.GetDisplayMode().vBackPorch);
-    EXPECT_STREQ("Unknown", m_oDisplay.GetMonitorName());
-    EXPECT_EQ(nullptr, m_oDisplay.GetEdid(false));
-}
-
-TEST_F(MonitorWithoutPreferredFlag, FallbackModeWithTheMonitorsName)
-{
-    SetSystemMode(m_oDisplay);
-    ExpectMode(m_oDisplay, 1920, 1080, 60, false, 148500);
-    EXPECT_STREQ("ADI MS A715", m_oDisplay.GetMonitorName());
-    EXPECT_NE(nullptr, m_oDisplay.GetEdid(false));
-}
-
-TEST_F(InterlacedMonitor, FieldLinesFieldRateAndATimingEndingInZero)
-{
-    SetInfoMessageLevel(3);
-    COutputCapture oOut(STDOUT_FILENO);
-    SetSystemMode(m_oDisplay);
-    const std::string oLog = oOut.Finish();
-    SetInfoMessageLevel(0);
-    ExpectMode(m_oDisplay, 1920, 540, 60, true, 74250);
-    EXPECT_STREQ("PELLIX HD60I", m_oDisplay.GetMonitorName());
-    EXPECT_NE(std::string::npos, oLog.find("Display mode: 1920x540@60Hz\n"));
-    ASSERT_TRUE(CDisplayVFDC::ChangeDisplayMode(m_oDisplay.GetDisplayMode()));
-    EXPECT_EQ("74250,1920/88/148/44,540/2/15/5,0", DriverFile("timings"));
-}
-
-TEST_F(DisplayVFDCMode, PreferredTimingUnlessTheCallerDeclines)
-{
-    m_oDisplay.SetVideoOutParams(true, 1280, 720, false, 60, 74250, 110, 220, 40, 5, 20, 5);
-    ExpectMode(m_oDisplay, 1920, 1080, 60, false, 148500);
-    EXPECT_STREQ("PELLIX HD60", m_oDisplay.GetMonitorName());
-    m_oDisplay.SetVideoOutParams(false, 1280, 720, false, 60, 74250, 110, 220, 40, 5, 20, 5);
-    ExpectMode(m_oDisplay, 1280, 720, 60, false, 74250);
-
-    // The EDID is read afresh: another monitor, another name.
-    WriteDriverFile("edid", "");
-    SetSystemMode(m_oDisplay);
-    EXPECT_STREQ("Unknown", m_oDisplay.GetMonitorName());
-}
-
-// ---- The driver's files --------------------------------------------------------------------------
-
-TEST_F(DisplayVFDCMode, ChangedTimingTurnsTheOutputOffWritesItAndTurnsItOn)
-{
-    m_oDisplay.SetVideoOutParams(false, 1280, 720, false, 60, 74250, 110, 220, 40, 5, 20, 5);
-    SetInfoMessageLevel(1);
-    COutputCapture oOut(STDOUT_FILENO);
-    EXPECT_TRUE(CDisplayVFDC::ChangeDisplayMode(m_oDisplay.GetDisplayMode()));
-    const std::string oLog = oOut.Finish();
-    SetInfoMessageLevel(0);
-    EXPECT_EQ("74250,1280/110/220/40,720/5/20/5,1", DriverFile("timings"));
+    // The monitor's preferred timing unless the caller declines; without a monitor, or without a
+    // preferred flag, the fallback (1280 wide here). An interlaced monitor: field lines and rate.
+    const std::vector<std::tuple<std::string, bool, std::string, const char*>> aoCases = {
+        {"1080p60", true, k1080p60 + "@60", "PELLIX HD60"},
+        {"1080p60", false, "148500,1280/88/148/44,1080/4/36/5,1@60", "PELLIX HD60"},
+        {"none", true, "148500,1280/88/148/44,1080/4/36/5,1@60", "Unknown"},
+        {EdidDataDir() + "/ADI-ADI217A-8CC9C1091771.txt", true, "148500,1280/88/148/44,1080/4/36/5,1@60",
+         "ADI MS A715"},
+        {"1080i60", true, "74250,1920/88/148/44,540/2/15/5,0@60", "PELLIX HD60I"}};
+    for (const auto& roCase : aoCases)
+    {
+        std::filesystem::remove_all(m_oRoot.Path() / "sys");  // the platform makes the driver's files anew
+        Monitor(std::get<0>(roCase));
+        CDisplayVFDC oDisplay;
+        ASSERT_EQ(OMX_ErrorNone, oDisplay.Init());
+        SetInfoMessageLevel(3);
+        COutputCapture oOut(STDOUT_FILENO);
+        SetSystemMode(oDisplay, std::get<1>(roCase), 1280);
+        // A changed timing (the driver starts at 1080p60): the output turned off, the timing
+        // written, the output turned on.
+        EXPECT_TRUE(CDisplayVFDC::ChangeDisplayMode(oDisplay.GetDisplayMode()));
+        const std::string oLog = oOut.Finish(), oLine = Line(oDisplay.GetDisplayMode(), false);
+        SetInfoMessageLevel(0);
+        EXPECT_EQ(std::get<2>(roCase), Line(oDisplay.GetDisplayMode())) << std::get<0>(roCase);
+        EXPECT_EQ(std::get<3>(roCase), std::string(oDisplay.GetMonitorName()));
+        EXPECT_EQ(std::get<0>(roCase) != "none", oDisplay.GetEdid(false) != nullptr);
+        EXPECT_EQ(oLine + (oLine == k1080p60 ? "\n" : ""), DriverFile("timings"));
+        EXPECT_EQ("1", DriverFile("enabled"));
+        EXPECT_EQ(oLine != k1080p60, oLog.find("Timings= " + oLine + "\n") != std::string::npos);
+        EXPECT_NE(std::string::npos, oLog.find("Display mode: " + std::to_string(oDisplay.GetDisplayWidth()) + "x" +
+                                               std::to_string(oDisplay.GetDisplayHeight()) + "@" +
+                                               std::to_string(oDisplay.GetDisplayFrequency()) + "Hz\n"));
+        EXPECT_EQ(OMX_ErrorNone, oDisplay.Deinit());
+    }
+    // The EDID is read afresh: another monitor, another name. An unchanged timing is not written
+    // (the driver shows more after it: only the new line's length is compared), but the output is
+    // enabled. No "timings" to write: the output is turned back on all the same; no "enabled":
+    // nothing is touched.
+    CDisplayVFDC oDisplay;
+    ASSERT_EQ(OMX_ErrorNone, oDisplay.Init());
+    SetSystemMode(oDisplay);
+    m_oRoot.Write("sys/devices/platform/vpss/display0/edid", "");
+    SetSystemMode(oDisplay);
+    EXPECT_STREQ("Unknown", oDisplay.GetMonitorName());
+    m_oRoot.Write("sys/devices/platform/vpss/display0/timings", k1080p60 + "\nmore");
+    m_oRoot.Write("sys/devices/platform/vpss/display0/enabled", "0");
+    EXPECT_TRUE(CDisplayVFDC::ChangeDisplayMode(oDisplay.GetDisplayMode()));
+    EXPECT_EQ(k1080p60 + "\nmore 1", DriverFile("timings") + " " + DriverFile("enabled"));
+    ReplaceByFolder("timings");
+    m_oRoot.Write("sys/devices/platform/vpss/display0/enabled", "0");
+    EXPECT_FALSE(CDisplayVFDC::ChangeDisplayMode(oDisplay.GetDisplayMode()));
     EXPECT_EQ("1", DriverFile("enabled"));
-    EXPECT_NE(std::string::npos, oLog.find("Timings= 74250,1280/110/220/40,720/5/20/5,1\n"));
-}
-
-TEST_F(DisplayVFDCMode, UnchangedTimingIsNotWrittenButTheOutputIsEnabled)
-{
-    SetSystemMode(m_oDisplay);
-    // The driver shows more after the timing; only the new string's length is compared.
-    WriteDriverFile("timings", std::string(k1080p60) + "\nmore");
-    WriteDriverFile("enabled", "0");
-    SetInfoMessageLevel(9);
-    COutputCapture oOut(STDOUT_FILENO);
-    EXPECT_TRUE(CDisplayVFDC::ChangeDisplayMode(m_oDisplay.GetDisplayMode()));
-    EXPECT_EQ(std::string::npos, oOut.Finish().find("Timings="));
-    SetInfoMessageLevel(0);
-    EXPECT_EQ(std::string(k1080p60) + "\nmore", DriverFile("timings"));
-    EXPECT_EQ("1", DriverFile("enabled"));
-}
-
-TEST_F(DisplayVFDCMode, DriverFilesThatCannotBeOpenedFailTheChange)
-{
-    SetSystemMode(m_oDisplay);
-    const std::filesystem::path oFolder = m_oRoot.Path() / "sys/devices/platform/vpss/display0";
-    // No "timings" to write: the output is still turned back on.
-    std::filesystem::remove(oFolder / "timings");
-    std::filesystem::create_directory(oFolder / "timings");
-    EXPECT_FALSE(CDisplayVFDC::ChangeDisplayMode(m_oDisplay.GetDisplayMode()));
-    EXPECT_EQ("1", DriverFile("enabled"));
-    // No "enabled": nothing is touched.
-    std::filesystem::remove(oFolder / "timings");
-    WriteDriverFile("timings", "old");
-    std::filesystem::remove(oFolder / "enabled");
-    std::filesystem::create_directory(oFolder / "enabled");
-    EXPECT_FALSE(CDisplayVFDC::ChangeDisplayMode(m_oDisplay.GetDisplayMode()));
+    std::filesystem::remove(m_oRoot.Path() / "sys/devices/platform/vpss/display0/timings");
+    m_oRoot.Write("sys/devices/platform/vpss/display0/timings", "old");
+    ReplaceByFolder("enabled");
+    EXPECT_FALSE(CDisplayVFDC::ChangeDisplayMode(oDisplay.GetDisplayMode()));
     EXPECT_EQ("old", DriverFile("timings"));
+    EXPECT_EQ(OMX_ErrorNone, oDisplay.Deinit());
 }
 
-// ---- Ports and windows ---------------------------------------------------------------------------
-
-TEST(DisplayVFDCPorts, PortsAreCheckedInOrderAndRefusalsChangeNothing)
+TEST_P(DisplayVFDCMonitor, PreferredTimingOfARealMonitorIsTheModeAndTheTimingWritten)
 {
-    SetInfoMessageLevel(0);
+    SEdidReference oRef;
+    std::string oError;
+    ASSERT_TRUE(ReadEdidReference(GetParam(), oRef, oError)) << oError;
+    Monitor(EdidDataDir() + "/" + GetParam());
+    CDisplayVFDC oDisplay;
+    ASSERT_EQ(OMX_ErrorNone, oDisplay.Init());
+    SetSystemMode(oDisplay);
+    EXPECT_STREQ(oRef.bHasName ? oRef.oName.c_str() : "Unknown", oDisplay.GetMonitorName());
+    // An interlaced timing is programmed as its field. Filler that the reference refuses as a
+    // timing is still the library's preferred mode: the library's own decoding is expected then.
+    std::string oExpected = k1080p60 + "@60";
+    CDetailedTiming oF;
+    if (oRef.bPreferredFirst && oDisplay.GetEdid(false)->GetDetailed(0, oF))
+        oExpected = Line({oF.GetPixelClock(), oF.GetHorizontalActive(), oF.GetHorizontalFrontPorch(),
+                          oF.GetHorizontalBackPorch(), oF.GetHorizontalSync(), oF.GetVerticalActive(),
+                          oF.GetVerticalFrontPorch(), oF.GetVerticalBackPorch(), oF.GetVerticalSync(),
+                          !oF.IsInterlaced(), oF.GetVerticalRate()});
+    const SRefDescriptorTiming* poT = oRef.aoDescriptorTimings.empty() ? nullptr : &oRef.aoDescriptorTimings[0];
+    if (oRef.bPreferredFirst && poT != nullptr && poT->bValid)
+        oExpected = Line({std::lround(poT->oTiming.dMHz * 1000), poT->oTiming.iWidth, poT->aiH[0], poT->aiH[2],
+                          poT->aiH[1], poT->oTiming.iHeight / (poT->oTiming.bInterlaced ? 2 : 1), poT->aiV[0],
+                          poT->aiV[2], poT->aiV[1], !poT->oTiming.bInterlaced, std::lround(poT->oTiming.dHz)});
+    EXPECT_EQ(oExpected, Line(oDisplay.GetDisplayMode()));
+    ASSERT_TRUE(CDisplayVFDC::ChangeDisplayMode(oDisplay.GetDisplayMode()));
+    EXPECT_EQ(0u, DriverFile("timings").find(Line(oDisplay.GetDisplayMode(), false)));
+    EXPECT_EQ(OMX_ErrorNone, oDisplay.Deinit());
+}
+
+INSTANTIATE_TEST_SUITE_P(RealMonitors, DisplayVFDCMonitor, ::testing::ValuesIn(EdidDataFiles()),
+                         [](const ::testing::TestParamInfo<std::string>& roInfo)
+                         { return EdidTestName(roInfo.param); });
+
+TEST_F(DisplayVFDC, PortsAndWindowsAreCheckedAndThePlatformReceivesThem)
+{
     CDisplayVFDC oDisplay;
     const unsigned kRefused = CDisplayVFDC::s_uiInvalidPort;
+    // At most 20 ports, in order; 20 windows are too many even for 20 ports. Another format, one
+    // buffer, a window larger than its port: refused, nothing changed.
     EXPECT_EQ(0u, oDisplay.AddInputPort(true, OmxPixFmt_YUV422, false, 2, k1280x720, k640x360));
     for (unsigned uiPort = 1; uiPort < 20; ++uiPort)
         ASSERT_EQ(uiPort, oDisplay.AddInputPort(false, OmxPixFmt_YUV420, true, 3, k1280x720, k1280x720));
-    EXPECT_EQ(kRefused, oDisplay.AddInputPort(false, OmxPixFmt_YUV422, false, 2, k1280x720, k1280x720));
-    EXPECT_EQ(20u, oDisplay.GetInputPortNumber());
-
-    // 20 windows are too many even for 20 ports.
-    std::vector<SRegion> aoRegions(20, SRegion{0, {0, 0}, 0});
+    const std::vector<SRegion> aoRegions(20, SRegion{0, {0, 0}, 0});
     EXPECT_FALSE(oDisplay.SetMosaicLayout(20, aoRegions.data()));
     EXPECT_TRUE(oDisplay.SetMosaicLayout(19, aoRegions.data()));
-    EXPECT_EQ(19u, oDisplay.GetMosaicRegionNumber());
-
-    EXPECT_EQ(kRefused, oDisplay.AddInputPort(true, OmxPixFmt_RGB888, false, 2, k1280x720, k640x360));
-    EXPECT_EQ(kRefused, oDisplay.AddInputPort(true, OmxPixFmt_YUV422, false, 1, k1280x720, k640x360));
-    EXPECT_EQ(kRefused, oDisplay.AddInputPort(true, OmxPixFmt_YUV422, false, 2, k640x360, tagMSIZE32{641, 360}));
-    EXPECT_EQ(kRefused, oDisplay.AddInputPort(true, OmxPixFmt_YUV422, false, 2, k640x360, tagMSIZE32{640, 361}));
-    EXPECT_EQ(20u, oDisplay.GetInputPortNumber());
-    EXPECT_EQ(19u, oDisplay.GetMosaicRegionNumber());
-
-    // A reset leaves one port and no window.
-    EXPECT_EQ(0u, oDisplay.AddInputPort(true, OmxPixFmt_YUV422, false, 2, k1280x720, k640x360));
-    EXPECT_EQ(1u, oDisplay.GetInputPortNumber());
-    EXPECT_EQ(0u, oDisplay.GetMosaicRegionNumber());
-    EXPECT_EQ(1u, oDisplay.AddInputPort(false, OmxPixFmt_YUV422, false, 2, k1280x720, k640x360));
-    EXPECT_EQ(2u, oDisplay.AddInputPort(false, OmxPixFmt_YUV422, false, 2, k1280x720, k640x360));
-
-    const SRegion oLeft{0, {-1, 0}, 0};
-    const SRegion oAbove{0, {0, -1}, 0};
-    const SRegion oPort3{3, {0, 0}, 0};
-    const SRegion oPort2{2, {10, 20}, 1};
-    EXPECT_FALSE(oDisplay.SetMosaicLayout(1, &oLeft));
-    EXPECT_FALSE(oDisplay.SetMosaicLayout(1, &oAbove));
-    EXPECT_FALSE(oDisplay.SetMosaicLayout(1, &oPort3));
-    EXPECT_EQ(0u, oDisplay.GetMosaicRegionNumber());
-    EXPECT_TRUE(oDisplay.SetMosaicLayout(1, &oPort2));
-    EXPECT_EQ(1u, oDisplay.GetMosaicRegionNumber());
-
+    for (const auto& roBad : std::vector<std::tuple<bool, OmxPixelFormat, unsigned, tagMSIZE32>>{
+             {false, OmxPixFmt_YUV422, 2, k1280x720}, {true, OmxPixFmt_RGB888, 2, k640x360},
+             {true, OmxPixFmt_YUV422, 1, k640x360}, {true, OmxPixFmt_YUV422, 2, {1281, 720}},
+             {true, OmxPixFmt_YUV422, 2, {1280, 721}}})
+        EXPECT_EQ(kRefused, oDisplay.AddInputPort(std::get<0>(roBad), std::get<1>(roBad), false, std::get<2>(roBad),
+                                                  k1280x720, std::get<3>(roBad)));
+    EXPECT_EQ((std::vector<MUINT32>{20, 19}),
+              (std::vector<MUINT32>{oDisplay.GetInputPortNumber(), oDisplay.GetMosaicRegionNumber()}));
+    // A reset leaves one port and no window; windows left of or above the screen, or of a port
+    // that does not exist, are refused.
+    EXPECT_EQ(0u, oDisplay.AddInputPort(true, OmxPixFmt_YUV420, false, 2, k1280x720, k1280x720));
+    EXPECT_EQ((std::vector<MUINT32>{1, 0}),
+              (std::vector<MUINT32>{oDisplay.GetInputPortNumber(), oDisplay.GetMosaicRegionNumber()}));
+    EXPECT_EQ(1u, oDisplay.AddInputPort(false, OmxPixFmt_YUV422, false, 3, k1280x720, k640x360));
+    for (const SRegion& roBad : {SRegion{0, {-1, 0}, 0}, SRegion{0, {0, -1}, 0}, SRegion{2, {0, 0}, 0}})
+        EXPECT_FALSE(oDisplay.SetMosaicLayout(1, &roBad));
+    const SRegion aoTwo[2] = {{0, {0, 0}, 0}, {1, {1280, 720}, 1}};
+    ASSERT_TRUE(oDisplay.SetMosaicLayout(2, aoTwo));
     // Without a platform component the state is unknown: the layout cannot be sent.
     EXPECT_EQ(OMX_ErrorInvalidState, oDisplay.ApplyMosaicLayout());
-}
 
-TEST_F(DisplayVFDCMode, ApplyMosaicLayoutIsRefusedWhileWaitingForResources)
-{
-    const SRegion oRegion{0, {0, 0}, 0};
-    ASSERT_EQ(0u, m_oDisplay.AddInputPort(true, OmxPixFmt_YUV422, false, 2, k640x360, k640x360));
-    ASSERT_TRUE(m_oDisplay.SetMosaicLayout(1, &oRegion));
-    ASSERT_EQ(OMX_ErrorNone,
-              OMX_SendCommand(m_oDisplay.GetOMXHandle(), OMX_CommandStateSet, OMX_StateWaitForResources, nullptr));
-    m_oDisplay.WaitOMXEvent(OMXEvent_StateChanged);
-    ASSERT_EQ(OMX_StateWaitForResources, m_oDisplay.GetComponentState());
-    EXPECT_EQ(OMX_ErrorInvalidState, m_oDisplay.ApplyMosaicLayout());
-    ASSERT_EQ(OMX_ErrorNone, m_oDisplay.ScheduleAndWaitStateTransition(m_oDisplay.GetOMXHandle(), OMX_StateLoaded));
-}
-
-// ---- What the platform received ------------------------------------------------------------------
-
-TEST_F(DisplayVFDCMode, PlatformReceivesModePortsLayoutsWithTheirPitchesAndTheMatrix)
-{
-    SetSystemMode(m_oDisplay);
-    ASSERT_EQ(0u, m_oDisplay.AddInputPort(true, OmxPixFmt_YUV420, false, 2, k1280x720, k1280x720));
-    ASSERT_EQ(1u, m_oDisplay.AddInputPort(false, OmxPixFmt_YUV422, false, 3, k1280x720, k640x360));
-    const SRegion aoRegions[2] = {{0, {0, 0}, 0}, {1, {1280, 720}, 1}};
-    ASSERT_TRUE(m_oDisplay.SetMosaicLayout(2, aoRegions));
-    ASSERT_EQ(OMX_ErrorNone, m_oDisplay.SetParameters());
-    const OMX_HANDLETYPE hDisplay = m_oDisplay.GetOMXHandle();
-    const OMX_HANDLETYPE hController = m_oDisplay.GetOMXCtrlHandle();
-    EXPECT_EQ(2u, m_oDisplay.GetInputPortCount());
-
-    for (OMX_U32 nLayoutId = 0; nLayoutId < OMX_VFDC_MAX_LAYOUTS; ++nLayoutId)
-    {
-        SCOPED_TRACE(nLayoutId);
-        OMX_PARAM_VFDC_CREATEMOSAICLAYOUT oLayout;
-        InitOmxStruct(oLayout);
-        oLayout.nLayoutId = nLayoutId;
-        ASSERT_EQ(OMX_ErrorNone,
-                  OMX_GetParameter(hDisplay, static_cast<OMX_INDEXTYPE>(OMX_TI_IndexParamVFDCCreateMosaicLayout), &oLayout));
-        ASSERT_EQ(2u, oLayout.nNumWindows);
-        const OMX_VFDC_MultipleWindowFmt& roSemiPlanar = oLayout.sMosaicWinFmt[0];
-        EXPECT_EQ(1280u, roSemiPlanar.pitch[0]);
-        EXPECT_EQ(640u, roSemiPlanar.pitch[1]);
-        EXPECT_EQ(VFDC_DF_YUV422SP_VU, roSemiPlanar.dataFormat);
-        EXPECT_EQ(VFDC_BPP_BITS12, roSemiPlanar.bpp);
-        const OMX_VFDC_MultipleWindowFmt& roPacked = oLayout.sMosaicWinFmt[1];
-        EXPECT_EQ(2560u, roPacked.pitch[0]);
-        EXPECT_EQ(0u, roPacked.pitch[1]);
-        EXPECT_EQ(VFDC_DF_YUV422I_YVYU, roPacked.dataFormat);
-        EXPECT_EQ(VFDC_BPP_BITS16, roPacked.bpp);
-        EXPECT_EQ(1280u, roPacked.winStartX);
-        EXPECT_EQ(720u, roPacked.winStartY);
-        EXPECT_EQ(640u, roPacked.winWidth);
-        EXPECT_EQ(360u, roPacked.winHeight);
-        EXPECT_EQ(1u, roPacked.priority);
-    }
-    OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP oMap;
-    InitOmxStruct(oMap);
-    ASSERT_EQ(OMX_ErrorNone,
-              OMX_GetConfig(hDisplay, static_cast<OMX_INDEXTYPE>(OMX_TI_IndexConfigVFDCMosaicPort2WinMap), &oMap));
-    EXPECT_EQ(0u, oMap.nLayoutId);
-    EXPECT_EQ(2u, oMap.numWindows);
-    EXPECT_EQ(1u, oMap.omxPortList[1]);
-    EXPECT_EQ(0u, m_oDisplay.GetMosaicLayoutId());
-
-    // The ports as configured.
-    OMX_PARAM_PORTDEFINITIONTYPE oPort;
-    InitOmxStruct(oPort, 1);
-    ASSERT_EQ(OMX_ErrorNone, OMX_GetParameter(hDisplay, OMX_IndexParamPortDefinition, &oPort));
-    EXPECT_EQ(OMX_TRUE, oPort.bEnabled);
-    EXPECT_EQ(640u, oPort.format.video.nFrameWidth);
-    EXPECT_EQ(360u, oPort.format.video.nFrameHeight);
-    EXPECT_EQ(2560, oPort.format.video.nStride);
-    EXPECT_EQ(OMX_COLOR_FormatYCbYCr, oPort.format.video.eColorFormat);
-    EXPECT_EQ(3u, oPort.nBufferCountActual);
-    EXPECT_EQ(1280u * 720 * 2, oPort.nBufferSize);
-    InitOmxStruct(oPort, 0);
-    ASSERT_EQ(OMX_ErrorNone, OMX_GetParameter(hDisplay, OMX_IndexParamPortDefinition, &oPort));
-    EXPECT_EQ(OMX_COLOR_FormatYUV420SemiPlanar, oPort.format.video.eColorFormat);
-    EXPECT_EQ(1280u * 720 * 3 / 2, oPort.nBufferSize);
-    InitOmxStruct(oPort, 2);
-    ASSERT_EQ(OMX_ErrorNone, OMX_GetParameter(hDisplay, OMX_IndexParamPortDefinition, &oPort));
-    EXPECT_EQ(OMX_FALSE, oPort.bEnabled);
-
-    // Mode and driver instance on both components, full range on the controller.
-    for (OMX_HANDLETYPE hHandle : {hDisplay, hController})
-    {
-        OMX_PARAM_DC_CUSTOM_MODE_INFO oMode;
-        InitOmxStruct(oMode);
-        ASSERT_EQ(OMX_ErrorNone,
-                  OMX_GetParameter(hHandle, static_cast<OMX_INDEXTYPE>(OMX_TI_IndexParamVFDCCustomModeInfo), &oMode));
-        EXPECT_EQ(0, memcmp(&oMode, &m_oDisplay.GetDisplayMode(), sizeof(oMode)));
-        OMX_PARAM_VFDC_DRIVERINSTID oInstance;
-        InitOmxStruct(oInstance);
-        ASSERT_EQ(OMX_ErrorNone,
-                  OMX_GetParameter(hHandle, static_cast<OMX_INDEXTYPE>(OMX_TI_IndexParamVFDCDriverInstId), &oInstance));
-        EXPECT_EQ(static_cast<OMX_U32>(OMX_VIDEO_DISPLAY_ID_HD0), oInstance.nDrvInstID);
-        EXPECT_EQ(OMX_DC_MODE_CUSTOM, oInstance.eDispVencMode);
-    }
-    OMX_PARAM_CTRL_COLOR_RANGE oRange;
-    InitOmxStruct(oRange);
-    ASSERT_EQ(OMX_ErrorNone,
-              OMX_GetParameter(hController, static_cast<OMX_INDEXTYPE>(OMX_TI_IndexParamCtrlColorRange), &oRange));
-    EXPECT_EQ(OMX_TRUE, oRange.bFullRange);
-    // No matrix given: the controller keeps its own.
-    OMX_CONFIG_CTRL_SET_CSC oCsc;
-    InitOmxStruct(oCsc);
-    ASSERT_EQ(OMX_ErrorNone, OMX_GetConfig(hController, static_cast<OMX_INDEXTYPE>(OMX_TI_IndexConfigCtrlSetCsc), &oCsc));
-    EXPECT_EQ(1024u, oCsc.auiRedVector[0]);
-    EXPECT_EQ(0u, oCsc.auiRedVector[1]);
-    EXPECT_EQ(k1080p60, DriverFile("timings").substr(0, strlen(k1080p60)));
-}
-
-
-TEST_F(CDisplayVFDCTest, MatrixSetBeforeInitIsSentBySetParameters)
-{
-    CDisplayVFDC oDisplay;
-    const CscMatrix oMatrix = {{1.0f, -1.0f, 5.0f}, {0.0f, 0.5f, -5.0f}, {-0.25f, 2.0f, 1.0f}, {16.25f, -16.0f, 0.0f}};
-    EXPECT_TRUE(oDisplay.SetCscMatrix(oMatrix));
-    const OMX_U32 auiRed[3] = {0x400, 0x1C00, 0xFFF};
-    const OMX_U32 auiGreen[3] = {0, 0x200, 0x1001};
-    const OMX_U32 auiBlue[3] = {0x1F00, 0x800, 0x400};
-    const OMX_U32 auiOffset[3] = {65, 0xFC0, 0};
-    EXPECT_EQ(0, memcmp(auiRed, oDisplay.GetCscMatrix().auiRedVector, sizeof(auiRed)));
-    EXPECT_EQ(0, memcmp(auiGreen, oDisplay.GetCscMatrix().auiGreenVector, sizeof(auiGreen)));
-    EXPECT_EQ(0, memcmp(auiBlue, oDisplay.GetCscMatrix().auiBlueVector, sizeof(auiBlue)));
-    EXPECT_EQ(0, memcmp(auiOffset, oDisplay.GetCscMatrix().auiOffsetVector, sizeof(auiOffset)));
-
+    // The platform accepts them (it checks windows against ports and the screen), with the mode
+    // and the full range on both components; the second window as it was asked for.
     ASSERT_EQ(OMX_ErrorNone, oDisplay.Init());
-    // The controller has not reported a state yet: the matrix waits for SetParameters.
-    EXPECT_EQ(OMX_StateInvalid, oDisplay.GetCtrlState());
-    EXPECT_TRUE(oDisplay.SetCscMatrix(oMatrix));
-    OMX_CONFIG_CTRL_SET_CSC oCsc;
-    InitOmxStruct(oCsc);
-    const OMX_INDEXTYPE eCsc = static_cast<OMX_INDEXTYPE>(OMX_TI_IndexConfigCtrlSetCsc);
-    ASSERT_EQ(OMX_ErrorNone, OMX_GetConfig(oDisplay.GetOMXCtrlHandle(), eCsc, &oCsc));
-    EXPECT_EQ(1024u, oCsc.auiRedVector[0]);
-
     SetSystemMode(oDisplay);
-    ASSERT_EQ(OMX_ErrorNone, oDisplay.InitSingleWindowLayout(OmxPixFmt_YUV422, 6, tagMRECT32{{0, 0}, {640, 360}}));
     ASSERT_EQ(OMX_ErrorNone, oDisplay.SetParameters());
-    ASSERT_EQ(OMX_ErrorNone, OMX_GetConfig(oDisplay.GetOMXCtrlHandle(), eCsc, &oCsc));
-    EXPECT_EQ(0, memcmp(auiRed, oCsc.auiRedVector, sizeof(auiRed)));
-    EXPECT_EQ(0, memcmp(auiOffset, oCsc.auiOffsetVector, sizeof(auiOffset)));
+    const OMX_HANDLETYPE hDisplay = oDisplay.GetOMXHandle(), hController = oDisplay.GetOMXCtrlHandle();
+    for (OMX_HANDLETYPE hHandle : {hDisplay, hController})
+        EXPECT_EQ(k1080p60 + "@60",
+                  Line(ReadParam<OMX_PARAM_DC_CUSTOM_MODE_INFO>(hHandle, OMX_TI_IndexParamVFDCCustomModeInfo)));
+    EXPECT_EQ(OMX_TRUE, ReadParam<OMX_PARAM_CTRL_COLOR_RANGE>(hController, OMX_TI_IndexParamCtrlColorRange).bFullRange);
+    OMX_PARAM_VFDC_CREATEMOSAICLAYOUT oLayout;
+    InitStruct(oLayout);
+    ASSERT_EQ(OMX_ErrorNone,
+              OMX_GetParameter(hDisplay, OMX_INDEXTYPE(OMX_TI_IndexParamVFDCCreateMosaicLayout), &oLayout));
+    const OMX_VFDC_MultipleWindowFmt& ro = oLayout.sMosaicWinFmt[1];
+    EXPECT_EQ((std::vector<OMX_U32>{2, 1280, 720, 640, 360, 2560, VFDC_DF_YUV422I_YVYU, 1}),
+              (std::vector<OMX_U32>{oLayout.nNumWindows, ro.winStartX, ro.winStartY, ro.winWidth, ro.winHeight,
+                                    ro.pitch[0], OMX_U32(ro.dataFormat), ro.priority}));
+    // While waiting for resources the layout is not sent either.
+    ASSERT_EQ(OMX_ErrorNone, OMX_SendCommand(hDisplay, OMX_CommandStateSet, OMX_StateWaitForResources, nullptr));
+    oDisplay.WaitOMXEvent(OMXEvent_StateChanged);
+    EXPECT_EQ(OMX_ErrorInvalidState, oDisplay.ApplyMosaicLayout());
+    ASSERT_EQ(OMX_ErrorNone, oDisplay.ScheduleAndWaitStateTransition(hDisplay, OMX_StateLoaded));
     EXPECT_EQ(OMX_ErrorNone, oDisplay.Deinit());
 }
 
-// ---- Failures -------------------------------------------------------------------------------------
-
-TEST_F(CDisplayVFDCTest, ControllerThatCannotBeHadTakesTheDisplayHandleWithIt)
+TEST_F(DisplayVFDC, AMatrixWaitsForTheControllerAndEachFailingStepIsRecorded)
 {
-    CDisplayVFDC oDisplay;
-    ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_GetHandle, DISPLAY_CONTROL_NAME, PELLIX_ANY_INDEX, 1,
-                                                    OMX_ErrorInsufficientResources));
-    SetInfoMessageLevel(1);
-    COutputCapture oOut(STDOUT_FILENO);
-    std::string oOther;
-    const std::vector<SAbortRecord> aoRecords =
-        CaptureAbortRecords([&oDisplay] { EXPECT_EQ(OMX_ErrorInsufficientResources, oDisplay.Init()); }, oOther);
-    EXPECT_NE(std::string::npos, oOut.Finish().find("(** m_hOMXComponent=(nil) -- m_hOMXCtrl=(nil) **)"));
-    SetInfoMessageLevel(0);
-    ASSERT_EQ(1u, aoRecords.size());
-    EXPECT_EQ("framework/ti-components/DisplayVFDC/Init/OMX_ErrorInsufficientResources", aoRecords[0].Key());
-    EXPECT_TRUE(AbortRecordPointsAtCheck(aoRecords[0], PELLIX_SOURCE_DIR));
-    EXPECT_EQ(nullptr, oDisplay.GetOMXHandle());
-    EXPECT_EQ(nullptr, oDisplay.GetOMXCtrlHandle());
-    EXPECT_EQ(m_uiLiveBefore, PellixPlatform_LiveHandleCount());
-    EXPECT_EQ(OMX_ErrorNone, oDisplay.Deinit());
-}
-
-// One step of SetParameters made to fail.
-struct SStepFault
-{
-    const char* szStep;
-    PellixFaultKind eKind;
-    const char* szComponent;
-    OMX_U32 uiIndex;
-    OMX_ERRORTYPE eResult;
-    const char* szInfo;  // the line ApplyMosaicLayout writes, or null
-};
-
-const SStepFault kStepFaults[] = {
-    {"EnablePort", PellixFault_SendCommand, DISPLAY_NAME, OMX_CommandPortEnable, OMX_ErrorHardware, nullptr},
-    {"GetPortDefinition", PellixFault_GetParameter, DISPLAY_NAME, OMX_IndexParamPortDefinition, OMX_ErrorHardware, nullptr},
-    {"SetPortDefinition", PellixFault_SetParameter, DISPLAY_NAME, OMX_IndexParamPortDefinition, OMX_ErrorHardware, nullptr},
-    {"ChangeDisplayMode", PellixFault_KindCount, nullptr, 0, OMX_ErrorUndefined, nullptr},
-    {"DisplayDriverInstance", PellixFault_SetParameter, DISPLAY_NAME, OMX_TI_IndexParamVFDCDriverInstId, OMX_ErrorHardware, nullptr},
-    {"ControllerDriverInstance", PellixFault_SetParameter, DISPLAY_CONTROL_NAME, OMX_TI_IndexParamVFDCDriverInstId, OMX_ErrorHardware, nullptr},
-    {"DisplayMode", PellixFault_SetParameter, DISPLAY_NAME, OMX_TI_IndexParamVFDCCustomModeInfo, OMX_ErrorHardware, nullptr},
-    {"ControllerMode", PellixFault_SetParameter, DISPLAY_CONTROL_NAME, OMX_TI_IndexParamVFDCCustomModeInfo, OMX_ErrorHardware, nullptr},
-    {"ColorRange", PellixFault_SetParameter, DISPLAY_CONTROL_NAME, OMX_TI_IndexParamCtrlColorRange, OMX_ErrorHardware, nullptr},
-    {"CscMatrix", PellixFault_SetConfig, DISPLAY_CONTROL_NAME, OMX_TI_IndexConfigCtrlSetCsc, OMX_ErrorHardware, nullptr},
-    {"CreateLayout", PellixFault_SetParameter, DISPLAY_NAME, OMX_TI_IndexParamVFDCCreateMosaicLayout, OMX_ErrorHardware, nullptr},
-    {"SelectLayout", PellixFault_SetConfig, DISPLAY_NAME, OMX_TI_IndexConfigVFDCMosaicPort2WinMap, OMX_ErrorHardware,
-     "Failed selecting layout id= 0!"},
-    {"MemoryType", PellixFault_SetParameter, DISPLAY_NAME, OMX_TI_IndexParamBuffMemType, OMX_ErrorHardware, nullptr},
-};
-
-class DisplayVFDCStepFault : public CDisplayVFDCTest, public ::testing::WithParamInterface<SStepFault>
-{
-};
-
-TEST_P(DisplayVFDCStepFault, StepFailureIsRecordedReturnedAndDeinitReleasesEverything)
-{
-    const SStepFault& roFault = GetParam();
-    CDisplayVFDC oDisplay;
-    ASSERT_EQ(OMX_ErrorNone, oDisplay.Init());
-    SetSystemMode(oDisplay);
-    const CscMatrix oMatrix = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, 0, 0}};
-    ASSERT_TRUE(oDisplay.SetCscMatrix(oMatrix));
-    ASSERT_EQ(OMX_ErrorNone, oDisplay.InitSingleWindowLayout(OmxPixFmt_YUV422, 6, tagMRECT32{{320, 180}, {1280, 720}}));
-    if (roFault.eKind == PellixFault_KindCount)
+    // Signed fixed point, 3 integer and 10 fraction bits (offsets 10 and 2), saturated; the
+    // controller, which has reported no state yet, keeps its own until SetParameters.
+    const CscMatrix oMatrix = {{1.0f, -1.0f, 5.0f}, {0.0f, 0.5f, -5.0f}, {-0.25f, 2.0f, 1.0f}, {16.25f, -16.0f, 0.0f}};
+    const auto fnFixed = [](const OMX_CONFIG_CTRL_SET_CSC& ro) {
+        std::vector<OMX_U32> a(ro.auiRedVector, ro.auiRedVector + 3);
+        for (const OMX_U32* pui : {ro.auiGreenVector, ro.auiBlueVector, ro.auiOffsetVector})
+            a.insert(a.end(), pui, pui + 3);
+        return a;
+    };
+    const std::vector<OMX_U32> auiFixed = {0x400, 0x1C00, 0xFFF, 0, 0x200, 0x1001, 0x1F00, 0x800, 0x400, 65, 0xFC0, 0};
+    const OMX_U32 uiCsc = OMX_TI_IndexConfigCtrlSetCsc;
     {
-        std::filesystem::remove(m_oRoot.Path() / "sys/devices/platform/vpss/display0/enabled");
-        std::filesystem::create_directory(m_oRoot.Path() / "sys/devices/platform/vpss/display0/enabled");
+        CDisplayVFDC oDisplay;
+        EXPECT_TRUE(oDisplay.SetCscMatrix(oMatrix));
+        EXPECT_EQ(auiFixed, fnFixed(oDisplay.GetCscMatrix()));
+        ASSERT_EQ(OMX_ErrorNone, oDisplay.Init());
+        EXPECT_EQ(OMX_StateInvalid, oDisplay.GetCtrlState());
+        EXPECT_TRUE(oDisplay.SetCscMatrix(oMatrix));
+        EXPECT_EQ(1024u,
+                  ReadParam<OMX_CONFIG_CTRL_SET_CSC>(oDisplay.GetOMXCtrlHandle(), uiCsc, 0, true).auiRedVector[0]);
+        SetSystemMode(oDisplay);
+        ASSERT_EQ(OMX_ErrorNone, oDisplay.InitSingleWindowLayout(OmxPixFmt_YUV422, 6, tagMRECT32{{0, 0}, {640, 360}}));
+        ASSERT_EQ(OMX_ErrorNone, oDisplay.SetParameters());
+        EXPECT_EQ(auiFixed, fnFixed(ReadParam<OMX_CONFIG_CTRL_SET_CSC>(oDisplay.GetOMXCtrlHandle(), uiCsc, 0, true)));
+        EXPECT_EQ(OMX_ErrorNone, oDisplay.Deinit());
     }
-    else
-        ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(roFault.eKind, roFault.szComponent, roFault.uiIndex, 1, roFault.eResult));
-
-    COutputCapture oOut(STDOUT_FILENO);
-    std::string oOther;
-    const std::vector<SAbortRecord> aoRecords =
-        CaptureAbortRecords([&] { EXPECT_EQ(roFault.eResult, oDisplay.SetParameters()); }, oOther);
-    const std::string oLog = oOut.Finish();
-    EXPECT_EQ(0u, PellixTest_PendingFaults());
-    ASSERT_FALSE(aoRecords.empty());
-    EXPECT_EQ(std::string("framework/ti-components/DisplayVFDC/SetParameters/") + CComponent::ErrorToStr(roFault.eResult),
-              aoRecords.back().Key());
-    EXPECT_TRUE(AbortRecordPointsAtCheck(aoRecords.back(), PELLIX_SOURCE_DIR));
-    if (roFault.szInfo != nullptr)
-        EXPECT_NE(std::string::npos, oLog.find(roFault.szInfo)) << oLog;
-    else
-        EXPECT_EQ(std::string::npos, oLog.find("Failed")) << oLog;
-
-    EXPECT_EQ(OMX_ErrorNone, oDisplay.Deinit());
-    EXPECT_EQ(nullptr, oDisplay.GetOMXHandle());
-    EXPECT_EQ(nullptr, oDisplay.GetOMXCtrlHandle());
+    {
+        // The controller that cannot be had takes the display's handle with it.
+        CDisplayVFDC oDisplay;
+        ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_GetHandle, "OMX.TI.VPSSM3.CTRL.DC",
+                                                        PELLIX_ANY_INDEX, 1, OMX_ErrorInsufficientResources));
+        SetInfoMessageLevel(1);
+        COutputCapture oOut(STDOUT_FILENO);
+        EXPECT_EQ(std::vector<std::string>{"framework/ti-components/DisplayVFDC/Init/OMX_ErrorInsufficientResources"},
+                  AbortKeys([&] { EXPECT_EQ(OMX_ErrorInsufficientResources, oDisplay.Init()); }));
+        EXPECT_NE(std::string::npos, oOut.Finish().find("(** m_hOMXComponent=(nil) -- m_hOMXCtrl=(nil) **)"));
+        EXPECT_EQ(m_uiLiveBefore, PellixPlatform_LiveHandleCount());
+        EXPECT_EQ(OMX_ErrorNone, oDisplay.Deinit());
+    }
+    // Each platform call of SetParameters failing in turn; then the mode change failing in the
+    // driver's files, and a failed layout selection, which alone says so.
+    const auto fnPrepare = [&oMatrix](CDisplayVFDC& ro) {
+        SetSystemMode(ro);
+        ASSERT_TRUE(ro.SetCscMatrix(oMatrix));
+        ASSERT_EQ(OMX_ErrorNone, ro.InitSingleWindowLayout(OmxPixFmt_YUV422, 6, tagMRECT32{{320, 180}, {1280, 720}}));
+    };
+    const std::string oStep = "framework/ti-components/DisplayVFDC/SetParameters";
+    ExpectEachCallFails<CDisplayVFDC>(16, oStep, fnPrepare, [](CDisplayVFDC& ro) { return ro.SetParameters(); });
+    for (bool bFiles : {true, false})
+    {
+        std::filesystem::remove_all(m_oRoot.Path() / "sys");  // the platform makes the driver's files anew
+        CDisplayVFDC oDisplay;
+        ASSERT_EQ(OMX_ErrorNone, oDisplay.Init());
+        fnPrepare(oDisplay);
+        if (bFiles)
+            ReplaceByFolder("enabled");
+        else
+            ASSERT_EQ(OMX_ErrorNone,
+                      PellixTest_InjectFault(PellixFault_SetConfig, "OMX.TI.VPSSM3.VFDC",
+                                             OMX_TI_IndexConfigVFDCMosaicPort2WinMap, 1, OMX_ErrorHardware));
+        const OMX_ERRORTYPE eExpected = bFiles ? OMX_ErrorUndefined : OMX_ErrorHardware;
+        COutputCapture oOut(STDOUT_FILENO);
+        const std::vector<std::string> aoKeys = AbortKeys([&] { EXPECT_EQ(eExpected, oDisplay.SetParameters()); });
+        EXPECT_EQ(oStep + "/" + CComponent::ErrorToStr(eExpected), aoKeys.empty() ? "" : aoKeys.back());
+        EXPECT_EQ(!bFiles, oOut.Finish().find("Failed selecting layout id= 0!\n") != std::string::npos);
+        EXPECT_EQ(OMX_ErrorNone, oDisplay.Deinit());
+        EXPECT_TRUE(oDisplay.GetOMXHandle() == nullptr && oDisplay.GetOMXCtrlHandle() == nullptr);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(EachStep, DisplayVFDCStepFault, ::testing::ValuesIn(kStepFaults),
-                         [](const ::testing::TestParamInfo<SStepFault>& roInfo) { return std::string(roInfo.param.szStep); });
-} // namespace

@@ -1,6 +1,7 @@
+// The IL core: handles of registered components, tracked so that a double or unknown free is
+// refused; registration and enumeration; Init and Deinit in any balance.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <set>
 #include <string>
 
@@ -42,8 +43,7 @@ class OmxCore : public ::testing::Test
 protected:
     void SetUp() override
     {
-        g_iDeInits = 0;
-        g_iSetCallbacks = 0;
+        g_iDeInits = g_iSetCallbacks = 0;
         g_eSetCallbacksResult = OMX_ErrorNone;
         m_uiLiveBefore = PellixPlatform_LiveHandleCount();
         ASSERT_EQ(OMX_ErrorNone, OMX_Init());
@@ -57,8 +57,11 @@ protected:
         EXPECT_EQ(m_uiLiveBefore, PellixPlatform_LiveHandleCount());
         EXPECT_EQ(OMX_ErrorNone, OMX_Deinit());
     }
-
-    std::set<std::string> Names()
+    OMX_ERRORTYPE GetHandle(OMX_HANDLETYPE* phHandle, const char* szName, OMX_PTR pAppData = nullptr)
+    {
+        return OMX_GetHandle(phHandle, const_cast<char*>(szName), pAppData, &m_oCallbacks);
+    }
+    static std::set<std::string> Names()
     {
         std::set<std::string> oNames;
         char szName[OMX_MAX_STRINGNAME_SIZE];
@@ -72,59 +75,44 @@ protected:
 };
 } // namespace
 
-TEST_F(OmxCore, HandsOutAndFreesHandlesOfARegisteredComponent)
+TEST_F(OmxCore, HandsOutTrackedHandlesAndRefusesUnknownOnes)
 {
     int iAppData = 0;
     OMX_HANDLETYPE hHandle = nullptr;
-    ASSERT_EQ(OMX_ErrorNone, OMX_GetHandle(&hHandle, const_cast<char*>("OMX.test.probe"), &iAppData, &m_oCallbacks));
-    ASSERT_NE(nullptr, hHandle);
+    ASSERT_EQ(OMX_ErrorNone, GetHandle(&hHandle, "OMX.test.probe", &iAppData));
     const auto* poComponent = static_cast<OMX_COMPONENTTYPE*>(hHandle);
-    EXPECT_EQ(sizeof(OMX_COMPONENTTYPE), poComponent->nSize);
-    EXPECT_EQ(1, poComponent->nVersion.s.nVersionMajor);
-    EXPECT_EQ(1, poComponent->nVersion.s.nVersionMinor);
-    EXPECT_EQ(&iAppData, poComponent->pApplicationPrivate);
+    EXPECT_TRUE(poComponent->nSize == sizeof(OMX_COMPONENTTYPE) && poComponent->nVersion.s.nVersionMajor == 1 &&
+                poComponent->nVersion.s.nVersionMinor == 1 && poComponent->pApplicationPrivate == &iAppData);
     EXPECT_EQ(1, g_iSetCallbacks);
     EXPECT_EQ(m_uiLiveBefore + 1, PellixPlatform_LiveHandleCount());
-
     EXPECT_EQ(OMX_ErrorNone, OMX_FreeHandle(hHandle));
     EXPECT_EQ(1, g_iDeInits);
     // A handle freed twice, or never handed out, is refused.
     EXPECT_EQ(OMX_ErrorBadParameter, OMX_FreeHandle(hHandle));
     EXPECT_EQ(OMX_ErrorBadParameter, OMX_FreeHandle(nullptr));
+    EXPECT_EQ(OMX_ErrorBadParameter, OMX_FreeHandle(&iAppData));
     EXPECT_EQ(1, g_iDeInits);
-}
 
-TEST_F(OmxCore, UnknownNamesAndBadArgumentsGetNoHandle)
-{
-    OMX_HANDLETYPE hHandle = &m_oCallbacks;
-    EXPECT_EQ(OMX_ErrorComponentNotFound,
-              OMX_GetHandle(&hHandle, const_cast<char*>("OMX.test.nobody"), nullptr, &m_oCallbacks));
+    // Unknown names and bad arguments get no handle.
+    hHandle = &iAppData;
+    EXPECT_EQ(OMX_ErrorComponentNotFound, GetHandle(&hHandle, "OMX.test.nobody"));
     EXPECT_EQ(nullptr, hHandle);
     EXPECT_EQ(OMX_ErrorBadParameter, OMX_GetHandle(nullptr, const_cast<char*>("OMX.test.probe"), nullptr, nullptr));
     EXPECT_EQ(OMX_ErrorBadParameter, OMX_GetHandle(&hHandle, nullptr, nullptr, nullptr));
-}
-
-TEST_F(OmxCore, FailingFactoryOrCallbacksLeaveNothingBehind)
-{
-    OMX_HANDLETYPE hHandle = nullptr;
-    EXPECT_EQ(OMX_ErrorInsufficientResources,
-              OMX_GetHandle(&hHandle, const_cast<char*>("OMX.test.failing"), nullptr, &m_oCallbacks));
+    // A failing factory or SetCallbacks leaves nothing behind (the half-made component is
+    // deinitialised).
+    EXPECT_EQ(OMX_ErrorInsufficientResources, GetHandle(&hHandle, "OMX.test.failing"));
     EXPECT_EQ(nullptr, hHandle);
-
     g_eSetCallbacksResult = OMX_ErrorIncorrectStateOperation;
-    EXPECT_EQ(OMX_ErrorIncorrectStateOperation,
-              OMX_GetHandle(&hHandle, const_cast<char*>("OMX.test.probe"), nullptr, &m_oCallbacks));
+    EXPECT_EQ(OMX_ErrorIncorrectStateOperation, GetHandle(&hHandle, "OMX.test.probe"));
     EXPECT_EQ(nullptr, hHandle);
-    EXPECT_EQ(1, g_iDeInits);  // the half-made component was deinitialised
-    EXPECT_EQ(m_uiLiveBefore, PellixPlatform_LiveHandleCount());
+    EXPECT_EQ(2, g_iDeInits);
 }
 
-TEST_F(OmxCore, EnumeratesRegisteredNamesAndRefusesShortBuffers)
+TEST_F(OmxCore, RegistrationAndEnumerationAreChecked)
 {
     const std::set<std::string> oNames = Names();
-    EXPECT_EQ(1u, oNames.count("OMX.test.probe"));
-    EXPECT_EQ(1u, oNames.count("OMX.test.failing"));
-
+    EXPECT_TRUE(oNames.count("OMX.test.probe") == 1 && oNames.count("OMX.test.failing") == 1);
     char szShort[4];
     bool bRefused = false;
     for (OMX_U32 i = 0; i < oNames.size(); ++i)
@@ -133,19 +121,13 @@ TEST_F(OmxCore, EnumeratesRegisteredNamesAndRefusesShortBuffers)
     char szName[OMX_MAX_STRINGNAME_SIZE];
     EXPECT_EQ(OMX_ErrorNoMore, OMX_ComponentNameEnum(szName, sizeof(szName), static_cast<OMX_U32>(oNames.size())));
     EXPECT_EQ(OMX_ErrorBadParameter, OMX_ComponentNameEnum(nullptr, 10, 0));
-
     ASSERT_EQ(OMX_ErrorNone, PellixPlatform_UnregisterComponent("OMX.test.failing"));
     EXPECT_EQ(0u, Names().count("OMX.test.failing"));
     EXPECT_EQ(OMX_ErrorComponentNotFound, PellixPlatform_UnregisterComponent("OMX.test.failing"));
-}
-
-TEST_F(OmxCore, RegistrationRefusesBadNamesAndFactories)
-{
-    EXPECT_EQ(OMX_ErrorBadParameter, PellixPlatform_RegisterComponent(nullptr, ProbeFactory));
-    EXPECT_EQ(OMX_ErrorBadParameter, PellixPlatform_RegisterComponent("", ProbeFactory));
-    EXPECT_EQ(OMX_ErrorBadParameter, PellixPlatform_RegisterComponent("OMX.test.null", nullptr));
     const std::string oLong(OMX_MAX_STRINGNAME_SIZE, 'n');
-    EXPECT_EQ(OMX_ErrorBadParameter, PellixPlatform_RegisterComponent(oLong.c_str(), ProbeFactory));
+    for (const char* szBad : {static_cast<const char*>(nullptr), "", oLong.c_str()})
+        EXPECT_EQ(OMX_ErrorBadParameter, PellixPlatform_RegisterComponent(szBad, ProbeFactory));
+    EXPECT_EQ(OMX_ErrorBadParameter, PellixPlatform_RegisterComponent("OMX.test.null", nullptr));
 }
 
 TEST_F(OmxCore, InitAndDeinitMayBeCalledInAnyBalance)
@@ -159,6 +141,6 @@ TEST_F(OmxCore, InitAndDeinitMayBeCalledInAnyBalance)
     EXPECT_EQ(uiDeinits + 1, PellixPlatform_CoreDeinitCount());
     // Handles are still handed out after the extra Deinit.
     OMX_HANDLETYPE hHandle = nullptr;
-    ASSERT_EQ(OMX_ErrorNone, OMX_GetHandle(&hHandle, const_cast<char*>("OMX.test.probe"), nullptr, &m_oCallbacks));
+    ASSERT_EQ(OMX_ErrorNone, GetHandle(&hHandle, "OMX.test.probe"));
     EXPECT_EQ(OMX_ErrorNone, OMX_FreeHandle(hHandle));
 }
