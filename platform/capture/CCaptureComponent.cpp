@@ -255,7 +255,6 @@ void CCaptureComponent::DeliverPictures()
                 .count());
         if (oPicture.CopyTo(poHeader->pBuffer, poHeader->nAllocLen, m_oGeometry, m_bFields))
         {
-            Stamp(poHeader->pBuffer, uiFrame, CCaptureTimeCode::NowUs());
             poHeader->nFilledLen = static_cast<OMX_U32>(CSourcePicture::FrameBytes(m_oGeometry, m_bFields));
             Count(PellixCounter_FramesProduced);
         }

@@ -1,8 +1,9 @@
 // "OMX.TI.VPSSM3.VFCC": the video capture. One output port (0) filled from the simulated input,
 // in the size, stride and format of the port's definition: with a built-in pattern drawn at the
 // input's rate (the colour bars of CTestPattern, or the demanding CMotionPattern), or with the
-// pictures of a real source (CMediaSource) as they come. Every picture carries its capture time
-// and frame number in its top-left corner (CCaptureTimeCode).
+// pictures of a real source (CMediaSource) as they come. Every picture of a built-in pattern
+// carries its capture time and frame number in its first lines (CCaptureTimeCode); a real
+// source's pictures are handed on as they are.
 //
 // The pattern's frames come at the input's rate: frames per second for a progressive signal, half
 // the fields per second for an interlaced one. A real source's pictures come at its own pace

@@ -38,6 +38,11 @@ uint64_t CCaptureTimeCode::NowUs()
     return static_cast<uint64_t>(oNow.tv_sec) * 1000000u + static_cast<uint64_t>(oNow.tv_nsec) / 1000u;
 }
 
+unsigned CCaptureTimeCode::Left(unsigned uiWidth)
+{
+    return ((uiWidth - s_uiColumns * s_uiBlock) / 2) & ~15u;
+}
+
 uint32_t CCaptureTimeCode::Check(const SValue& roValue)
 {
     const uint8_t auiBytes[12] = {
@@ -67,10 +72,11 @@ void CCaptureTimeCode::Write(const CFrameLines& roLines, uint8_t* pFrame, const 
     local_Words(roValue, auiWords);
     const bool bSemiPlanar = roGeometry.IsSemiPlanar();
     const unsigned uiCodeWidth = s_uiColumns * s_uiBlock;
+    const unsigned uiLeft = Left(roGeometry.m_uiWidth);
     for (unsigned y = 0; y < s_uiRows * s_uiBlock; ++y)
     {
         const uint32_t uiWord = auiWords[y / s_uiBlock];
-        uint8_t* pLine = pFrame + roLines.Luma(y);
+        uint8_t* pLine = pFrame + roLines.Luma(y) + (bSemiPlanar ? uiLeft : 2 * uiLeft);
         for (unsigned uiColumn = 0; uiColumn < s_uiColumns; ++uiColumn)
         {
             const uint8_t uiLuma = (uiWord >> (s_uiColumns - 1 - uiColumn)) & 1u ? local_uiWhite : local_uiBlack;
@@ -87,7 +93,7 @@ void CCaptureTimeCode::Write(const CFrameLines& roLines, uint8_t* pFrame, const 
             }
         }
         if (bSemiPlanar && roLines.WritesChroma(y))
-            memset(pFrame + roLines.Chroma(y), local_uiNeutral, uiCodeWidth);
+            memset(pFrame + roLines.Chroma(y) + uiLeft, local_uiNeutral, uiCodeWidth);
     }
 }
 
@@ -99,6 +105,7 @@ bool CCaptureTimeCode::Read(const uint8_t* pLuma, unsigned uiLineBytes, unsigned
     // The middle half of each block, away from the edges that filtering and chroma blur.
     const unsigned uiInner = s_uiBlock / 2;
     const unsigned uiMargin = s_uiBlock / 4;
+    const uint8_t* pCode = pLuma + static_cast<uint64_t>(Left(uiWidth)) * uiSampleStep;
     uint32_t auiWords[s_uiRows] = {};
     for (unsigned uiRow = 0; uiRow < s_uiRows; ++uiRow)
         for (unsigned uiColumn = 0; uiColumn < s_uiColumns; ++uiColumn)
@@ -106,7 +113,7 @@ bool CCaptureTimeCode::Read(const uint8_t* pLuma, unsigned uiLineBytes, unsigned
             unsigned uiSum = 0;
             for (unsigned y = 0; y < uiInner; ++y)
             {
-                const uint8_t* pLine = pLuma + static_cast<uint64_t>(uiRow * s_uiBlock + uiMargin + y) * uiLineBytes;
+                const uint8_t* pLine = pCode + static_cast<uint64_t>(uiRow * s_uiBlock + uiMargin + y) * uiLineBytes;
                 for (unsigned x = 0; x < uiInner; ++x)
                     uiSum += pLine[static_cast<uint64_t>(uiColumn * s_uiBlock + uiMargin + x) * uiSampleStep];
             }

@@ -2,8 +2,9 @@
 // a client on the same machine reads back after decoding, to tell how long the picture took from
 // capture to its screen.
 //
-// The code is 4 rows of 32 square blocks of s_uiBlock x s_uiBlock pixels in the picture's
-// top-left corner, one bit a block, white (luma 235) for 1 and black (16) for 0, most significant
+// The code is 4 rows of 32 square blocks of s_uiBlock x s_uiBlock pixels across the middle of
+// the picture's first lines (its left edge on a multiple of 16 pixels, so that every block is a
+// whole macroblock; the corners stay free for what the picture shows there), one bit a block, white (luma 235) for 1 and black (16) for 0, most significant
 // bit on the left, with neutral chroma: row 0 holds the high 32 bits of the capture time
 // (CLOCK_MONOTONIC, in microseconds), row 1 its low 32 bits, row 2 the frame number and row 3 a
 // check value (CRC-32 of the 12 bytes above, big-endian). Blocks of one or more whole 16 x 16
@@ -45,6 +46,8 @@ public:
 
     // The check value of the 12 bytes the code carries.
     static uint32_t Check(const SValue& roValue);
+    // The code's left edge in a picture uiWidth pixels wide.
+    static unsigned Left(unsigned uiWidth);
 };
 
 #endif // CCAPTURE_TIME_CODE_H
