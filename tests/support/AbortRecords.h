@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -41,17 +40,25 @@ struct SAbortRecord
 // lines, line number without its zeros) is no record and ends up in roOther.
 inline std::vector<SAbortRecord> ParseAbortRecords(const std::string& oText, std::string& roOther)
 {
-    static const std::regex s_oRecord("\nABORT Line:([0-9]+) File:([^\n]*)\n([^ \n]+) +([^\n]*)\n\n");
     std::vector<SAbortRecord> aoRecords;
     size_t uiDone = 0;
-    for (std::sregex_iterator oAt(oText.begin(), oText.end(), s_oRecord), oEnd; oAt != oEnd; ++oAt)
+    for (size_t uiAt = oText.find("\nABORT Line:"); uiAt != std::string::npos; uiAt = oText.find("\nABORT Line:", uiAt + 1))
     {
-        const SAbortRecord oRecord{static_cast<unsigned>(std::stoul((*oAt)[1])), (*oAt)[2], (*oAt)[3], (*oAt)[4]};
-        if (oRecord.Format() != oAt->str())
+        SAbortRecord oRecord{0, "", "", ""};
+        char szFile[512] = "";
+        char szFunction[256] = "";
+        char szError[256] = "";
+        if (sscanf(oText.c_str() + uiAt, "\nABORT Line:%u File:%511[^\n]\n%255s %255[^\n]", &oRecord.uiLine, szFile, szFunction,
+                   szError) != 4)
             continue;
-        roOther.append(oText, uiDone, static_cast<size_t>(oAt->position()) - uiDone);
-        uiDone = static_cast<size_t>(oAt->position() + oAt->length());
+        oRecord = SAbortRecord{oRecord.uiLine, szFile, szFunction, szError};
+        const std::string oRecordText = oRecord.Format();
+        if (oText.compare(uiAt, oRecordText.size(), oRecordText) != 0)
+            continue;
+        roOther.append(oText, uiDone, uiAt - uiDone);
         aoRecords.push_back(oRecord);
+        uiDone = uiAt + oRecordText.size();
+        uiAt = uiDone - 1;
     }
     roOther.append(oText, uiDone, std::string::npos);
     return aoRecords;

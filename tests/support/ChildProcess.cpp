@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -16,8 +15,6 @@
 
 namespace
 {
-const char* const local_szOwnProcessVariable = "PELLIX_TEST_IN_OWN_PROCESS";
-
 std::vector<char*> local_Pointers(std::vector<std::string>& raoTexts)
 {
     std::vector<char*> apszTexts;
@@ -36,16 +33,18 @@ CChildProcess::CChildProcess(const std::vector<std::string>& roArguments, int iB
     std::vector<std::string> aoArguments = roArguments;
     std::vector<std::string> aoEnvironment;
     for (char** ppszVariable = environ; *ppszVariable != nullptr; ++ppszVariable)
-        aoEnvironment.push_back(*ppszVariable);
-    for (const std::string& roChange : roEnvironment)
     {
-        const std::string oName = roChange.substr(roChange[0] == '-' ? 1 : 0, roChange.find('=')) + "=";
-        aoEnvironment.erase(std::remove_if(aoEnvironment.begin(), aoEnvironment.end(),
-                                           [&](const std::string& ro) { return ro.compare(0, oName.size(), oName) == 0; }),
-                            aoEnvironment.end());
+        const std::string oVariable = *ppszVariable;
+        const std::string oName = oVariable.substr(0, oVariable.find('=') + 1);
+        bool bKept = true;
+        for (const std::string& roChange : roEnvironment)
+            bKept = bKept && roChange.compare(0, oName.size(), oName) != 0 && "-" + oName != roChange + "=";
+        if (bKept)
+            aoEnvironment.push_back(oVariable);
+    }
+    for (const std::string& roChange : roEnvironment)
         if (roChange[0] != '-')
             aoEnvironment.push_back(roChange);
-    }
     const std::vector<char*> apszArguments = local_Pointers(aoArguments);
     const std::vector<char*> apszEnvironment = local_Pointers(aoEnvironment);
     Start(
@@ -82,13 +81,12 @@ void CChildProcess::Start(const std::function<void()>& fnChild, int iBoundSec, b
             dup2(open(oOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
             dup2(open(oErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
         }
+        SendSanitizerReportsTo(STDERR_FILENO);
         fnChild();
         _exit(127);
     }
-    if (m_iPid > 0)
-        setpgid(m_iPid, m_iPid);
-    else
-        ADD_FAILURE() << "cannot start " << m_oName;
+    setpgid(m_iPid, m_iPid);
+    EXPECT_GT(m_iPid, 0) << "cannot start " << m_oName;
 }
 
 CChildProcess::~CChildProcess()
@@ -157,18 +155,18 @@ SRunResult RunCommand(const std::string& roCommand, int iBoundSec)
 
 bool RunInOwnProcess(int iBoundSec)
 {
-    // In the child: the variable names the file that tells the parent the body ran.
-    if (const char* szStarted = getenv(local_szOwnProcessVariable))
+    // In the child the variable names the file that tells the parent the body ran.
+    if (const char* szStarted = getenv("PELLIX_TEST_IN_OWN_PROCESS"))
     {
         std::ofstream(szStarted) << "started\n";
         return true;
     }
-    const ::testing::TestInfo* poInfo = ::testing::UnitTest::GetInstance()->current_test_info();
+    const ::testing::TestInfo* poTest = ::testing::UnitTest::GetInstance()->current_test_info();
     CTempDir oDir;
     const std::string oStarted = (oDir.Path() / "started").string();
-    CChildProcess oChild({"/proc/self/exe", std::string("--gtest_filter=") + poInfo->test_suite_name() + "." + poInfo->name(),
+    CChildProcess oChild({"/proc/self/exe", std::string("--gtest_filter=") + poTest->test_suite_name() + "." + poTest->name(),
                           "--gtest_also_run_disabled_tests"},
-                         iBoundSec, {std::string(local_szOwnProcessVariable) + "=" + oStarted}, false);
+                         iBoundSec, {"PELLIX_TEST_IN_OWN_PROCESS=" + oStarted}, false);
     EXPECT_TRUE(oChild.Wait(iBoundSec + 5)) << "the scenario's process did not end within " << iBoundSec << " s";
     EXPECT_EQ(0, oChild.ExitCode()) << "the scenario failed in its own process (its output is above)";
     EXPECT_TRUE(std::filesystem::exists(oStarted)) << "the scenario did not run in its own process";

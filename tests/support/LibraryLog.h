@@ -2,6 +2,7 @@
 //
 //   const std::string oLog = Logged(2, [&] { oServer.StopServing(); });   // INFO records up to level 2
 //   EXPECT_TRUE(HasInfoRecord(oLog, "StartStreaming", "PellixServer already started."));
+//   EXPECT_EQ("Pipeline created.\nPipeline deleted.\n", InfoMessages(oLog));
 //
 // Logged sets the message level for the call only (back to 0 after it) and captures standard
 // output (COutputCapture: sanitizer reports still reach the test's log).
@@ -23,6 +24,18 @@ std::string Logged(int iLevel, TFn fn)
     fn();
     SetInfoMessageLevel(0);
     return oOut.Finish();
+}
+
+// The messages of the INFO records in the text, each on its line, without the records' heads.
+inline std::string InfoMessages(const std::string& roText)
+{
+    std::string oMessages;
+    for (size_t uiAt = roText.find("INFO  "); uiAt != std::string::npos; uiAt = roText.find("INFO  ", uiAt + 1))
+    {
+        const size_t uiMessage = roText.find_first_not_of(' ', roText.find(' ', roText.find("# ", uiAt) + 2));
+        oMessages += roText.substr(uiMessage, roText.find('\n', uiAt) + 1 - uiMessage);
+    }
+    return oMessages;
 }
 
 inline bool Has(const std::string& roText, const std::string& roPart)

@@ -12,14 +12,19 @@ int local_TestLogFd()
 {
     static const int s_iFd = [] {
         const int iFd = dup(STDERR_FILENO);
-        if (iFd >= 0 && __sanitizer_set_report_fd != nullptr)
-            __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(iFd)));
+        SendSanitizerReportsTo(iFd);
         return iFd;
     }();
     return s_iFd;
 }
 const int local_iTestLogFd = local_TestLogFd();
 } // namespace
+
+void SendSanitizerReportsTo(int iFd)
+{
+    if (iFd >= 0 && __sanitizer_set_report_fd != nullptr)
+        __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(iFd)));
+}
 
 void WriteToTestLog(const std::string& roText)
 {

@@ -42,5 +42,8 @@ private:
 
 // Writes to the standard error the process started with, whatever is being captured.
 void WriteToTestLog(const std::string& roText);
+// Where a sanitizer writes its reports from now on (a forked child that does not execute a program
+// points them at its own standard error: left alone, they would go to a file of its own).
+void SendSanitizerReportsTo(int iFd);
 
 #endif // PELLIX_TEST_OUTPUT_CAPTURE_H

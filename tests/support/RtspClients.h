@@ -38,9 +38,8 @@ struct SDecodeResult
     size_t FramesOf(int iStream) const;
     size_t DistinctDigestsOf(int iStream) const;
 };
-// roLimit: ffmpeg's limit, e.g. "-frames:v 30" or "-t 3"; roMap: its choice of streams.
-SDecodeResult DecodeWithFfmpeg(const std::string& roUrl, const std::string& roLimit, const std::string& roMap = "0:v",
-                               const std::string& roTransport = "tcp");
+// Over TCP. roLimit: ffmpeg's limit, e.g. "-frames:v 30" or "-t 3"; roMap: its choice of streams.
+SDecodeResult DecodeWithFfmpeg(const std::string& roUrl, const std::string& roLimit, const std::string& roMap = "0:v");
 std::string GrabRawFrames(const std::string& roUrl, int iFrames, const std::string& roPixelFormat,
                           std::string& roError);
 std::string RtspsrcCommand(const std::string& roUrl, const std::string& roProtocols, int iPictures);
@@ -75,7 +74,6 @@ private:
     std::string m_oPending;
     std::string m_oSdp;
     std::vector<int> m_aiUdpFds;
-    int m_iRtpFd = -1;
 };
 bool IsOk(const std::string& roResponse);
 

@@ -100,13 +100,17 @@ TEST(RtspServing, EveryPipelineIsReportedBeforeItsFirstBufferAndAfterItIsGoneWha
         SCOPED_TRACE(iRound);
         CRawRtspClient oClient(oGraph.oUrl);
         const int iHandoffs = oGraph.oVideo.iHandoffs;
-        COutputCapture oVerbose(STDOUT_FILENO);
-        if (iRound == 1 || iRound == 4)
-            ASSERT_TRUE(oClient.Play());
-        else
-            ASSERT_TRUE(oClient.Connect() && IsOk(oClient.Request("DESCRIBE")) &&
-                        (iRound == 2 || IsOk(oClient.Request("SETUP", local_szTcp, "/stream=0"))));
-        ASSERT_TRUE(oGraph.WaitPipeline(true));
+        bool bStarted = false;
+        {
+            // Verbose: the pipeline's property changes are printed.
+            COutputCapture oVerbose(STDOUT_FILENO);
+            bStarted = (iRound == 1 || iRound == 4) ? oClient.Play()
+                                                    : oClient.Connect() && IsOk(oClient.Request("DESCRIBE")) &&
+                                                          (iRound == 2 || IsOk(oClient.Request("SETUP", local_szTcp, "/stream=0")));
+            bStarted = bStarted && oGraph.WaitPipeline(true);
+            EXPECT_TRUE(Has(oVerbose.Finish(), "/GstPipeline:media-pipeline"));
+        }
+        ASSERT_TRUE(bStarted);
         EXPECT_EQ(iRound, oGraph.oVideo.iCreated);
         EXPECT_EQ(iHandoffs, oGraph.oVideo.iHandoffsAtCreation);
         if (iRound == 1)
@@ -120,11 +124,9 @@ TEST(RtspServing, EveryPipelineIsReportedBeforeItsFirstBufferAndAfterItIsGoneWha
             EXPECT_TRUE(IsOk(oClient.Request("PAUSE")));
         }
         oClient.Close();
-        EXPECT_TRUE(oGraph.WaitPipeline(false));
+        ASSERT_TRUE(oGraph.WaitPipeline(false));
         EXPECT_EQ(iRound, oGraph.oVideo.iDeleted);
         EXPECT_FALSE(oGraph.oServer.IsPlaying());
-        // Verbose: the pipeline's property changes are printed.
-        EXPECT_TRUE(Has(oVerbose.Finish(), "/GstPipeline:media-pipeline"));
     }
     // A client that asks just as the playing one leaves gets the description, never a refusal.
     for (int iRound = 0; iRound < 8; ++iRound)

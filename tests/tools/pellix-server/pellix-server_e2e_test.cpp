@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <regex>
 #include <sstream>
 
 #include "FrameRate.h"
@@ -33,17 +32,17 @@ struct SHostRun
     // "pellix-server: streaming at <URL>".
     std::string Url() const
     {
-        std::smatch oMatch;
         const std::string oOut = poHost->Out();
-        return std::regex_search(oOut, oMatch, std::regex("pellix-server: streaming at (\\S+)\n")) ? oMatch[1].str() : "";
+        const size_t uiAt = oOut.find("pellix-server: streaming at ");
+        return uiAt == std::string::npos ? "" : oOut.substr(uiAt + 28, oOut.find('\n', uiAt) - uiAt - 28);
     }
+    // "pellix-server: <n>s streaming=yes|no" lines.
     std::string StatusLines() const
     {
         std::string oLines;
-        const std::string oOut = poHost->Out();
-        const std::regex oStatus("pellix-server: [0-9]+s streaming=(yes|no)\n");
-        for (std::sregex_iterator oAt(oOut.begin(), oOut.end(), oStatus), oEnd; oAt != oEnd; ++oAt)
-            oLines += oAt->str();
+        std::istringstream oOut(poHost->Out());
+        for (std::string oLine; std::getline(oOut, oLine);)
+            oLines += oLine.find("s streaming=") != std::string::npos ? oLine + "\n" : "";
         return oLines;
     }
     // A stop that cleans up: exit code 0, the stop reported, the platform root gone, the port free.
