@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -33,18 +34,15 @@ CChildProcess::CChildProcess(const std::vector<std::string>& roArguments, int iB
     std::vector<std::string> aoArguments = roArguments;
     std::vector<std::string> aoEnvironment;
     for (char** ppszVariable = environ; *ppszVariable != nullptr; ++ppszVariable)
-    {
-        const std::string oVariable = *ppszVariable;
-        const std::string oName = oVariable.substr(0, oVariable.find('=') + 1);
-        bool bKept = true;
-        for (const std::string& roChange : roEnvironment)
-            bKept = bKept && roChange.compare(0, oName.size(), oName) != 0 && "-" + oName != roChange + "=";
-        if (bKept)
-            aoEnvironment.push_back(oVariable);
-    }
+        aoEnvironment.push_back(*ppszVariable);
     for (const std::string& roChange : roEnvironment)
+    {
+        const std::string oName = roChange.substr(roChange[0] == '-' ? 1 : 0, roChange.find('=')) + "=";
+        aoEnvironment.erase(std::remove_if(aoEnvironment.begin(), aoEnvironment.end(), [&](const std::string& ro) { return ro.rfind(oName, 0) == 0; }),
+                            aoEnvironment.end());
         if (roChange[0] != '-')
             aoEnvironment.push_back(roChange);
+    }
     const std::vector<char*> apszArguments = local_Pointers(aoArguments);
     const std::vector<char*> apszEnvironment = local_Pointers(aoEnvironment);
     Start(

@@ -1,9 +1,8 @@
 // The RTSP side with real GStreamer, real threads and raw clients on loopback: every pipeline is
-// reported before its first buffer and after it is gone, whatever the client does; the factory's
-// subscriptions; stops and starts that leave no thread, socket or connection behind; the audio
-// stream's drain thread stopped in every state.
+// reported before its first buffer and after it is gone, whatever the client does, and a client
+// arriving as another leaves is served; stops and starts leave no thread, socket or connection
+// behind; the audio stream's drain thread hands buffers back and stops while it waits.
 #include <gst/gst.h>
-#include <gst/rtsp-server/rtsp-server.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -21,19 +20,13 @@
 namespace
 {
 // The video stream with its notifications and handoffs counted.
-class CObservedVideo : public RTSPVideoServerComponent
+struct SObservedVideo : public RTSPVideoServerComponent
 {
-public:
     OMX_ERRORTYPE PipelineCreated(GstElement* poPipeline) override
     {
-        if (poPipeline != nullptr)
-        {
-            iHandoffsAtCreation = iHandoffs.load();
-            ++iCreated;
-        }
+        iHandoffsAtCreation = poPipeline != nullptr ? iHandoffs.load() : iHandoffsAtCreation.load();
         const OMX_ERRORTYPE eError = RTSPVideoServerComponent::PipelineCreated(poPipeline);
-        iDeleted += poPipeline == nullptr ? 1 : 0;
-        bPipeline = poPipeline != nullptr;
+        ++(poPipeline != nullptr ? iCreated : iDeleted);
         return eError;
     }
     OMX_ERRORTYPE Handoff(GstElement* poSource, GstBuffer* poBuffer, GstPad* poPad) override
@@ -41,12 +34,10 @@ public:
         ++iHandoffs;
         return RTSPVideoServerComponent::Handoff(poSource, poBuffer, poPad);
     }
-
     std::atomic<int> iCreated{0};
     std::atomic<int> iDeleted{0};
     std::atomic<int> iHandoffs{0};
     std::atomic<int> iHandoffsAtCreation{-1};
-    std::atomic<bool> bPipeline{false};
 };
 
 // Test source -> observed video stream -> server on a free port of loopback, torn down as the
@@ -57,13 +48,9 @@ struct SServingGraph
     {
         gst_init(nullptr, nullptr);
         SetInfoMessageLevel(0);
-        EXPECT_EQ(OMX_ErrorNone, oServer.Init());
-        EXPECT_EQ(OMX_ErrorNone, oVideo.Init());
-        EXPECT_EQ(OMX_ErrorNone, oSource.Init());
-        EXPECT_EQ(OMX_ErrorNone, oSource.ConnectTo(0, &oVideo, 0));
-        EXPECT_EQ(OMX_ErrorNone, oSource.Start());
-        EXPECT_EQ(OMX_ErrorNone, oServer.AddStreamingComponent(&oVideo));
-        EXPECT_EQ(OMX_ErrorNone, oServer.SetPortInfo("/Video320x240@60fps", uiPort));
+        EXPECT_TRUE(oServer.Init() == OMX_ErrorNone && oVideo.Init() == OMX_ErrorNone && oSource.Init() == OMX_ErrorNone);
+        EXPECT_TRUE(oSource.ConnectTo(0, &oVideo, 0) == OMX_ErrorNone && oSource.Start() == OMX_ErrorNone);
+        EXPECT_TRUE(oServer.AddStreamingComponent(&oVideo) == OMX_ErrorNone && oServer.SetPortInfo("/Video", uiPort) == OMX_ErrorNone);
         EXPECT_EQ(OMX_ErrorNone, oServer.StartServing(false));
     }
     ~SServingGraph()
@@ -76,17 +63,15 @@ struct SServingGraph
     }
     bool WaitPipeline(bool bExists)
     {
-        return Eventually([&] { return oVideo.bPipeline == bExists; });
+        return Eventually([&] { return (oVideo.iCreated > oVideo.iDeleted) == bExists; });
     }
 
     CH264TestSource oSource;
-    CObservedVideo oVideo;
+    SObservedVideo oVideo;
     GStreamerRTSPServer oServer;
     const unsigned uiPort = PickFreePort();
-    const std::string oUrl = "rtsp://127.0.0.1:" + std::to_string(uiPort) + "/Video320x240@60fps";
+    const std::string oUrl = "rtsp://127.0.0.1:" + std::to_string(uiPort) + "/Video";
 };
-
-const char* const local_szTcp = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
 } // namespace
 
 TEST(RtspServing, EveryPipelineIsReportedBeforeItsFirstBufferAndAfterItIsGoneWhateverTheClientDoes)
@@ -102,27 +87,19 @@ TEST(RtspServing, EveryPipelineIsReportedBeforeItsFirstBufferAndAfterItIsGoneWha
         const int iHandoffs = oGraph.oVideo.iHandoffs;
         bool bStarted = false;
         {
-            // Verbose: the pipeline's property changes are printed.
-            COutputCapture oVerbose(STDOUT_FILENO);
-            bStarted = (iRound == 1 || iRound == 4) ? oClient.Play()
-                                                    : oClient.Connect() && IsOk(oClient.Request("DESCRIBE")) &&
-                                                          (iRound == 2 || IsOk(oClient.Request("SETUP", local_szTcp, "/stream=0")));
+            COutputCapture oVerbose(STDOUT_FILENO);  // verbose: the pipeline's property changes printed
+            bStarted = iRound % 3 == 1 ? oClient.Play()
+                                       : oClient.Connect() && IsOk(oClient.Request("DESCRIBE")) &&
+                                             (iRound == 2 || IsOk(oClient.Request("SETUP", "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n", "/stream=0")));
             bStarted = bStarted && oGraph.WaitPipeline(true);
             EXPECT_TRUE(Has(oVerbose.Finish(), "/GstPipeline:media-pipeline"));
         }
         ASSERT_TRUE(bStarted);
         EXPECT_EQ(iRound, oGraph.oVideo.iCreated);
         EXPECT_EQ(iHandoffs, oGraph.oVideo.iHandoffsAtCreation);
-        if (iRound == 1)
-        {
-            EXPECT_TRUE(Eventually([&] { return oGraph.oVideo.iHandoffs > iHandoffs + 10; }));
-            EXPECT_TRUE(IsOk(oClient.Request("TEARDOWN")));
-        }
-        if (iRound == 4)
-        {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            EXPECT_TRUE(IsOk(oClient.Request("PAUSE")));
-        }
+        EXPECT_TRUE(iRound != 1 || (Eventually([&] { return oGraph.oVideo.iHandoffs > iHandoffs + 10; }) && IsOk(oClient.Request("TEARDOWN"))));
+        std::this_thread::sleep_for(std::chrono::milliseconds(iRound == 4 ? 200 : 0));
+        EXPECT_TRUE(iRound != 4 || IsOk(oClient.Request("PAUSE")));
         oClient.Close();
         ASSERT_TRUE(oGraph.WaitPipeline(false));
         EXPECT_EQ(iRound, oGraph.oVideo.iDeleted);
@@ -137,98 +114,21 @@ TEST(RtspServing, EveryPipelineIsReportedBeforeItsFirstBufferAndAfterItIsGoneWha
         ASSERT_TRUE(IsOk(oPlayer.Request("TEARDOWN")));
         oPlayer.Close();
         CRawRtspClient oNext(oGraph.oUrl);
-        ASSERT_TRUE(oNext.Connect());
-        const std::string oAnswer = oNext.Request("DESCRIBE");
+        const std::string oAnswer = oNext.Connect() ? oNext.Request("DESCRIBE") : "";
         EXPECT_TRUE(IsOk(oAnswer)) << "round " << iRound << ":\n" << oAnswer;
         oNext.Close();
         EXPECT_TRUE(oGraph.WaitPipeline(false));
     }
-    EXPECT_EQ(oGraph.oVideo.iCreated, oGraph.oVideo.iDeleted);
     // A client still there at the stop: the pipeline goes with the stop.
     CRawRtspClient oLast(oGraph.oUrl);
-    ASSERT_TRUE(oLast.Connect() && IsOk(oLast.Request("DESCRIBE")));
-    ASSERT_TRUE(oGraph.WaitPipeline(true));
+    ASSERT_TRUE(oLast.Connect() && IsOk(oLast.Request("DESCRIBE")) && oGraph.WaitPipeline(true));
     EXPECT_EQ(OMX_ErrorNone, oGraph.oServer.StopServing());
-    EXPECT_FALSE(oGraph.oVideo.bPipeline);
     EXPECT_EQ(oGraph.oVideo.iCreated, oGraph.oVideo.iDeleted);
-}
-
-namespace
-{
-// A subscriber of a factory: what it was told.
-struct SSubscriber
-{
-    std::atomic<int> iCreated{0};
-    std::atomic<int> iDeleted{0};
-    std::atomic<bool> bBuiltNotStarted{false};
-    GstRtspMediaFactoryCallback oRecord{CallbackNotified, this};
-
-    static void CallbackNotified(GstElement* poPipeline, gpointer pvSelf)
-    {
-        auto* poSelf = static_cast<SSubscriber*>(pvSelf);
-        if (poPipeline == nullptr)
-        {
-            ++poSelf->iDeleted;
-            return;
-        }
-        ++poSelf->iCreated;
-        // A pipeline built from the launch line, its source there and not started.
-        GstElement* poSource = GST_IS_PIPELINE(poPipeline) ? gst_bin_get_by_name(GST_BIN(poPipeline), "source") : nullptr;
-        GstState eState = GST_STATE_VOID_PENDING;
-        if (poSource != nullptr)
-        {
-            gst_element_get_state(poSource, &eState, nullptr, 0);
-            gst_object_unref(poSource);
-        }
-        poSelf->bBuiltNotStarted = eState == GST_STATE_NULL;
-    }
-};
-} // namespace
-
-TEST(RtspServing, TheFactoryTellsEverySubscriberOfTheBuiltPipelineAndOnceOfItsEnd)
-{
-    gst_init(nullptr, nullptr);
-    GstRTSPServer* poServer = gst_rtsp_server_new();
-    GstRTSPMediaFactory* poFactory = gst_rtsp_media_factory_new();
-    gst_rtsp_media_factory_set_launch(poFactory, "( videotestsrc name=source is-live=true ! video/x-raw,width=64,height=48 "
-                                                 "! rtpvrawpay name=pay0 pt=96 )");
-    gst_rtsp_media_factory_set_shared(poFactory, TRUE);
-    SSubscriber aoSubscribers[2];
-    for (SSubscriber& roSubscriber : aoSubscribers)
-        gst_rtsp_media_factory_subscribe_callback(poFactory, &roSubscriber.oRecord);
-    gst_rtsp_media_factory_subscribe_callback(poFactory, nullptr);
-    gst_rtsp_media_factory_subscribe_callback(nullptr, &aoSubscribers[0].oRecord);
-    GstRTSPUrl* poUrl = nullptr;
-    ASSERT_EQ(GST_RTSP_OK, gst_rtsp_url_parse("rtsp://127.0.0.1/test", &poUrl));
-    for (int iRound = 1; iRound <= 2; ++iRound)
-    {
-        GstRTSPMedia* poMedia = gst_rtsp_media_factory_construct(poFactory, poUrl);
-        ASSERT_NE(nullptr, poMedia);
-        for (SSubscriber& roSubscriber : aoSubscribers)
-        {
-            EXPECT_EQ(iRound, roSubscriber.iCreated);
-            EXPECT_TRUE(roSubscriber.bBuiltNotStarted);
-            EXPECT_EQ(iRound - 1, roSubscriber.iDeleted);
-        }
-        GstRTSPThreadPool* poPool = gst_rtsp_server_get_thread_pool(poServer);
-        ASSERT_TRUE(gst_rtsp_media_prepare(poMedia, gst_rtsp_thread_pool_get_thread(poPool, GST_RTSP_THREAD_TYPE_MEDIA, nullptr)));
-        g_object_unref(poPool);
-        ASSERT_TRUE(gst_rtsp_media_unprepare(poMedia));
-        EXPECT_TRUE(Eventually([&] { return aoSubscribers[1].iDeleted == iRound; }));
-        g_object_unref(poMedia);  // told once, not again when the media goes
-        for (SSubscriber& roSubscriber : aoSubscribers)
-            EXPECT_EQ(iRound, roSubscriber.iDeleted);
-    }
-    gst_rtsp_url_free(poUrl);
-    g_object_unref(poFactory);
-    g_object_unref(poServer);
 }
 
 TEST(RtspServing, StopsAndStartsOnOnePortLeaveNoThreadSocketOrConnection)
 {
     SServingGraph oGraph;
-    const std::vector<std::string> aoPlayer = {"ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", "tcp",
-                                               "-i", oGraph.oUrl, "-f", "framecrc", "-"};
     SProcessResources oBefore;
     for (int iCycle = 0; iCycle < 10; ++iCycle)
     {
@@ -237,10 +137,9 @@ TEST(RtspServing, StopsAndStartsOnOnePortLeaveNoThreadSocketOrConnection)
         // ask for the options. The first cycle makes what the libraries keep for good.
         std::unique_ptr<CChildProcess> poPlayer;
         if (iCycle % 2 == 0)
-        {
-            poPlayer = std::make_unique<CChildProcess>(aoPlayer, 60);
-            ASSERT_TRUE(Eventually([&] { return CountOccurrences(poPlayer->Out(), "\n0,") > 5; })) << poPlayer->Err();
-        }
+            poPlayer = std::make_unique<CChildProcess>(std::vector<std::string>{"ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", "tcp",
+                                                                                 "-i", oGraph.oUrl, "-f", "framecrc", "-"}, 60);
+        ASSERT_TRUE(!poPlayer || Eventually([&] { return CountOccurrences(poPlayer->Out(), "\n0,") > 5; })) << poPlayer->Err();
         CRawRtspClient oClient(oGraph.oUrl);
         ASSERT_TRUE(oClient.Connect() && IsOk(oClient.Request("OPTIONS")));
         ASSERT_EQ(OMX_ErrorNone, oGraph.oServer.StopServing());
@@ -248,50 +147,41 @@ TEST(RtspServing, StopsAndStartsOnOnePortLeaveNoThreadSocketOrConnection)
         char cByte = 0;
         EXPECT_TRUE(Eventually([&] { return recv(oClient.Fd(), &cByte, 1, MSG_DONTWAIT) == 0; }));
         EXPECT_TRUE(CanBindPort(oGraph.uiPort));
-        EXPECT_FALSE(oGraph.oVideo.bPipeline);
-        if (poPlayer)
-        {
-            EXPECT_TRUE(poPlayer->Wait(20));
-            EXPECT_EQ(0, poPlayer->ExitCode()) << poPlayer->Err();
-        }
+        EXPECT_EQ(oGraph.oVideo.iCreated, oGraph.oVideo.iDeleted);
+        EXPECT_TRUE(!poPlayer || (poPlayer->Wait(20) && poPlayer->ExitCode() == 0)) << poPlayer->Err();
         oClient.Close();
         poPlayer.reset();
-        if (iCycle == 0)
-            oBefore = CurrentResources();
+        oBefore = iCycle == 0 ? CurrentResources() : oBefore;
         ASSERT_EQ(OMX_ErrorNone, oGraph.oServer.StartServing(false));
     }
     // The stream still flows.
-    {
-        CRawRtspClient oClient(oGraph.oUrl);
-        ASSERT_TRUE(oClient.Play());
-        const int iHandoffs = oGraph.oVideo.iHandoffs;
-        EXPECT_TRUE(Eventually([&] { return oGraph.oVideo.iHandoffs > iHandoffs + 10; }));
-    }
+    CRawRtspClient oClient(oGraph.oUrl);
+    ASSERT_TRUE(oClient.Play());
+    const int iHandoffs = oGraph.oVideo.iHandoffs;
+    EXPECT_TRUE(Eventually([&] { return oGraph.oVideo.iHandoffs > iHandoffs + 10; }));
+    oClient.Close();
     ASSERT_TRUE(oGraph.WaitPipeline(false));
     ASSERT_EQ(OMX_ErrorNone, oGraph.oServer.StopServing());
-    // The media threads of the RTSP library are pooled: the count may differ by them, never by a
+    // The RTSP library's media threads are pooled: the count may differ by them, never by a
     // thread a cycle.
-    EXPECT_LE(CurrentResources().uiThreads, oBefore.uiThreads + 2) << Describe(CurrentResources()) << " against " << Describe(oBefore);
-    EXPECT_EQ(oBefore.uiFds, CurrentResources().uiFds);
+    EXPECT_LE(CurrentResources().lThreads, oBefore.lThreads + 2) << Describe(CurrentResources()) << " against " << Describe(oBefore);
+    EXPECT_EQ(oBefore.lFds, CurrentResources().lFds);
 }
 
-TEST(AudioStream, TheDrainThreadReturnsBuffersWithoutAPipelineAndStopsWhileItWaits)
+TEST(AudioStream, TheDrainThreadHandsBuffersBackWithoutAPipelineAndStopsWhileItWaits)
 {
-    CH264TestSource oUpstream({320, 240, 60, 30, 4608, 3});
+    CH264TestSource oUpstream(4608, 3);
     RTSPAudioServerComponent oStream;
-    ASSERT_EQ(OMX_ErrorNone, oStream.Init());
-    ASSERT_EQ(OMX_ErrorNone, oUpstream.Init());
-    ASSERT_EQ(OMX_ErrorNone, oUpstream.ConnectTo(0, &oStream, 0));
-    ASSERT_EQ(OMX_ErrorNone, oStream.Execute(0));
+    ASSERT_TRUE(oStream.Init() == OMX_ErrorNone && oUpstream.Init() == OMX_ErrorNone);
+    ASSERT_TRUE(oUpstream.ConnectTo(0, &oStream, 0) == OMX_ErrorNone && oStream.Execute(0) == OMX_ErrorNone);
     for (int iRun = 0; iRun < 2; ++iRun)
     {
         ASSERT_EQ(OMX_ErrorNone, oStream.StartBufferProcessing());
         const size_t uiReturned = oUpstream.Returned().size();
         for (MUINT32 i = 0; i < 3; ++i)
-            EXPECT_EQ(OMX_ErrorNone, oStream.EmptyThisBuffer(oUpstream.Header(i)));
+            oStream.EmptyThisBuffer(oUpstream.Header(i));
         EXPECT_TRUE(Eventually([&] { return oUpstream.Returned().size() == uiReturned + 3; }));
-        // The drain thread now waits on the empty FIFO.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // now it waits on the empty FIFO
         const std::string oLog = Logged(2, [&] { EXPECT_EQ(OMX_ErrorNone, oStream.StopBufferProcessing()); });
         EXPECT_TRUE(Has(oLog, "Killing FakeHandoff thread\n") && Has(oLog, "FakeHandoff thread stopped\n")) << oLog;
         EXPECT_FALSE(oStream.IsBufferProcessing());

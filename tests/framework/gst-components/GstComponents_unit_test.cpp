@@ -84,7 +84,7 @@ protected:
         return auiValues;
     }
 
-    CH264TestSource m_oUpstream{{320, 240, 60, 30, 4096, 4}};
+    CH264TestSource m_oUpstream{4096, 4};
     RTSPVideoServerComponent m_oVideo;
     GstElement* m_poSource = nullptr;
     GstElement* m_poPlaying = nullptr;
@@ -242,8 +242,8 @@ TEST(StreamComponents, FragmentsAndPayloadersAndRefusalsWithoutUpstream)
     EXPECT_EQ(nullptr, oVideo.GetPipelineCreatedCallback());
     // Connected: the fragments with the upstream's buffer size; added audio first, as the control
     // API does, they are pay0 with payload type 96 and pay1 with 97.
-    CH264TestSource oAudioUpstream({320, 240, 60, 30, 4608, 2});
-    CH264TestSource oVideoUpstream({320, 240, 60, 30, 4096, 2});
+    CH264TestSource oAudioUpstream(4608, 2);
+    CH264TestSource oVideoUpstream(4096, 2);
     GStreamerRTSPServer oServer;
     ASSERT_EQ(OMX_ErrorNone, oVideo.Init());
     for (auto oLink : {std::make_pair(&oAudioUpstream, static_cast<GStreamerServerComponent*>(&oAudio)), std::make_pair(&oVideoUpstream, static_cast<GStreamerServerComponent*>(&oVideo))})
@@ -328,7 +328,7 @@ TEST(RtspServer, RefusedStartsLeaveNothingBehind)
               InfoMessages(oLog));
     EXPECT_TRUE(ResourcesBackTo(oBefore)) << Describe(CurrentResources()) << " against " << Describe(oBefore);
     // With a component but without a path.
-    CH264TestSource oUpstream({320, 240, 60, 30, 4096, 2});
+    CH264TestSource oUpstream(4096, 2);
     RTSPVideoServerComponent oVideo;
     ASSERT_EQ(OMX_ErrorNone, oUpstream.Init());
     ASSERT_EQ(OMX_ErrorNone, oVideo.Init());

