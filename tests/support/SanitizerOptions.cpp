@@ -1,9 +1,12 @@
 // What the sanitizers of a sanitized build need to know about the libraries the tests run with.
-// Every test program links this file (pellix_add_test asks for __asan_default_options), whichever
+// Every test program links this file (pellix_add_test asks for g_iPellixSanitizerOptions; the
+// sanitizers' own names are defined by their run time too, which would do instead), whichever
 // sanitizer, if any, the build has: the functions are only called by a sanitizer's run time.
 #include <unistd.h>
 
 #include <cstdlib>
+
+extern "C" const int g_iPellixSanitizerOptions = 1;
 
 // Whole allocation stacks (GLib is built without frame pointers), so that the leak suppression
 // can tell GLib's constructor from everything else.
