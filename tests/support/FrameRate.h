@@ -1,8 +1,11 @@
 // The frame rate a client reports for a stream ("60/1", "30000/1001", "25"), as a number.
 //
 // The server stamps each picture with the running time at which it reaches the stream, so a
-// client that guesses the rate from the first pictures' times may land a fraction of a percent
-// away from the input's rate (29.92 for 30, say); tests compare within 1 %.
+// client that guesses the rate from the first pictures' times may land a little away from the
+// input's rate (29.92 for 30, say, and 29.5 on a busy machine, whose pictures reach the stream
+// less evenly); tests compare within 5 %, which a stream whose pictures share a time (a guess of
+// twice the rate) or come at another rate still fails. A source without a clock of its own (the
+// default picture, paced by the display) gives no rate to guess.
 #ifndef PELLIX_TEST_FRAME_RATE_H
 #define PELLIX_TEST_FRAME_RATE_H
 
@@ -19,6 +22,6 @@ inline double ParseFrameRate(const std::string& roRate)
     return dDenominator != 0.0 ? dNumerator / dDenominator : 0.0;
 }
 
-const double g_dFrameRateTolerance = 0.01;
+const double g_dFrameRateTolerance = 0.05;
 
 #endif // PELLIX_TEST_FRAME_RATE_H

@@ -34,15 +34,16 @@ std::string Start(std::string& roPrinted)
     return szAddress;
 }
 
-// The one video stream is H.264 of that size and rate, and iFrames decoded pictures of it are all
-// different (the pattern's bar moves, its counter counts).
+// The one video stream is H.264 of that size and rate (none: no rate to check), and iFrames decoded
+// pictures of it are all different (the pattern's bar moves, its counter counts).
 void ExpectMovingVideo(const std::string& roUrl, const std::string& roSize, double dRate, int iFrames)
 {
     std::string oError;
     std::vector<TStreamInfo> aoStreams = ProbeStreams(roUrl, oError);
     ASSERT_EQ(1u, aoStreams.size()) << oError;
     EXPECT_EQ("h264 " + roSize, aoStreams[0]["codec_name"] + " " + aoStreams[0]["width"] + "x" + aoStreams[0]["height"]);
-    EXPECT_NEAR(dRate, ParseFrameRate(aoStreams[0]["r_frame_rate"]), dRate * g_dFrameRateTolerance);
+    EXPECT_TRUE(dRate == 0 || std::abs(dRate - ParseFrameRate(aoStreams[0]["r_frame_rate"])) <= dRate * g_dFrameRateTolerance)
+        << aoStreams[0]["r_frame_rate"];
     const SDecodeResult oDecoded = DecodeWithFfmpeg(roUrl, "-frames:v " + std::to_string(iFrames));
     EXPECT_EQ("", oDecoded.oRun.oErr);
     EXPECT_EQ(static_cast<size_t>(iFrames), oDecoded.FramesOf(0));
@@ -200,7 +201,7 @@ TEST(ServerEndToEnd, WithoutSignalTheDefaultSourceIsServedWithItsMarkToClientsWi
             EXPECT_TRUE(std::abs(128.0 - Average(uiChroma, 512, 17, 63, 1, 15)) < 6 && std::abs(128.0 - Average(uiChroma, 512, 0, 14, 0, 16)) > 40 &&
                         std::abs(128.0 - Average(uiChroma, 512, 66, 200, 0, 16)) > 40 && std::abs(128.0 - Average(uiChroma, 512, 16, 64, 18, 100)) > 40);
     }
-    ExpectMovingVideo(oUrl, "1024x768", 60.0, 1);  // a still picture
+    ExpectMovingVideo(oUrl, "1024x768", 0, 1);  // a still picture, paced by the display
     // Served again with authentication: only the user with its credentials plays.
     ASSERT_EQ(OMX_ErrorNone, g_poServer->m_oRTSPServer.StartServing(true));
     const SDecodeResult oRefused = DecodeWithFfmpeg(oUrl, "-frames:v 10");
