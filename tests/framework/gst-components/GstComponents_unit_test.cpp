@@ -63,7 +63,7 @@ protected:
 
     // Queues the bytes in a header and runs one handoff on a buffer of uiSize bytes of a source
     // element playing or not; what the buffer holds afterwards.
-    TBytes Deliver(const TBytes& roData, bool bPlaying = false, gsize uiSize = 1024)
+    TBytes Deliver(const TBytes& roData, bool bPlaying = false, gsize uiSize = 1024, GstClockTime* puiTime = nullptr)
     {
         OMX_BUFFERHEADERTYPE* poHeader = m_oUpstream.Header(m_uiNext++ % 4);
         memcpy(poHeader->pBuffer, roData.data(), roData.size());
@@ -73,6 +73,8 @@ protected:
         m_oVideo.Handoff(bPlaying ? m_poPlaying : m_poSource, poBuffer, nullptr);
         TBytes abyResult(gst_buffer_get_size(poBuffer));
         gst_buffer_extract(poBuffer, 0, abyResult.data(), abyResult.size());
+        if (puiTime != nullptr)
+            *puiTime = GST_BUFFER_PTS(poBuffer);
         gst_buffer_unref(poBuffer);
         return abyResult;
     }
@@ -127,6 +129,24 @@ TEST_F(VideoStream, TheGateOpensAtAKeyFrameAndTheParameterSetsPrefixFramesOnlyBe
     m_oVideo.PipelineCreated(nullptr);
     gst_object_unref(poPipeline);
     EXPECT_EQ(9u, m_oUpstream.Returned().size());  // every header back to be filled again
+}
+
+TEST_F(VideoStream, ABufferMadeBeforeItsSourceHasABaseTimeStartsTheRunningTimeAtZero)
+{
+    // Without a clock yet, the buffer stays unstamped (the parser times it from the stream's
+    // rate); with the clock but no base time yet (on the way to the first play), the source
+    // would stamp the clock's absolute time, for which the sinks would wait for good: time 0.
+    GstClockTime uiTime = 1;
+    Deliver(local_abyIdr, false, 1024, &uiTime);
+    EXPECT_EQ(GST_CLOCK_TIME_NONE, uiTime);
+    GstClock* poClock = gst_system_clock_obtain();
+    gst_element_set_clock(m_poSource, poClock);
+    Deliver(local_abyP, false, 1024, &uiTime);
+    EXPECT_EQ(0u, uiTime);
+    gst_element_set_base_time(m_poSource, 1);
+    Deliver(local_abyP, false, 1024, &uiTime);
+    EXPECT_EQ(GST_CLOCK_TIME_NONE, uiTime);  // the source stamps it itself
+    gst_object_unref(poClock);
 }
 
 TEST_F(VideoStream, TheStoredSetsStopAt80BytesAndThePrefixNeverOverrunsTheBuffer)
