@@ -1,4 +1,9 @@
-// Reading ABORT records back from captured standard error, with their exact format checked.
+// ABORT records read back from captured standard error, with their exact format checked:
+//
+//   std::string oOther;
+//   const std::vector<SAbortRecord> aoRecords = CaptureAbortRecords([&] { Call(); }, oOther);
+//   EXPECT_EQ("framework/x/Y/Function/OMX_ErrorBadParameter", aoRecords[0].Key());
+//   EXPECT_TRUE(AbortRecordPointsAtCheck(aoRecords[0], PELLIX_SOURCE_DIR));
 #ifndef PELLIX_TEST_ABORT_RECORDS_H
 #define PELLIX_TEST_ABORT_RECORDS_H
 
@@ -30,52 +35,30 @@ struct SAbortRecord
     std::string Key() const { return oFile + "/" + oFunction + "/" + oError; }
 };
 
-// Splits captured text into its ABORT records, in order. Text outside the records is appended to
+// Splits captured text into its ABORT records, in order; the text outside them is appended to
 // roOther. A record whose bytes differ from the library's format in any way (padding, blank
-// lines, zero-padded line number) is not taken as a record and ends up in roOther.
+// lines, line number without its zeros) is no record and ends up in roOther.
 inline std::vector<SAbortRecord> ParseAbortRecords(const std::string& oText, std::string& roOther)
 {
-    static const std::string s_oHead = "\nABORT Line:";
     std::vector<SAbortRecord> aoRecords;
     size_t uiDone = 0;
-    size_t uiAt = oText.find(s_oHead);
-    while (uiAt != std::string::npos)
+    for (size_t uiAt = oText.find("\nABORT Line:"); uiAt != std::string::npos; uiAt = oText.find("\nABORT Line:", uiAt + 1))
     {
-        // "\nABORT Line:<digits> File:<path>\n<function> <padding><error>\n\n"
         SAbortRecord oRecord{0, "", "", ""};
-        size_t uiPos = uiAt + s_oHead.size();
-        const size_t uiDigits = uiPos;
-        while (uiPos < oText.size() && oText[uiPos] >= '0' && oText[uiPos] <= '9')
-            oRecord.uiLine = oRecord.uiLine * 10 + static_cast<unsigned>(oText[uiPos++] - '0');
-        const size_t uiFile = uiPos + 6;
-        const size_t uiFileEnd = oText.find('\n', uiFile);
-        const size_t uiBodyEnd = uiFileEnd == std::string::npos ? std::string::npos : oText.find("\n\n", uiFileEnd + 1);
-        if (uiPos == uiDigits || oText.compare(uiPos, 6, " File:") != 0 || uiBodyEnd == std::string::npos)
-        {
-            uiAt = oText.find(s_oHead, uiAt + 1);
+        char szFile[512] = "";
+        char szFunction[256] = "";
+        char szError[256] = "";
+        if (sscanf(oText.c_str() + uiAt, "\nABORT Line:%u File:%511[^\n]\n%255s %255[^\n]", &oRecord.uiLine, szFile, szFunction,
+                   szError) != 4)
             continue;
-        }
-        oRecord.oFile = oText.substr(uiFile, uiFileEnd - uiFile);
-        const std::string oBody = oText.substr(uiFileEnd + 1, uiBodyEnd - uiFileEnd - 1);
-        const size_t uiBlank = oBody.find(' ');
-        const size_t uiError = uiBlank == std::string::npos ? std::string::npos : oBody.find_first_not_of(' ', uiBlank);
-        if (uiError == std::string::npos)
-        {
-            uiAt = oText.find(s_oHead, uiAt + 1);
+        oRecord = SAbortRecord{oRecord.uiLine, szFile, szFunction, szError};
+        const std::string oRecordText = oRecord.Format();
+        if (oText.compare(uiAt, oRecordText.size(), oRecordText) != 0)
             continue;
-        }
-        oRecord.oFunction = oBody.substr(0, uiBlank);
-        oRecord.oError = oBody.substr(uiError);
-        const size_t uiEnd = uiBodyEnd + 2;
-        if (oRecord.Format() != oText.substr(uiAt, uiEnd - uiAt))
-        {
-            uiAt = oText.find(s_oHead, uiAt + 1);
-            continue;
-        }
         roOther.append(oText, uiDone, uiAt - uiDone);
         aoRecords.push_back(oRecord);
-        uiDone = uiEnd;
-        uiAt = oText.find(s_oHead, uiDone);
+        uiDone = uiAt + oRecordText.size();
+        uiAt = uiDone - 1;
     }
     roOther.append(oText, uiDone, std::string::npos);
     return aoRecords;
@@ -106,14 +89,13 @@ inline bool AbortRecordPointsAtCheck(const SAbortRecord& roRecord, const char* s
     for (const char* szExtension : {".cpp", ".h"})
     {
         std::ifstream oFile(std::string(szSourceDir) + "/" + roRecord.oFile + szExtension);
-        if (!oFile)
-            continue;
         std::string oLine;
-        for (unsigned i = 0; i < roRecord.uiLine && std::getline(oFile, oLine); ++i)
+        for (unsigned i = 0; oFile.is_open() && i < roRecord.uiLine && std::getline(oFile, oLine); ++i)
         {
         }
-        return oLine.find("ZEM_CHECK") != std::string::npos || oLine.find("ZEM_FAIL") != std::string::npos ||
-               oLine.find("uiAbortLine = __LINE__") != std::string::npos;
+        if (oFile.is_open())
+            return oLine.find("ZEM_CHECK") != std::string::npos || oLine.find("ZEM_FAIL") != std::string::npos ||
+                   oLine.find("uiAbortLine = __LINE__") != std::string::npos;
     }
     return false;
 }

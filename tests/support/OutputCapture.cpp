@@ -1,9 +1,45 @@
 #include "OutputCapture.h"
 
-#include <unistd.h>
+#include <cstdint>
+
+// Present in every sanitizer's run time, absent (null) otherwise.
+extern "C" void __sanitizer_set_report_fd(void* pvFd) __attribute__((weak));
+
+namespace
+{
+// Made when the test program starts, before any capture: the test's log.
+int local_TestLogFd()
+{
+    static const int s_iFd = [] {
+        const int iFd = dup(STDERR_FILENO);
+        SendSanitizerReportsTo(iFd);
+        return iFd;
+    }();
+    return s_iFd;
+}
+const int local_iTestLogFd = local_TestLogFd();
+} // namespace
+
+void SendSanitizerReportsTo(int iFd)
+{
+    if (iFd >= 0 && __sanitizer_set_report_fd != nullptr)
+        __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(iFd)));
+}
+
+void WriteToTestLog(const std::string& roText)
+{
+    for (size_t uiDone = 0; uiDone < roText.size();)
+    {
+        const ssize_t iWritten = write(local_iTestLogFd, roText.data() + uiDone, roText.size() - uiDone);
+        if (iWritten <= 0)
+            return;
+        uiDone += static_cast<size_t>(iWritten);
+    }
+}
 
 COutputCapture::COutputCapture(int iFd) : m_iFd(iFd), m_iSavedFd(-1), m_poFile(tmpfile())
 {
+    local_TestLogFd();
     Flush();
     m_iSavedFd = dup(m_iFd);
     if (m_poFile != nullptr && m_iSavedFd >= 0)

@@ -1,7 +1,19 @@
-// Captures what the process writes to standard output or standard error, at the descriptor level,
-// so that text written by the library through its own stdio calls is caught as well.
+// Captured output: what the process writes to standard output or standard error, caught at the
+// descriptor, so that the library's own writes (printf, fputs, its INFO and ABORT records) are
+// caught as well.
+//
+//   COutputCapture oOut(STDOUT_FILENO);
+//   CallTheLibrary();
+//   const std::string oText = oOut.Finish();   // stops capturing; also done by the destructor
+//
+// A capture never swallows a sanitizer's report: in a sanitized build the sanitizer writes its
+// reports to a duplicate of the standard error the process started with, which stays the test's
+// log whatever is captured. WriteToTestLog writes there too. Tests capture only through this
+// class (never by moving descriptors themselves), so that this holds for every capture.
 #ifndef PELLIX_TEST_OUTPUT_CAPTURE_H
 #define PELLIX_TEST_OUTPUT_CAPTURE_H
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -27,5 +39,11 @@ private:
     FILE* m_poFile;
     std::string m_oText;
 };
+
+// Writes to the standard error the process started with, whatever is being captured.
+void WriteToTestLog(const std::string& roText);
+// Where a sanitizer writes its reports from now on (a forked child that does not execute a program
+// points them at its own standard error: left alone, they would go to a file of its own).
+void SendSanitizerReportsTo(int iFd);
 
 #endif // PELLIX_TEST_OUTPUT_CAPTURE_H

@@ -2,9 +2,6 @@
 // shows the picture of the display's snapshot, at the rectangle the input was fitted to.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,56 +10,14 @@
 #include <string>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "PellixTestControl.h"
-#include "ServerTestSupport.h"
+#include "RtspClients.h"
+#include "TestPlatform.h"
 #include "test-units/PellixServerTest/PellixServerTestEntry.h"
 
 namespace
 {
-// Xvfb with one 1920x1080 screen, on the first free display number; ended with the object.
-class CPrivateXServer
-{
-public:
-    CPrivateXServer()
-    {
-        int aiPipe[2];
-        if (pipe(aiPipe) != 0)
-            return;
-        m_iPid = fork();
-        if (m_iPid == 0)
-        {
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            close(aiPipe[0]);
-            const std::string oFd = std::to_string(aiPipe[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", oFd.c_str(), "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(aiPipe[1]);
-        // Xvfb writes its display number and a newline once it is ready (and stops if it cannot).
-        std::string oNumber;
-        char c = 0;
-        while (read(aiPipe[0], &c, 1) == 1 && c != '\n')
-            oNumber += c;
-        close(aiPipe[0]);
-        if (c == '\n' && !oNumber.empty())
-            m_oDisplay = ":" + oNumber;
-    }
-    ~CPrivateXServer()
-    {
-        if (m_iPid > 0)
-        {
-            kill(m_iPid, SIGTERM);
-            waitpid(m_iPid, nullptr, 0);
-        }
-    }
-    const std::string& Display() const { return m_oDisplay; }
-
-private:
-    pid_t m_iPid = -1;
-    std::string m_oDisplay;
-};
-
 // An 8-bit RGB picture: a binary PPM's pixels, or a raw screenshot's.
 std::string ReadPixels(const std::string& roPath, bool bPpm)
 {
@@ -100,21 +55,24 @@ void Compare(const std::string& roA, const std::string& roB, unsigned x0, unsign
 TEST(DisplayWindow, AScreenshotOfTheWindowShowsTheSnapshotAtTheFittedRectangle)
 {
     PELLIX_RUN_IN_OWN_PROCESS(170);
-    const CPrivateXServer oServer;
-    ASSERT_NE("", oServer.Display());
-    setenv("DISPLAY", oServer.Display().c_str(), 1);
+    // A private X server with one 1920x1080 screen on the first free display number, which it
+    // writes once it is ready.
+    CChildProcess oXServer({"Xvfb", "-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten", "tcp"}, 160);
+    ASSERT_TRUE(oXServer.WaitForOutput("\n", 30)) << oXServer.Err();
+    const std::string oDisplay = ":" + oXServer.Out().substr(0, oXServer.Out().find('\n'));
+    setenv("DISPLAY", oDisplay.c_str(), 1);
     setenv("PELLIX_SIM_DISPLAY", "window", 1);
     // Still colour bars of 1280x720 on a 1920x1080 monitor: fitted unscaled at (320, 180).
-    const CScenarioPlatform oPlatform(
+    const CTestPlatform oPlatform(
         "gst:videotestsrc is-live=true pattern=smpte100 ! video/x-raw,width=1280,height=720,framerate=30/1");
-    ASSERT_TRUE(oPlatform.IsPortFree());
+    ASSERT_TRUE(WaitPortFree(8554));
     char szAddress[128] = {0};
     ASSERT_TRUE(StartStreaming(8000000, sizeof(szAddress), szAddress));
 
     const CTempDir oFolder;
     const std::string oSnapshot = (oFolder.Path() / "snapshot.ppm").string();
     const std::string oShot = (oFolder.Path() / "screen.rgb").string();
-    const std::string oGrab = "gst-launch-1.0 -q ximagesrc display-name=" + oServer.Display() +
+    const std::string oGrab = "gst-launch-1.0 -q ximagesrc display-name=" + oDisplay +
                               " use-damage=false show-pointer=false num-buffers=1 ! videoconvert ! "
                               "video/x-raw,format=RGB ! filesink location=" + oShot;
     // The window comes up with its first refreshes.
@@ -145,4 +103,6 @@ TEST(DisplayWindow, AScreenshotOfTheWindowShowsTheSnapshotAtTheFittedRectangle)
     Compare(oScreenPixels, oSnapshotPixels, 0, 1920, 900, 1080, dBelow, dBelowMean);
     EXPECT_LT(dBelowMean, 1.0);
     EXPECT_TRUE(StopStreaming());
+    oXServer.Signal(SIGTERM);  // a server ending of its own removes its display's lock
+    EXPECT_TRUE(oXServer.Wait(10));
 }

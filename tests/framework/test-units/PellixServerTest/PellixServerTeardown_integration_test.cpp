@@ -9,16 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
-#include "Eventually.h"
-#include "OutputCapture.h"
+#include "EdidReference.h"
+#include "LibraryLog.h"
 #include "PellixPlatform.h"
 #include "PellixTestControl.h"
-#include "ServerTestSupport.h"
+#include "ProcessResources.h"
+#include "RtspClients.h"
+#include "TestPlatform.h"
 #include "edid/Edid.h"
 #include "test-units/PellixServerTest/GStreamerEncodeServer.h"
 #include "test-units/PellixServerTest/PellixServerTestEntry.h"
@@ -47,32 +46,25 @@ void ExpectClientDecodes(const std::string& roAddress)
     EXPECT_GE(oResult.FramesOf(0), 3u) << roAddress << ": " << oResult.oRun.oErr;
 }
 
-// The process's threads and descriptors. GLib keeps idle threads of its pool (which ran the
-// streaming threads) for a while: they are asked to end first.
-std::pair<unsigned, unsigned> ThreadsAndDescriptors()
-{
-    g_thread_pool_stop_unused_threads();
-    return {CountThreads(), CountFds()};
-}
-
 // Nothing of a graph is left: no record, no handle, the port free, threads and descriptors back.
-void ExpectNothingLeft(const std::pair<unsigned, unsigned>& roBaseline)
+// GLib keeps idle threads of its pool (which ran the streaming threads) for a while: they are
+// asked to end first.
+void ExpectNothingLeft(const SProcessResources& roBaseline)
 {
     EXPECT_EQ(nullptr, g_poServer);
     EXPECT_EQ(0u, PellixPlatform_LiveHandleCount());
-    EXPECT_TRUE(CanBindPort(g_uiServicePort));
-    EXPECT_TRUE(Eventually([&] { return ThreadsAndDescriptors() <= roBaseline; }, std::chrono::seconds(10)))
-        << "threads and descriptors before: " << roBaseline.first << ", " << roBaseline.second
-        << "; now: " << CountThreads() << ", " << CountFds();
+    EXPECT_TRUE(CanBindPort(8554));
+    g_thread_pool_stop_unused_threads();
+    EXPECT_TRUE(ResourcesBackTo(roBaseline)) << Describe(CurrentResources()) << " against " << Describe(roBaseline);
 }
 
-// The threads and descriptors once one whole cycle ran: what the libraries keep for good is there.
-std::pair<unsigned, unsigned> BaselineAfterOneCycle()
+// The resources once one whole cycle ran: what the libraries keep for good is there.
+SProcessResources BaselineAfterOneCycle()
 {
-    const std::string oAddress = Start();
-    EXPECT_NE("", oAddress);
+    EXPECT_NE("", Start());
     EXPECT_TRUE(StopStreaming());
-    return ThreadsAndDescriptors();
+    g_thread_pool_stop_unused_threads();
+    return CurrentResources();
 }
 
 // ---- A stop in which one platform call fails ----------------------------------------------------
@@ -101,8 +93,8 @@ TEST_P(TeardownStopFaults, EachKindOfCallFailingOnceGivesFalseNothingLeftAndAWor
 {
     PELLIX_RUN_IN_OWN_PROCESS(400);
     const SStopFaultTarget oTarget = GetParam();
-    CScenarioPlatform oPlatform;
-    ASSERT_TRUE(oPlatform.IsPortFree());
+    CTestPlatform oPlatform;
+    ASSERT_TRUE(WaitPortFree(8554));
     ActivateAudioServer(1);
     const auto oBaseline = BaselineAfterOneCycle();
     const struct
@@ -123,12 +115,7 @@ TEST_P(TeardownStopFaults, EachKindOfCallFailingOnceGivesFalseNothingLeftAndAWor
         ASSERT_EQ(OMX_ErrorNone,
                   PellixTest_InjectFault(roKind.eKind, oTarget.szComponent, roKind.uiIndex, 1, OMX_ErrorHardware));
         bool bStopped = true;
-        std::string oOut;
-        {
-            COutputCapture oCapture(STDOUT_FILENO);
-            bStopped = StopStreaming();
-            oOut = oCapture.Finish();
-        }
+        const std::string oOut = Logged(0, [&] { bStopped = StopStreaming(); });
         const bool bTaken = PellixTest_PendingFaults() == 0;
         PellixTest_Reset();
         fprintf(stderr, "%s, kind %d: %s, stop %s\n", oTarget.szComponent, roKind.eKind,
@@ -140,7 +127,7 @@ TEST_P(TeardownStopFaults, EachKindOfCallFailingOnceGivesFalseNothingLeftAndAWor
         {
             const std::string oRecord = std::string("Error while deinitializing ") + oTarget.szWrapper +
                                         ": OMX_ErrorHardware";
-            EXPECT_TRUE(HasInfoRecord(oOut, "DeinitComponents", oRecord)) << oOut;
+            EXPECT_TRUE(Has(oOut, "# DeinitComponents     " + oRecord + "\n")) << oOut;
         }
         ExpectNothingLeft(oBaseline);
     }
@@ -195,8 +182,8 @@ void local_RestartInCallback(int, unsigned, unsigned, unsigned, int, void*)
 TEST(Teardown, StopAndRestartFromTheModeChangeCallbackLeaveNoThreadAndTouchNothingFreed)
 {
     PELLIX_RUN_IN_OWN_PROCESS(170);
-    CScenarioPlatform oPlatform("1920x1080p60");
-    ASSERT_TRUE(oPlatform.IsPortFree());
+    CTestPlatform oPlatform("1920x1080p60");
+    ASSERT_TRUE(WaitPortFree(8554));
     const auto oBaseline = BaselineAfterOneCycle();
 
     SetVideoModeChangeCallback(local_StopInCallback);
@@ -212,7 +199,7 @@ TEST(Teardown, StopAndRestartFromTheModeChangeCallbackLeaveNoThreadAndTouchNothi
     ASSERT_TRUE(Eventually([] { return g_iCallbacks.load() == 2; }));
     EXPECT_TRUE(g_bCallbackStopped.load());
     ASSERT_TRUE(g_bCallbackRestarted.load());
-    ExpectClientDecodes(ServiceUrl("/Video1920x1080@60fps"));
+    ExpectClientDecodes("rtsp://127.0.0.1:8554/Video1920x1080@60fps");
     SetVideoModeChangeCallback(nullptr);
     EXPECT_TRUE(StopStreaming());
     EXPECT_EQ(2, g_iCallbacks.load());
@@ -226,8 +213,8 @@ TEST(Teardown, StopAndRestartFromTheModeChangeCallbackLeaveNoThreadAndTouchNothi
 TEST(Teardown, RefusedSecondFieldsReturnTheirFramesToTheCapture)
 {
     PELLIX_RUN_IN_OWN_PROCESS(170);
-    CScenarioPlatform oPlatform("1920x1080i60");
-    ASSERT_TRUE(oPlatform.IsPortFree());
+    CTestPlatform oPlatform("1920x1080i60");
+    ASSERT_TRUE(WaitPortFree(8554));
     ASSERT_NE("", Start());
     const char* const szDei = "OMX.TI.VPSSM3.VFPC.DEIMDUALOUT";
     for (int iFault = 0; iFault < 8; ++iFault)
@@ -251,8 +238,8 @@ TEST(Teardown, RefusedSecondFieldsReturnTheirFramesToTheCapture)
 TEST(Teardown, SecondInitComponentsIsRefusedWithoutALeak)
 {
     PELLIX_RUN_IN_OWN_PROCESS(120);
-    CScenarioPlatform oPlatform;
-    ASSERT_TRUE(oPlatform.IsPortFree());
+    CTestPlatform oPlatform;
+    ASSERT_TRUE(WaitPortFree(8554));
     EXPECT_NE(nullptr, dlsym(RTLD_DEFAULT, "_ZN13COMXComponentC2EPc"));
     ActivateAudioServer(1);
     ASSERT_EQ(OMX_ErrorNone, InitComponents());
@@ -271,54 +258,29 @@ TEST(Teardown, SecondInitComponentsIsRefusedWithoutALeak)
 
 // ---- Monitors the output cannot drive --------------------------------------------------------------
 
-namespace
-{
-// The EDID bytes of a text dump: the hex lines after "edid-decode (hex):" up to the first rule.
-std::vector<MUINT8> DumpBytes(const std::filesystem::path& roPath)
-{
-    std::ifstream oFile(roPath);
-    std::string oLine;
-    std::vector<MUINT8> aucBytes;
-    bool bIn = false;
-    while (std::getline(oFile, oLine))
-    {
-        if (oLine.rfind("edid-decode (hex):", 0) == 0)
-            bIn = true;
-        else if (bIn && oLine.rfind("----", 0) == 0)
-            break;
-        else if (bIn)
-        {
-            std::istringstream oHex(oLine);
-            unsigned uiByte = 0;
-            while (oHex >> std::hex >> uiByte)
-                aucBytes.push_back(static_cast<MUINT8>(uiByte));
-        }
-    }
-    return aucBytes;
-}
-} // namespace
-
 // A monitor that prefers a timing beyond the output (above 165 MHz or 1920 x 1200) is driven in the
 // caller's 1080p60 mode, said so in an INFO record, and the appliance serves a client.
 TEST(Teardown, MonitorsPreferringMoreThanTheOutputDrivesShowTheFallbackModeAndServe)
 {
     PELLIX_RUN_IN_OWN_PROCESS(400);
-    CScenarioPlatform oPlatform;
-    ASSERT_TRUE(oPlatform.IsPortFree());
+    CTestPlatform oPlatform;
+    ASSERT_TRUE(WaitPortFree(8554));
     unsigned uiBeyond = 0;
-    for (const auto& roEntry : std::filesystem::directory_iterator(PELLIX_SOURCE_DIR "/tests/data/edid"))
+    for (const std::string& roFile : EdidDataFiles())
     {
-        const std::vector<MUINT8> aucEdid = DumpBytes(roEntry.path());
-        CEdid oEdid(aucEdid.data(), static_cast<MINT32>(aucEdid.size()));
+        SEdidReference oDump;
+        std::string oError;
+        ASSERT_TRUE(ReadEdidReference(roFile, oDump, oError)) << roFile << ": " << oError;
+        CEdid oEdid(oDump.aBytes.data(), static_cast<MINT32>(oDump.aBytes.size()));
         CDetailedTiming oPreferred;
         if (!oEdid.GetPreferredMode(oPreferred) ||
             (oPreferred.GetPixelClock() <= 165000 && oPreferred.GetHorizontalActive() <= 1920 &&
              oPreferred.GetVerticalActive() * (oPreferred.IsInterlaced() ? 2 : 1) <= 1200))
             continue;
         ++uiBeyond;
-        SCOPED_TRACE(roEntry.path().filename().string());
+        SCOPED_TRACE(roFile);
         // The display's files are made from the monitor when its EDID file is missing.
-        setenv("PELLIX_SIM_MONITOR", roEntry.path().c_str(), 1);
+        setenv("PELLIX_SIM_MONITOR", (EdidDataDir() + "/" + roFile).c_str(), 1);
         std::filesystem::remove(std::string(getenv("PELLIX_PLATFORM_ROOT")) + "/sys/devices/platform/vpss/display0/edid");
         SetInfoMessageLevel(1);
         std::string oOut;

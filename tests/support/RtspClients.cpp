@@ -1,0 +1,234 @@
+#include "RtspClients.h"
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <set>
+#include <sstream>
+
+#include "Eventually.h"
+
+namespace
+{
+// A socket bound on loopback at uiPort (0: any), or -1; its port in ruiPort.
+int local_Bind(int iType, unsigned uiPort, unsigned& ruiPort)
+{
+    const int iFd = socket(AF_INET, iType, 0);
+    const int iOn = 1;
+    sockaddr_in oAddress{AF_INET, htons(static_cast<uint16_t>(uiPort)), {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t uiLength = sizeof(oAddress);
+    setsockopt(iFd, SOL_SOCKET, SO_REUSEADDR, &iOn, sizeof(iOn));
+    if (bind(iFd, reinterpret_cast<sockaddr*>(&oAddress), sizeof(oAddress)) != 0 ||
+        getsockname(iFd, reinterpret_cast<sockaddr*>(&oAddress), &uiLength) != 0)
+    {
+        close(iFd);
+        return -1;
+    }
+    ruiPort = ntohs(oAddress.sin_port);
+    return iFd;
+}
+
+std::string local_Output(const std::string& roCommand, std::string& roError)
+{
+    const SRunResult oRun = RunCommand(roCommand, 60);
+    roError = oRun.oErr + (oRun.iExitCode != 0 ? "exit code " + std::to_string(oRun.iExitCode) : "");
+    return oRun.oOut;
+}
+} // namespace
+
+bool CanBindPort(unsigned uiPort)
+{
+    unsigned uiBound = 0;
+    const int iFd = local_Bind(SOCK_STREAM, uiPort, uiBound);
+    const bool bBound = iFd >= 0 && listen(iFd, 1) == 0;
+    close(iFd);
+    return bBound;
+}
+
+bool WaitPortFree(unsigned uiPort)
+{
+    return Eventually([uiPort] { return CanBindPort(uiPort); }, std::chrono::seconds(30));
+}
+
+unsigned PickFreePort()
+{
+    unsigned uiPort = 0;
+    close(local_Bind(SOCK_STREAM, 0, uiPort));
+    return uiPort;
+}
+
+size_t CountOccurrences(const std::string& roText, const std::string& roNeedle)
+{
+    size_t uiCount = 0;
+    for (size_t uiAt = roText.find(roNeedle); uiAt != std::string::npos; uiAt = roText.find(roNeedle, uiAt + 1))
+        ++uiCount;
+    return uiCount;
+}
+
+std::vector<TStreamInfo> ProbeStreams(const std::string& roUrl, std::string& roError)
+{
+    std::vector<TStreamInfo> aoStreams;
+    std::istringstream oLines(local_Output("ffprobe -v error -rtsp_transport tcp -of default=nw=0 -show_entries stream=index,"
+                                           "codec_name,profile,width,height,r_frame_rate,sample_rate,channels " + roUrl,
+                                           roError));
+    for (std::string oLine; std::getline(oLines, oLine);)
+    {
+        if (oLine == "[STREAM]")
+            aoStreams.emplace_back();
+        else if (!aoStreams.empty() && oLine.find('=') != std::string::npos)
+            aoStreams.back()[oLine.substr(0, oLine.find('='))] = oLine.substr(oLine.find('=') + 1);
+    }
+    return aoStreams;
+}
+
+size_t SDecodeResult::FramesOf(int iStream) const
+{
+    size_t uiCount = 0;
+    for (const SDecodedFrame& roFrame : aoFrames)
+        uiCount += roFrame.iStream == iStream ? 1 : 0;
+    return uiCount;
+}
+
+size_t SDecodeResult::DistinctDigestsOf(int iStream) const
+{
+    std::set<std::string> oDigests;
+    for (const SDecodedFrame& roFrame : aoFrames)
+        if (roFrame.iStream == iStream)
+            oDigests.insert(roFrame.oDigest);
+    return oDigests.size();
+}
+
+SDecodeResult DecodeWithFfmpeg(const std::string& roUrl, const std::string& roLimit, const std::string& roMap)
+{
+    SDecodeResult oResult;
+    oResult.oRun = RunCommand("ffmpeg -nostdin -v error -rtsp_transport tcp -i " + roUrl + " -map " + roMap + " " + roLimit +
+                                  " -f framemd5 -", 60);
+    // "stream, dts, pts, duration, size, hash" per decoded frame; '#' lines are the header.
+    std::istringstream oLines(oResult.oRun.oOut);
+    for (std::string oLine; std::getline(oLines, oLine);)
+    {
+        SDecodedFrame oFrame;
+        char szDigest[80] = {0};
+        if (sscanf(oLine.c_str(), "%d, %*d, %*d, %*d, %ld, %79s", &oFrame.iStream, &oFrame.lSize, szDigest) == 3)
+            oResult.aoFrames.push_back({oFrame.iStream, oFrame.lSize, szDigest});
+    }
+    return oResult;
+}
+
+std::string GrabRawFrames(const std::string& roUrl, int iFrames, const std::string& roPixelFormat, std::string& roError)
+{
+    return local_Output("ffmpeg -nostdin -v error -rtsp_transport tcp -i " + roUrl + " -map 0:v -frames:v " +
+                            std::to_string(iFrames) + " -f rawvideo -pix_fmt " + roPixelFormat + " -", roError);
+}
+
+std::string RtspsrcCommand(const std::string& roUrl, const std::string& roProtocols, int iPictures)
+{
+    // identity ends the stream at the buffer after the last one it lets through; -v prints caps.
+    return "gst-launch-1.0 -v rtspsrc location=" + roUrl + " protocols=" + roProtocols +
+           " ! rtph264depay ! h264parse ! openh264dec ! identity eos-after=" + std::to_string(iPictures + 1) +
+           " silent=false ! fakesink";
+}
+
+size_t CountRtspsrcPictures(const std::string& roOutput)
+{
+    return CountOccurrences(roOutput, "/GstPipeline:pipeline0/GstIdentity:identity0: last-message = chain");
+}
+
+// ---- CRawRtspClient ------------------------------------------------------------------------------
+
+bool IsOk(const std::string& roResponse)
+{
+    return roResponse.compare(0, 12, "RTSP/1.0 200") == 0;
+}
+
+bool CRawRtspClient::Connect()
+{
+    Close();
+    // rtsp://127.0.0.1:<port>/...
+    sockaddr_in oAddress{AF_INET, htons(static_cast<uint16_t>(atoi(m_oUrl.c_str() + m_oUrl.find(':', 7) + 1))),
+                         {htonl(INADDR_LOOPBACK)}, {}};
+    m_iFd = socket(AF_INET, SOCK_STREAM, 0);
+    return connect(m_iFd, reinterpret_cast<sockaddr*>(&oAddress), sizeof(oAddress)) == 0;
+}
+
+void CRawRtspClient::Close()
+{
+    m_aiUdpFds.push_back(m_iFd);
+    for (int iFd : m_aiUdpFds)
+        if (iFd >= 0)
+            close(iFd);
+    m_aiUdpFds.clear();
+    m_iFd = -1;
+    m_oPending.clear();
+}
+
+std::string CRawRtspClient::Request(const std::string& roMethod, const std::string& roHeaders, const std::string& roSuffix)
+{
+    const std::string oRequest = roMethod + " " + m_oUrl + roSuffix + " RTSP/1.0\r\nCSeq: " + std::to_string(m_iCSeq++) +
+                                 "\r\n" + (m_oSession.empty() ? "" : "Session: " + m_oSession + "\r\n") + roHeaders + "\r\n";
+    if (send(m_iFd, oRequest.data(), oRequest.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(oRequest.size()))
+        return "";
+    // Until a whole response (headers and announced body) is there; interleaved RTP ('$' frames)
+    // before it is skipped.
+    for (int iPoll = 0; iPoll < 100; ++iPoll)
+    {
+        size_t uiFrame = 0;
+        while (m_oPending.size() >= 4 && m_oPending[0] == '$' &&
+               m_oPending.size() >= (uiFrame = 4 + static_cast<size_t>(static_cast<unsigned char>(m_oPending[2]) << 8 | static_cast<unsigned char>(m_oPending[3]))))
+            m_oPending.erase(0, uiFrame);
+        const size_t uiHeaders = m_oPending.find("\r\n\r\n");
+        const size_t uiLength = m_oPending.find("Content-Length:");
+        const size_t uiEnd = uiHeaders + 4 + (uiLength < uiHeaders ? strtoul(m_oPending.c_str() + uiLength + 15, nullptr, 10) : 0);
+        if (!m_oPending.empty() && m_oPending[0] != '$' && uiHeaders != std::string::npos && m_oPending.size() >= uiEnd)
+        {
+            const std::string oResponse = m_oPending.substr(0, uiEnd);
+            m_oPending.erase(0, uiEnd);
+            const size_t uiSession = oResponse.find("Session: ");
+            if (uiSession < uiHeaders)
+                m_oSession = oResponse.substr(uiSession + 9, oResponse.find_first_of(";\r", uiSession) - uiSession - 9);
+            return oResponse;
+        }
+        pollfd oPoll{m_iFd, POLLIN, 0};
+        if (poll(&oPoll, 1, 100) <= 0)
+            continue;
+        char acData[65536];
+        const ssize_t iRead = recv(m_iFd, acData, sizeof(acData), 0);
+        if (iRead <= 0)
+            return "";
+        m_oPending.append(acData, static_cast<size_t>(iRead));
+    }
+    return "";
+}
+
+bool CRawRtspClient::Play(int iStreams, bool bUdp)
+{
+    if (!Connect())
+        return false;
+    const std::string oDescribe = Request("DESCRIBE");
+    m_oSdp = oDescribe.substr(oDescribe.find("\r\n\r\n") + 4);
+    bool bOk = IsOk(oDescribe);
+    for (int i = 0; i < iStreams && bOk; ++i)
+    {
+        std::string oTransport = "RTP/AVP/TCP;unicast;interleaved=" + std::to_string(2 * i) + "-" + std::to_string(2 * i + 1);
+        if (bUdp)
+        {
+            // RTP and RTCP ports; the first is stream 0's RTP, which NextPacket reads.
+            unsigned auiPorts[2] = {0, 0};
+            for (unsigned& ruiPort : auiPorts)
+                m_aiUdpFds.push_back(local_Bind(SOCK_DGRAM, 0, ruiPort));
+            oTransport = "RTP/AVP;unicast;client_port=" + std::to_string(auiPorts[0]) + "-" + std::to_string(auiPorts[1]);
+        }
+        bOk = IsOk(Request("SETUP", "Transport: " + oTransport + "\r\n", "/stream=" + std::to_string(i)));
+    }
+    return bOk && IsOk(Request("PLAY", "Range: npt=0-\r\n"));
+}
+
+std::string CRawRtspClient::NextPacket(int iTimeoutMs)
+{
+    pollfd oPoll{m_aiUdpFds.empty() ? -1 : m_aiUdpFds[0], POLLIN, 0};
+    char acPacket[65536];
+    const ssize_t iRead = poll(&oPoll, 1, iTimeoutMs) > 0 ? recv(oPoll.fd, acPacket, sizeof(acPacket), 0) : 0;
+    return std::string(acPacket, static_cast<size_t>(iRead > 0 ? iRead : 0));
+}
