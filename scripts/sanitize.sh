@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the whole tree with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/) and
-# with ThreadSanitizer (build-tsan/), and runs in each the unit and integration labels and the
-# control API's end-to-end scenarios. Any sanitizer report fails the run: AddressSanitizer and
-# UndefinedBehaviorSanitizer end the process at the first report, ThreadSanitizer ends it with exit
-# code 66 after its reports; GLib's and GStreamer's own locking is left out through
-# tests/tsan.supp. CI runs it after the test command.
+# with ThreadSanitizer (build-tsan/), and runs in each the unit and integration labels, the
+# control API's end-to-end scenarios and the hostile clients' attacks. Any sanitizer report fails
+# the run: AddressSanitizer and UndefinedBehaviorSanitizer end the process at the first report,
+# ThreadSanitizer ends it with exit code 66 after its reports; GLib's and GStreamer's own locking
+# is left out through tests/tsan.supp. CI runs it after the test command.
 #   bash scripts/sanitize.sh                 both builds
 #   bash scripts/sanitize.sh address         one of them: address or thread
 #   bash scripts/sanitize.sh thread -R Foo   ctest options after the build's name
@@ -39,14 +39,15 @@ for kind in "${kinds[@]}"; do
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLIX_SANITIZE="$sanitize" \
     -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" >/dev/null
   cmake --build "$dir" -j"$(nproc)"
-  # The unit and integration labels, then the control API's end-to-end scenarios; the tests that
-  # serve on the service's port hold a lock, so two run at a time otherwise. The sanitizers make
-  # everything slower, hence the longer time limit.
+  # The unit and integration labels, then the control API's end-to-end scenarios and the hostile
+  # clients' attacks on the RTSP server; the tests that serve on the service's port hold a lock,
+  # so two run at a time otherwise. The sanitizers make everything slower, hence the longer time
+  # limit.
   (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 900 -L 'unit|integration' "$@") || status=1
   # The scenario that counts the pictures and audio frames of three seconds of stream is left out:
   # a sanitized build cannot encode 1080p60 with audio in real time on two cores (the audio
   # stream's teardown is covered by the integration label's scenarios with audio).
-  (cd "$dir" && ctest --output-on-failure --timeout 900 -L e2e -R '^ServerEndToEnd\.' \
+  (cd "$dir" && ctest --output-on-failure --timeout 900 -L e2e -R '^(ServerEndToEnd|RtspHostile)\.' \
     -E 'AudioIsThePayloadBeforeTheVideo' "$@") || status=1
 done
 exit $status
