@@ -19,7 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "SEncodingServingGraph.h"
+#include "SBenchServingGraph.h"
+#include "SEncodingChain.h"
 #include "ti814x-framework.h"
 
 namespace
@@ -74,7 +75,7 @@ int main()
     const CH264EncodingSource::SConfig oConfig{1920, 1080, 60, 60, 8000, 2 * 1024 * 1024, 8, "ultrafast"};
     std::mutex oMutex;
     std::map<std::string, MUINT64> oEntered;  // key -> time of EmptyThisBuffer
-    SEncodingServingGraph oGraph(oConfig, [&](MUINT64 uiIndex, const OMX_BUFFERHEADERTYPE* poHeader) {
+    SBenchServingGraph<SEncodingChain> oGraph(oConfig, [&](MUINT64 uiIndex, const OMX_BUFFERHEADERTYPE* poHeader) {
         if (uiIndex == 0)
             pthread_setname_np(pthread_self(), "bench-x264");
         const OMX_U8* pbyData = poHeader->pBuffer;
@@ -155,7 +156,7 @@ int main()
                             if (adDelayMs.empty())
                             {
                                 aoStart = ThreadTimes();
-                                uiStartFrames = oGraph.oSource.GetSentCount();
+                                uiStartFrames = oGraph.oChain.oSource.GetSentCount();
                             }
                             adDelayMs.push_back(static_cast<double>(uiArrival - uiEntered) / 1e6);
                             if (adDelayMs.size() >= local_uiFrames)
@@ -171,7 +172,7 @@ int main()
     for (int i = 0; i < 600 && !bDone; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const auto aoEnd = ThreadTimes();
-    const MUINT64 uiFrames = oGraph.oSource.GetSentCount() - uiStartFrames;
+    const MUINT64 uiFrames = oGraph.oChain.oSource.GetSentCount() - uiStartFrames;
     bDone = true;
     oClient.Close();
     oReader.join();
@@ -186,7 +187,7 @@ int main()
         const auto itStart = aoStart.find(roThread.first);
         uiServerNs += roThread.second.second - (itStart != aoStart.end() ? itStart->second.second : 0);
     }
-    const MUINT64 uiSkipped = oGraph.oSource.GetSkippedCount();
+    const MUINT64 uiSkipped = oGraph.oChain.oSource.GetSkippedCount();
     oGraph.Teardown();
 
     if (adDelayMs.size() < local_uiFrames)

@@ -9,7 +9,6 @@ cmake --build "$build" -j2 --target PellixServerTest PellixTestSupport >/dev/nul
 g++ -std=c++17 -O2 -Wall -Wextra -o "$build/rtsp_latency" "$here/rtsp_latency.cpp" "$top/bench/lib/CH264EncodingSource.cpp" \
   -I"$top/bench/lib" -I"$top/tests/support" -I"$top/include" -I"$top/framework" -I"$top/framework/include" \
   $(pkg-config --cflags gstreamer-rtsp-server-1.0 x264) \
-  "$build/tests/support/libPellixTestSupport.a" -L"$build" -lPellixServerTest \
-  -L"$build/platform" -Wl,-rpath,"$build" -Wl,-rpath,"$build/platform" \
-  $(pkg-config --libs gstreamer-rtsp-server-1.0 gstreamer-rtsp-1.0 x264) -lgtest -lpthread
+  "$build/tests/support/libPellixTestSupport.a" -L"$build" -lPellixServerTest -Wl,-rpath,"$build" \
+  $(pkg-config --libs gstreamer-rtsp-server-1.0 x264) -lgtest -lpthread
 exec "$build/rtsp_latency"
