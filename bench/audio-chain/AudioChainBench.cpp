@@ -16,7 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "AudioTestSupport.h"
+#include "AlsaTestEnvironment.h"
+#include "SAudioChain.h"
+#include "SBenchServingGraph.h"
 #include "ti814x-framework.h"
 
 namespace
@@ -33,10 +35,32 @@ uint64_t NowNs(clockid_t eClock)
     return static_cast<uint64_t>(oNow.tv_sec) * 1000000000u + static_cast<uint64_t>(oNow.tv_nsec);
 }
 
-// CPU milliseconds of the whole process per second of audio, over local_dMeasureSeconds.
-double CpuPerAudioSecond(SAudioServingGraph& roGraph, CAudioRtpClient* poClient)
+// The size of the AAC frame in an RTP packet of the audio stream: LATM with the configuration out
+// of band, the frame's length as bytes of 255 and a last byte below 255, then the frame; 0 when the
+// packet is not one of these.
+size_t LatmFrameSize(const std::string& roPacket)
 {
-    const long iFramesBefore = roGraph.oAudio.iArrived;
+    const auto* pbyData = reinterpret_cast<const unsigned char*>(roPacket.data());
+    if (roPacket.size() < 12 || (pbyData[0] >> 6) != 2)
+        return 0;
+    size_t uiOffset = 12 + 4 * (pbyData[0] & 0x0F);
+    if ((pbyData[0] & 0x10) != 0 && roPacket.size() >= uiOffset + 4)
+        uiOffset += 4 + 4 * ((static_cast<size_t>(pbyData[uiOffset + 2]) << 8) | pbyData[uiOffset + 3]);
+    size_t uiLength = 0;
+    while (uiOffset < roPacket.size())
+    {
+        const unsigned char byLength = pbyData[uiOffset++];
+        uiLength += byLength;
+        if (byLength != 255)
+            break;
+    }
+    return uiOffset + uiLength == roPacket.size() ? uiLength : 0;
+}
+
+// CPU milliseconds of the whole process per second of audio, over local_dMeasureSeconds.
+double CpuPerAudioSecond(const SCountingAudioStream& roStream, CRawRtspClient* poClient)
+{
+    const long iFramesBefore = roStream.iArrived;
     const uint64_t uiCpuBefore = NowNs(CLOCK_PROCESS_CPUTIME_ID);
     const uint64_t uiEnd = NowNs(CLOCK_MONOTONIC) + static_cast<uint64_t>(local_dMeasureSeconds * 1e9);
     while (NowNs(CLOCK_MONOTONIC) < uiEnd)
@@ -45,7 +69,7 @@ double CpuPerAudioSecond(SAudioServingGraph& roGraph, CAudioRtpClient* poClient)
             std::this_thread::sleep_for(std::chrono::milliseconds(poClient == nullptr ? 100 : 0));
     }
     const double dCpuMs = static_cast<double>(NowNs(CLOCK_PROCESS_CPUTIME_ID) - uiCpuBefore) / 1e6;
-    const double dAudioSeconds = static_cast<double>(roGraph.oAudio.iArrived - iFramesBefore) * 1024.0 / 48000.0;
+    const double dAudioSeconds = static_cast<double>(roStream.iArrived - iFramesBefore) * 1024.0 / 48000.0;
     return dAudioSeconds > 0 ? dCpuMs / dAudioSeconds : 0;
 }
 } // namespace
@@ -56,22 +80,22 @@ int main()
     setenv("PELLIX_NET_INTERFACE", "lo", 1);
     CAlsaTestEnvironment oAlsa;
     oAlsa.Write("capture.mute", "");
-    SAudioServingGraph oGraph(false, AudioOut_Analog);
-    if (oGraph.Build(PickFreePort()) != OMX_ErrorNone)
+    SBenchServingGraph<SAudioChain> oGraph(AudioOut_Analog);
+    if (oGraph.Build("/Video320x240@60fps_audio") != OMX_ErrorNone)
     {
         fprintf(stderr, "the audio chain did not start\n");
         return 1;
     }
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const double dIdle = CpuPerAudioSecond(oGraph, nullptr);
+    const double dIdle = CpuPerAudioSecond(oGraph.oChain.oStream, nullptr);
 
-    CAudioRtpClient oClient;
-    if (!oClient.Play(oGraph.Url(), oGraph.uiPort))
+    CRawRtspClient oClient(oGraph.Url());
+    if (!oClient.Play(1, true))
     {
         fprintf(stderr, "the client could not play\n");
         return 1;
     }
-    const double dPlaying = CpuPerAudioSecond(oGraph, &oClient);
+    const double dPlaying = CpuPerAudioSecond(oGraph.oChain.oStream, &oClient);
 
     std::vector<double> adDelayMs;
     for (unsigned uiRun = 0; uiRun < local_uiDelayRuns; ++uiRun)
@@ -86,8 +110,7 @@ int main()
         uint64_t uiArrival = 0;
         for (int i = 0; i < 500 && uiArrival == 0; ++i)
         {
-            const SAudioRtpPacket oPacket = ParseAudioRtpPacket(oClient.NextPacket(1000));
-            if (oPacket.bValid && oPacket.oFrame.size() > local_uiSilentFrameLimit)
+            if (LatmFrameSize(oClient.NextPacket(1000)) > local_uiSilentFrameLimit)
                 uiArrival = NowNs(CLOCK_MONOTONIC);
         }
         const std::string oTone = oAlsa.Read("capture.tone");

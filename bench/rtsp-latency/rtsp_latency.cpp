@@ -19,7 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "RtspTestSupport.h"
+#include "SBenchServingGraph.h"
+#include "SEncodingChain.h"
 #include "ti814x-framework.h"
 
 namespace
@@ -71,20 +72,10 @@ std::map<int, std::pair<std::string, MUINT64>> ThreadTimes()
 int main()
 {
     SetInfoMessageLevel(0);
-    CH264TestSource::SConfig oConfig;
-    oConfig.uiWidth = 1920;
-    oConfig.uiHeight = 1080;
-    oConfig.uiFps = 60;
-    oConfig.uiKeyInt = 60;
-    oConfig.uiBitrateKbps = 8000;
-    oConfig.uiBufferSize = 2 * 1024 * 1024;
-    oConfig.uiBufferCount = 8;
-    oConfig.szPreset = "ultrafast";
-    SServingGraph oGraph(oConfig);
-
+    const CH264EncodingSource::SConfig oConfig{1920, 1080, 60, 60, 8000, 2 * 1024 * 1024, 8, "ultrafast"};
     std::mutex oMutex;
     std::map<std::string, MUINT64> oEntered;  // key -> time of EmptyThisBuffer
-    oGraph.oSource.SetSendHook([&](MUINT64 uiIndex, const OMX_BUFFERHEADERTYPE* poHeader) {
+    SBenchServingGraph<SEncodingChain> oGraph(oConfig, [&](MUINT64 uiIndex, const OMX_BUFFERHEADERTYPE* poHeader) {
         if (uiIndex == 0)
             pthread_setname_np(pthread_self(), "bench-x264");
         const OMX_U8* pbyData = poHeader->pBuffer;
@@ -94,18 +85,14 @@ int main()
         std::lock_guard<std::mutex> oLock(oMutex);
         oEntered[std::string(reinterpret_cast<const char*>(pbyData + uiStart + 4), local_uiKeySize)] = NowNs();
     });
-    if (oGraph.Build(PickFreePort(), "/Video1920x1080@60fps") != OMX_ErrorNone)
+    if (oGraph.Build("/Video1920x1080@60fps") != OMX_ErrorNone)
     {
         fprintf(stderr, "cannot start the server\n");
         return 1;
     }
 
-    CRawRtspClient oClient;
-    if (!oClient.Connect(oGraph.uiPort) ||
-        oClient.Request("DESCRIBE", oGraph.Url(), "Accept: application/sdp\r\n").find("RTSP/1.0 200") != 0 ||
-        oClient.Request("SETUP", oGraph.Url() + "/stream=0", "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n")
-                .find("RTSP/1.0 200") != 0 ||
-        oClient.Request("PLAY", oGraph.Url(), "Range: npt=0-\r\n").find("RTSP/1.0 200") != 0)
+    CRawRtspClient oClient(oGraph.Url());
+    if (!oClient.Play())
     {
         fprintf(stderr, "cannot play\n");
         return 1;
@@ -128,8 +115,14 @@ int main()
             const MUINT64 uiArrival = NowNs();
             abyBuffer.insert(abyBuffer.end(), abyData, abyData + iRead);
             size_t uiPos = 0;
-            while (abyBuffer.size() - uiPos >= 4 && abyBuffer[uiPos] == '$')
+            while (abyBuffer.size() - uiPos >= 4)
             {
+                // The tail of a packet whose start came with the answer to PLAY: on to the next.
+                if (abyBuffer[uiPos] != '$')
+                {
+                    ++uiPos;
+                    continue;
+                }
                 const size_t uiLength = (abyBuffer[uiPos + 2] << 8) | abyBuffer[uiPos + 3];
                 if (abyBuffer.size() - uiPos < 4 + uiLength)
                     break;
@@ -163,7 +156,7 @@ int main()
                             if (adDelayMs.empty())
                             {
                                 aoStart = ThreadTimes();
-                                uiStartFrames = oGraph.oSource.GetSentCount();
+                                uiStartFrames = oGraph.oChain.oSource.GetSentCount();
                             }
                             adDelayMs.push_back(static_cast<double>(uiArrival - uiEntered) / 1e6);
                             if (adDelayMs.size() >= local_uiFrames)
@@ -179,7 +172,7 @@ int main()
     for (int i = 0; i < 600 && !bDone; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const auto aoEnd = ThreadTimes();
-    const MUINT64 uiFrames = oGraph.oSource.GetSentCount() - uiStartFrames;
+    const MUINT64 uiFrames = oGraph.oChain.oSource.GetSentCount() - uiStartFrames;
     bDone = true;
     oClient.Close();
     oReader.join();
@@ -194,7 +187,7 @@ int main()
         const auto itStart = aoStart.find(roThread.first);
         uiServerNs += roThread.second.second - (itStart != aoStart.end() ? itStart->second.second : 0);
     }
-    const MUINT64 uiSkipped = oGraph.oSource.GetSkippedCount();
+    const MUINT64 uiSkipped = oGraph.oChain.oSource.GetSkippedCount();
     oGraph.Teardown();
 
     if (adDelayMs.size() < local_uiFrames)
