@@ -34,9 +34,12 @@ class Client:
             command = ["ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", transport, "-i", url,
                        "-map", "0:v", "-map", "0:a", "-f", "framecrc", "-"]
         elif kind.startswith("rtspsrc"):
-            command = ["gst-launch-1.0", "-e", "-v", "rtspsrc", "name=s", "location=" + url, "protocols=" + transport,
-                       "s.", "!", "rtph264depay", "!", "h264parse", "!", "openh264dec", "!", "fakesink", "silent=false",
-                       "s.", "!", "queue", "!", "rtpmp4adepay", "!", "fakesink", "silent=true", "async=false"]
+            # rtspsrc within playbin, which links each stream's pad by its caps (two branches that
+            # gst-launch links to rtspsrc's pads in turn may take a pad for the wrong branch);
+            # rtspt:// asks rtspsrc for TCP, rtspu:// for UDP.
+            scheme = "rtspt://" if transport == "tcp" else "rtspu://"
+            command = ["gst-launch-1.0", "-e", "-v", "playbin", "uri=" + url.replace("rtsp://", scheme, 1),
+                       "video-sink=fakesink name=video silent=false", "audio-sink=fakesink name=audio"]
         else:
             command = [sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib",
                                                     "pellix_bench.py"), "raw", url, "--lifetime", str(lifetime),
@@ -93,7 +96,7 @@ class Client:
             frames = sum(1 for line in out.splitlines() if line.startswith("0,"))
             errors = err_lines
         elif self.kind.startswith("rtspsrc"):
-            frames = out.count("/GstPipeline:pipeline0/GstFakeSink:fakesink0: last-message = chain")
+            frames = out.count("GstFakeSink:video: last-message = chain")
             errors = [line for line in (out + "\n".join(err_lines)).splitlines()
                       if line.startswith("WARNING") or line.startswith("ERROR")]
             # Interrupted on purpose: the end it reports is no error.
