@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The crowd: N clients at once over TCP (N = 1, 4, 8, 16, 32), each against a fresh host program
-# serving 1920 x 1080 at 60 frames/s and 8 Mbit/s. The clients play every stream and count the
-# access units they receive without decoding them, all in one process, so that they take little
-# of the two cores from the server. Prints per N the frames per second each client received
+# serving 1920 x 1080 at 60 frames/s and 8 Mbit/s of the demanding input (fine detail moving
+# everywhere, so that the stream takes its whole bit rate). The clients play every stream and
+# count the access units they receive without decoding them, all in one process, so that they
+# take little of the two cores from the server. Prints per N the frames per second each client received
 # (min / mean / max over 30 s), the data rate per client, lost packets and the server's CPU, and
 # the largest N at which every client received at least 59.5 frames/s.
 #   bash bench/crowd/run.sh [N ...]           (default 1 4 8 16 32)
