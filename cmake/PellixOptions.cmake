@@ -3,6 +3,10 @@
 if(PELLIX_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address)
+elseif(PELLIX_SANITIZE STREQUAL "address,undefined")
+  # Both in one build: every report ends the process.
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
 elseif(PELLIX_SANITIZE STREQUAL "undefined")
   add_compile_options(-fsanitize=undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=undefined)
@@ -10,7 +14,7 @@ elseif(PELLIX_SANITIZE STREQUAL "thread")
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
 elseif(NOT PELLIX_SANITIZE STREQUAL "")
-  message(FATAL_ERROR "PELLIX_SANITIZE must be address, undefined or thread")
+  message(FATAL_ERROR "PELLIX_SANITIZE must be address, undefined, address,undefined or thread")
 endif()
 
 # Line and branch coverage of every target (scripts/coverage.sh reads the counters with gcovr).

@@ -12,6 +12,7 @@ PACKAGES=(
   libx264-dev libavcodec-dev libavutil-dev libswscale-dev
   libomxil-bellagio-dev
   libgtest-dev libgmock-dev
+  gstreamer1.0-plugins-ugly
   ffmpeg edid-decode iproute2 python3 gcovr xvfb
 )
 

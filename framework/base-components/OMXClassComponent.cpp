@@ -1,5 +1,7 @@
 #include "base-components/OMXClassComponent.h"
 
+#include <sched.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -193,7 +195,7 @@ OMX_CALLBACKTYPE COMXComponent::oOmxCallback = {
     COMXComponent::CallbackFillBufferDone,
 };
 
-COMXComponent::COMXComponent(const char* strName)
+COMXComponent::COMXComponent(char* strName)
     : m_hOMXComponent(nullptr),
       m_hOMXCtrl(nullptr),
       m_eComponentState(OMX_StateInvalid),
@@ -202,7 +204,9 @@ COMXComponent::COMXComponent(const char* strName)
       m_aoEventCondition(),
       m_aoEventMutex(),
       m_auiEventCount(),
-      m_uiEventObjectCount(0)
+      m_uiEventObjectCount(0),
+      m_uiBufferCalls(0),
+      m_bBufferTrafficClosed(false)
 {
     ZEM_INFO(3, "");
     strncpy(m_szComponentName, strName ? strName : "", sizeof(m_szComponentName));
@@ -232,6 +236,7 @@ OMX_ERRORTYPE COMXComponent::Init()
         ZEM_FAIL(OMX_ErrorInsufficientResources);
     }
     memcpy(m_pszName, m_szComponentName, uiNameLength + 1);
+    m_bBufferTrafficClosed = false;
 
     eError = OMX_GetHandle(&m_hOMXComponent, m_szComponentName, this, &oOmxCallback);
     if (eError != OMX_ErrorNone)
@@ -274,6 +279,7 @@ OMX_ERRORTYPE COMXComponent::Deinit()
     unsigned uiAbortLine = 0;
 
     ZEM_INFO(2, "COMXComponent::%s", m_szComponentName);
+    CloseBufferTraffic();
     if (m_hOMXComponent != nullptr)
     {
         ZEM_INFO(1, "OMX_FreeHandle(m_hOMXComponent:%p)", m_hOMXComponent);
@@ -306,6 +312,76 @@ OMX_ERRORTYPE COMXComponent::Deinit()
 Zem_Abort:
     ZEM_ABORT_RECORD();
     return eError;
+}
+
+OMX_ERRORTYPE COMXComponent::DeinitPortsAndHandles()
+{
+    OMX_ERRORTYPE eError = OMX_ErrorNone;
+    unsigned uiAbortLine = 0;
+    OMX_ERRORTYPE eStep = OMX_ErrorNone;
+
+    CloseBufferTraffic();
+    for (MUINT32 i = m_uiOutputPortCount; i > 0; --i)
+    {
+        eStep = m_poOutputPort[i - 1].Deinit();
+        if (eStep != OMX_ErrorNone && eError == OMX_ErrorNone)
+        {
+            eError = eStep;
+            uiAbortLine = __LINE__;
+        }
+    }
+    for (MUINT32 i = 0; i < m_uiInputPortCount; ++i)
+    {
+        eStep = m_poInputPort[i].Deinit();
+        if (eStep != OMX_ErrorNone && eError == OMX_ErrorNone)
+        {
+            eError = eStep;
+            uiAbortLine = __LINE__;
+        }
+    }
+    eStep = COMXComponent::Deinit();
+    if (eStep != OMX_ErrorNone && eError == OMX_ErrorNone)
+    {
+        eError = eStep;
+        uiAbortLine = __LINE__;
+    }
+    if (eError != OMX_ErrorNone)
+        goto Zem_Abort;
+    return OMX_ErrorNone;
+
+Zem_Abort:
+    ZEM_ABORT_RECORD();
+    return eError;
+}
+
+// ---- Buffer traffic -----------------------------------------------------------------------------
+
+class COMXComponent::CBufferCall
+{
+public:
+    explicit CBufferCall(COMXComponent& roComponent) : m_roComponent(roComponent)
+    {
+        // Counted in before the closed flag is read, and the closer sets the flag before it reads
+        // the count: one of the two sees the other.
+        m_roComponent.m_uiBufferCalls.fetch_add(1);
+        m_bOpen = !m_roComponent.m_bBufferTrafficClosed.load();
+    }
+    ~CBufferCall() { m_roComponent.m_uiBufferCalls.fetch_sub(1); }
+    CBufferCall(const CBufferCall&) = delete;
+    CBufferCall& operator=(const CBufferCall&) = delete;
+    bool IsOpen() const { return m_bOpen; }
+
+private:
+    COMXComponent& m_roComponent;
+    bool m_bOpen = false;
+};
+
+void COMXComponent::CloseBufferTraffic()
+{
+    m_bBufferTrafficClosed = true;
+    // A call inside only queues on the platform or hands over to a neighbour: it leaves soon.
+    while (m_uiBufferCalls.load() != 0)
+        sched_yield();
 }
 
 OMX_HANDLETYPE COMXComponent::GetOMXHandle()
@@ -586,6 +662,10 @@ OMX_ERRORTYPE COMXComponent::EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poBufferHeade
     MUINT32 uiLocalCount = 1;
     CPort* poPort = nullptr;
 
+    // Deinitialised or being deinitialised: nothing of the wrapper is touched any more.
+    const CBufferCall oCall(*this);
+    if (!oCall.IsOpen())
+        return OMX_ErrorInvalidState;
     ZEM_INFO(9, "COMXComponent(%p) poBufferHeader:%p [%s]", m_hOMXComponent, static_cast<void*>(poBufferHeader),
              m_bBufferProcessing ? "Running" : "Stopped");
     poPort = FindLocalBufferHeader(poBufferHeader, &apoLocal[0], 0);
@@ -612,10 +692,27 @@ OMX_ERRORTYPE COMXComponent::EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poBufferHeade
     for (MUINT32 i = 0; i < uiLocalCount; ++i)
     {
         ZEM_INFO(4, "OMX_EmptyThisBuffer(%p, %p)", m_hOMXComponent, static_cast<void*>(apoLocal[i]));
-        if (m_bBufferProcessing)
-            ZEM_CHECK(OMX_EmptyThisBuffer(m_hOMXComponent, apoLocal[i]));
-        else
+        if (!m_bBufferProcessing)
+        {
             ZEM_INFO(1, "   Skipped::This component(%p) is stopped", m_hOMXComponent);
+            continue;
+        }
+        eError = OMX_EmptyThisBuffer(m_hOMXComponent, apoLocal[i]);
+        if (eError == OMX_ErrorNone)
+            continue;
+        uiAbortLine = __LINE__;
+        if (uiLocalCount == 2)
+        {
+            // The fields the platform did not take are done at once: the frame goes back upstream
+            // now, or when the platform gives back the field it took, so it stays in circulation.
+            for (MUINT32 j = i; j < uiLocalCount; ++j)
+            {
+                OMX_BUFFERHEADERTYPE* poFrame = FieldDone(poPort, apoLocal[j]);
+                if (poFrame != nullptr)
+                    poPort->FillThisBuffer(poFrame);
+            }
+        }
+        goto Zem_Abort;
     }
     return OMX_ErrorNone;
 
@@ -630,6 +727,10 @@ OMX_ERRORTYPE COMXComponent::FillThisBuffer(OMX_BUFFERHEADERTYPE* poBufferHeader
     unsigned uiAbortLine = 0;
     OMX_BUFFERHEADERTYPE* poLocal = nullptr;
 
+    // Deinitialised or being deinitialised: nothing of the wrapper is touched any more.
+    const CBufferCall oCall(*this);
+    if (!oCall.IsOpen())
+        return OMX_ErrorInvalidState;
     ZEM_INFO(9, "COMXComponent(%p) poBufferHeader:%p [%s]", m_hOMXComponent, static_cast<void*>(poBufferHeader),
              m_bBufferProcessing ? "Running" : "Stopped");
     if (FindLocalBufferHeader(poBufferHeader, &poLocal, 0) == nullptr || poLocal == nullptr)
@@ -654,6 +755,10 @@ OMX_ERRORTYPE COMXComponent::FillBufferDone(OMX_BUFFERHEADERTYPE* poBufferHeader
     OMX_BUFFERHEADERTYPE* poLocal = nullptr;
     CPort* poPort = nullptr;
 
+    // Deinitialised or being deinitialised: nothing of the wrapper is touched any more.
+    const CBufferCall oCall(*this);
+    if (!oCall.IsOpen())
+        return OMX_ErrorInvalidState;
     ZEM_INFO(9, "COMXComponent(%p) poBufferHeader:%p [%s]", m_hOMXComponent, static_cast<void*>(poBufferHeader),
              m_bBufferProcessing ? "Running" : "Stopped");
     poPort = FindLocalBufferHeader(poBufferHeader, &poLocal, 0);
@@ -675,6 +780,10 @@ OMX_ERRORTYPE COMXComponent::EmptyBufferDone(OMX_BUFFERHEADERTYPE* poBufferHeade
     OMX_BUFFERHEADERTYPE* poLocal = nullptr;
     CPort* poPort = nullptr;
 
+    // Deinitialised or being deinitialised: nothing of the wrapper is touched any more.
+    const CBufferCall oCall(*this);
+    if (!oCall.IsOpen())
+        return OMX_ErrorInvalidState;
     ZEM_INFO(9, "COMXComponent(%p) poBufferHeader:%p [%s]", m_hOMXComponent, static_cast<void*>(poBufferHeader),
              m_bBufferProcessing ? "Running" : "Stopped");
     poPort = FindLocalBufferHeader(poBufferHeader, &poLocal, 0);
@@ -682,20 +791,9 @@ OMX_ERRORTYPE COMXComponent::EmptyBufferDone(OMX_BUFFERHEADERTYPE* poBufferHeade
         ZEM_FAIL(OMX_ErrorBadParameter);
     if (poPort->IsInterlaced() && (poLocal->nFlags & OMXBufferFlag_Field) != 0)
     {
-        // A field: the frame goes back upstream once both of its fields are done, so that its
-        // memory is not refilled under the field still being read. The frame is named by its
-        // first field's header, whose memory starts where the frame's does.
-        const MUINT32 uiCount = poPort->GetBufferCount();
-        MUINT32 uiIndex = 0;
-        while (uiIndex < uiCount && poPort->GetBufferHeader(uiIndex) != poLocal)
-            ++uiIndex;
-        poLocal->nFlags &= ~static_cast<OMX_U32>(OMXBufferFlag_FieldMask);
-        OMX_BUFFERHEADERTYPE* poOther = poPort->GetBufferHeader(uiIndex ^ 1);
-        if (poOther != nullptr && (poOther->nFlags & OMXBufferFlag_Field) != 0)
-            return OMX_ErrorNone;
-        poLocal = poPort->GetBufferHeader(uiIndex & ~1u);
+        poLocal = FieldDone(poPort, poLocal);
         if (poLocal == nullptr)
-            ZEM_FAIL(OMX_ErrorBadParameter);
+            return OMX_ErrorNone;
     }
     // Cleared before the header leaves: once handed upstream it may come straight back filled.
     poLocal->nFlags &= ~static_cast<OMX_U32>(OMXBufferFlag_FieldMask);
@@ -705,6 +803,24 @@ OMX_ERRORTYPE COMXComponent::EmptyBufferDone(OMX_BUFFERHEADERTYPE* poBufferHeade
 Zem_Abort:
     ZEM_ABORT_RECORD();
     return eError;
+}
+
+OMX_BUFFERHEADERTYPE* COMXComponent::FieldDone(CPort* poPort, OMX_BUFFERHEADERTYPE* poField)
+{
+    // The frame goes back upstream once both of its fields are done, so that its memory is not
+    // refilled under the field still being read. The frame is named by its first field's header,
+    // whose memory starts where the frame's does. The platform's thread and a thread whose
+    // hand-over failed may finish the two fields at once: the mutex lets one of them see both.
+    std::lock_guard<std::mutex> oLock(m_oFieldMutex);
+    const MUINT32 uiCount = poPort->GetBufferCount();
+    MUINT32 uiIndex = 0;
+    while (uiIndex < uiCount && poPort->GetBufferHeader(uiIndex) != poField)
+        ++uiIndex;
+    poField->nFlags &= ~static_cast<OMX_U32>(OMXBufferFlag_FieldMask);
+    const OMX_BUFFERHEADERTYPE* poOther = poPort->GetBufferHeader(uiIndex ^ 1);
+    if (uiIndex == uiCount || (poOther != nullptr && (poOther->nFlags & OMXBufferFlag_Field) != 0))
+        return nullptr;
+    return poPort->GetBufferHeader(uiIndex & ~1u);
 }
 
 // ---- Life cycle -------------------------------------------------------------------------------

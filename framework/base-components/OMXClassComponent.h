@@ -9,6 +9,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "ZemBaseTypes.h"
 
@@ -83,8 +84,10 @@ enum : OMX_U32
 class COMXComponent : public CComponent
 {
 public:
-    // strName: the platform component's name, e.g. "OMX.TI.DUCATI.VIDENC".
-    explicit COMXComponent(const char* strName);
+    // strName: the platform component's name, e.g. "OMX.TI.DUCATI.VIDENC"; only copied. The
+    // parameter is a plain char* as the platform's name parameters are (OMX_STRING), which fixes
+    // the constructor's exported name.
+    explicit COMXComponent(char* strName);
     ~COMXComponent() override;
 
     OMX_ERRORTYPE Init() override;
@@ -143,6 +146,12 @@ public:
     static OMX_CALLBACKTYPE oOmxCallback;
 
 protected:
+    // The end of a derived Deinit: closes the buffer traffic, deinitialises the ports (outputs
+    // from the last, then inputs) and then the wrapper itself, which frees the handles, whatever
+    // failed before: after a stop that failed part-way the platform's components still run, and
+    // none of them may call into a wrapper that is destroyed next. The first error.
+    OMX_ERRORTYPE DeinitPortsAndHandles();
+
     OMX_HANDLETYPE m_hOMXComponent;
     OMX_HANDLETYPE m_hOMXCtrl;
     // Written by the callback thread before it posts, read by the controlling thread.
@@ -154,8 +163,24 @@ protected:
     unsigned int m_auiEventCount[OMXEvent_LastEvent];
 
 private:
+    // The buffer operations (EmptyThisBuffer, FillThisBuffer, EmptyBufferDone, FillBufferDone)
+    // count themselves in while the traffic is open and are refused once it is closed.
+    // CloseBufferTraffic waits until no call is inside, so that Deinit frees nothing a platform
+    // thread is using.
+    class CBufferCall;
+    void CloseBufferTraffic();
+
+    // One field of an interlaced frame is done (given back by the platform, or never taken): the
+    // header of the frame when that was its last field out, so that it goes back upstream; else
+    // null.
+    OMX_BUFFERHEADERTYPE* FieldDone(CPort* poPort, OMX_BUFFERHEADERTYPE* poField);
+
     // How many condition/mutex pairs Init created, so that Deinit destroys exactly those.
     MUINT32 m_uiEventObjectCount;
+    // Serialises the fields' bookkeeping of FieldDone.
+    std::mutex m_oFieldMutex;
+    std::atomic<MUINT32> m_uiBufferCalls;
+    std::atomic<bool> m_bBufferTrafficClosed;
 };
 
 #endif // OMX_CLASS_COMPONENT_H

@@ -33,7 +33,8 @@ CPort::~CPort()
 
 OMX_HANDLETYPE CPort::GetParentHandle() const
 {
-    return m_poParent ? m_poParent->GetOMXHandle() : nullptr;
+    CComponent* const poParent = m_poParent;
+    return poParent ? poParent->GetOMXHandle() : nullptr;
 }
 
 void CPort::DeleteHeaderTable()
@@ -144,11 +145,12 @@ OMX_ERRORTYPE CPort::UseRemoteBuffers()
     MUINT32 uiUsed = 0;
 
     ZEM_INFO(1, "::%p", hHandle);
-    if (IsBufferProvider() || IsBufferReady() || m_poRemotePort == nullptr || !m_poRemotePort->IsBufferReady())
+    CPort* const poRemotePort = m_poRemotePort;
+    if (IsBufferProvider() || IsBufferReady() || poRemotePort == nullptr || !poRemotePort->IsBufferReady())
         ZEM_FAIL(OMX_ErrorInvalidComponent);
 
-    m_uiBufferCount = m_poRemotePort->m_uiBufferCount;
-    m_oPortBufferInfo = m_poRemotePort->m_oPortBufferInfo;
+    m_uiBufferCount = poRemotePort->m_uiBufferCount;
+    m_oPortBufferInfo = poRemotePort->m_oPortBufferInfo;
     m_uiOddFieldOffset = 0;
     if (m_bInterlaced)
     {
@@ -169,7 +171,7 @@ OMX_ERRORTYPE CPort::UseRemoteBuffers()
     for (uiUsed = 0; uiUsed < m_uiBufferCount; ++uiUsed)
     {
         const MUINT32 uiRemoteIndex = m_bInterlaced ? uiUsed / 2 : uiUsed;
-        const OMX_BUFFERHEADERTYPE* poRemoteHeader = m_poRemotePort->GetBufferHeader(uiRemoteIndex);
+        const OMX_BUFFERHEADERTYPE* poRemoteHeader = poRemotePort->GetBufferHeader(uiRemoteIndex);
         if (poRemoteHeader == nullptr)
         {
             eError = OMX_ErrorInvalidComponent;
@@ -288,37 +290,47 @@ Zem_Abort:
 
 OMX_ERRORTYPE CPort::Execute(MBOOL32 bTestMode)
 {
+    CComponent* const poParent = m_poParent;
+    CPort* const poRemotePort = m_poRemotePort;
     if (IsSink())
-        return m_poParent ? m_poParent->Execute(bTestMode) : OMX_ErrorNotReady;
-    return m_poRemotePort ? m_poRemotePort->Execute(bTestMode) : OMX_ErrorNotReady;
+        return poParent ? poParent->Execute(bTestMode) : OMX_ErrorNotReady;
+    return poRemotePort ? poRemotePort->Execute(bTestMode) : OMX_ErrorNotReady;
 }
 
 OMX_ERRORTYPE CPort::Pause()
 {
+    CComponent* const poParent = m_poParent;
+    CPort* const poRemotePort = m_poRemotePort;
     if (IsSink())
-        return m_poParent ? m_poParent->Pause() : OMX_ErrorNotReady;
-    return m_poRemotePort ? m_poRemotePort->Pause() : OMX_ErrorNotReady;
+        return poParent ? poParent->Pause() : OMX_ErrorNotReady;
+    return poRemotePort ? poRemotePort->Pause() : OMX_ErrorNotReady;
 }
 
 OMX_ERRORTYPE CPort::Loaded()
 {
+    CComponent* const poParent = m_poParent;
+    CPort* const poRemotePort = m_poRemotePort;
     if (IsSink())
-        return m_poParent ? m_poParent->Loaded(m_uiPortID) : OMX_ErrorNotReady;
-    return m_poRemotePort ? m_poRemotePort->Loaded() : OMX_ErrorNotReady;
+        return poParent ? poParent->Loaded(m_uiPortID) : OMX_ErrorNotReady;
+    return poRemotePort ? poRemotePort->Loaded() : OMX_ErrorNotReady;
 }
 
 OMX_ERRORTYPE CPort::StartBufferProcessing()
 {
+    CComponent* const poParent = m_poParent;
+    CPort* const poRemotePort = m_poRemotePort;
     if (IsSink())
-        return m_poParent ? m_poParent->StartBufferProcessing() : OMX_ErrorNotReady;
-    return m_poRemotePort ? m_poRemotePort->StartBufferProcessing() : OMX_ErrorNotReady;
+        return poParent ? poParent->StartBufferProcessing() : OMX_ErrorNotReady;
+    return poRemotePort ? poRemotePort->StartBufferProcessing() : OMX_ErrorNotReady;
 }
 
 OMX_ERRORTYPE CPort::StopBufferProcessing()
 {
+    CComponent* const poParent = m_poParent;
+    CPort* const poRemotePort = m_poRemotePort;
     if (IsSink())
-        return m_poParent ? m_poParent->StopBufferProcessing() : OMX_ErrorNotReady;
-    return m_poRemotePort ? m_poRemotePort->StopBufferProcessing() : OMX_ErrorNotReady;
+        return poParent ? poParent->StopBufferProcessing() : OMX_ErrorNotReady;
+    return poRemotePort ? poRemotePort->StopBufferProcessing() : OMX_ErrorNotReady;
 }
 
 OMX_ERRORTYPE CPort::CanConnect(SPortBufferInfo* /*poPortBufferInfo*/)
@@ -390,25 +402,29 @@ OMX_ERRORTYPE CSourcePort::ConnectTo(CSinkPort* poSinkPort)
 OMX_ERRORTYPE CSourcePort::FillThisBuffer(OMX_BUFFERHEADERTYPE* poBufferheader)
 {
     ZEM_INFO(9, "CSourcePort:%p", static_cast<void*>(poBufferheader));
-    return m_poParent ? m_poParent->FillThisBuffer(poBufferheader) : OMX_ErrorNotReady;
+    CComponent* const poParent = m_poParent;
+    return poParent ? poParent->FillThisBuffer(poBufferheader) : OMX_ErrorNotReady;
 }
 
 OMX_ERRORTYPE CSourcePort::FillBufferDone(OMX_BUFFERHEADERTYPE* poBufferheader)
 {
     ZEM_INFO(9, "CSourcePort:%p", static_cast<void*>(poBufferheader));
-    return m_poRemotePort ? m_poRemotePort->FillBufferDone(poBufferheader) : OMX_ErrorNotReady;
+    CPort* const poRemotePort = m_poRemotePort;
+    return poRemotePort ? poRemotePort->FillBufferDone(poBufferheader) : OMX_ErrorNotReady;
 }
 
 OMX_ERRORTYPE CSourcePort::EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poBufferheader)
 {
     ZEM_INFO(9, "CSourcePort:%p", static_cast<void*>(poBufferheader));
-    return m_poRemotePort ? m_poRemotePort->EmptyThisBuffer(poBufferheader) : OMX_ErrorNotReady;
+    CPort* const poRemotePort = m_poRemotePort;
+    return poRemotePort ? poRemotePort->EmptyThisBuffer(poBufferheader) : OMX_ErrorNotReady;
 }
 
 OMX_ERRORTYPE CSourcePort::EmptyBufferDone(OMX_BUFFERHEADERTYPE* poBufferheader)
 {
     ZEM_INFO(9, "CSourcePort:%p", static_cast<void*>(poBufferheader));
-    return m_poParent ? m_poParent->EmptyBufferDone(poBufferheader) : OMX_ErrorNotReady;
+    CComponent* const poParent = m_poParent;
+    return poParent ? poParent->EmptyBufferDone(poBufferheader) : OMX_ErrorNotReady;
 }
 
 // ---- CSinkPort ----------------------------------------------------------------------------
@@ -423,23 +439,27 @@ CSinkPort::~CSinkPort() = default;
 OMX_ERRORTYPE CSinkPort::FillThisBuffer(OMX_BUFFERHEADERTYPE* poBufferheader)
 {
     ZEM_INFO(9, "CSinkPort:%p", static_cast<void*>(poBufferheader));
-    return m_poRemotePort ? m_poRemotePort->FillThisBuffer(poBufferheader) : OMX_ErrorNotReady;
+    CPort* const poRemotePort = m_poRemotePort;
+    return poRemotePort ? poRemotePort->FillThisBuffer(poBufferheader) : OMX_ErrorNotReady;
 }
 
 OMX_ERRORTYPE CSinkPort::FillBufferDone(OMX_BUFFERHEADERTYPE* poBufferheader)
 {
     ZEM_INFO(9, "CSinkPort:%p", static_cast<void*>(poBufferheader));
-    return m_poParent ? m_poParent->FillBufferDone(poBufferheader) : OMX_ErrorNotReady;
+    CComponent* const poParent = m_poParent;
+    return poParent ? poParent->FillBufferDone(poBufferheader) : OMX_ErrorNotReady;
 }
 
 OMX_ERRORTYPE CSinkPort::EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poBufferheader)
 {
     ZEM_INFO(9, "CSinkPort:%p", static_cast<void*>(poBufferheader));
-    return m_poParent ? m_poParent->EmptyThisBuffer(poBufferheader) : OMX_ErrorNotReady;
+    CComponent* const poParent = m_poParent;
+    return poParent ? poParent->EmptyThisBuffer(poBufferheader) : OMX_ErrorNotReady;
 }
 
 OMX_ERRORTYPE CSinkPort::EmptyBufferDone(OMX_BUFFERHEADERTYPE* poBufferheader)
 {
     ZEM_INFO(9, "CSinkPort:%p", static_cast<void*>(poBufferheader));
-    return m_poRemotePort ? m_poRemotePort->EmptyBufferDone(poBufferheader) : OMX_ErrorNotReady;
+    CPort* const poRemotePort = m_poRemotePort;
+    return poRemotePort ? poRemotePort->EmptyBufferDone(poBufferheader) : OMX_ErrorNotReady;
 }

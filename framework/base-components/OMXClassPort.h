@@ -6,6 +6,8 @@
 #include <OMX_Core.h>
 #include <OMX_IVCommon.h>
 
+#include <atomic>
+
 #include "ZemBaseTypes.h"
 
 class CComponent;
@@ -85,8 +87,10 @@ protected:
     void DeleteHeaderTable();
 
     SPortBufferInfo m_oPortBufferInfo;
-    CComponent* m_poParent;
-    CPort* m_poRemotePort;
+    // The links are read by the neighbours' threads on every buffer and cleared by Deinit, which
+    // may run while a neighbour still delivers after a stop that failed part-way.
+    std::atomic<CComponent*> m_poParent;
+    std::atomic<CPort*> m_poRemotePort;
     MUINT32 m_uiPortID;
     MUINT32 m_uiState;
     MUINT32 m_uiBufferCount;

@@ -42,6 +42,12 @@ bool local_IsStreaming(snd_pcm_state_t eState)
 {
     return eState == SND_PCM_STATE_PREPARED || eState == SND_PCM_STATE_RUNNING;
 }
+
+// How long uiFrames last at uiRate, in microseconds (0 without a rate).
+unsigned local_FramesToMicroseconds(MUINT32 uiFrames, unsigned uiRate)
+{
+    return uiRate != 0 ? static_cast<unsigned>(static_cast<unsigned long long>(uiFrames) * 1000000ull / uiRate) : 0;
+}
 } // namespace
 
 CALSAAudioCapture::CALSAAudioCapture()
@@ -223,7 +229,9 @@ OMX_ERRORTYPE CALSAAudioCapture::ConfigureALSADriver(SALSADevice* poDevice)
     snd_pcm_hw_params_t* poParams = nullptr;
     unsigned uiRate = static_cast<unsigned>(m_eSampleRate);
     snd_pcm_uframes_t uiFrames = 0;
-    unsigned uiValue = 0;
+    unsigned uiBufferTime = 0;
+    unsigned uiPeriodTime = 0;
+    unsigned uiPeriods = 0;
     int iDirection = 0;
     int iResult = 0;
 
@@ -270,12 +278,18 @@ OMX_ERRORTYPE CALSAAudioCapture::ConfigureALSADriver(SALSADevice* poDevice)
     snd_pcm_hw_params_set_period_size_near(hDevice, poParams, &uiFrames, &iDirection);
     poDevice->uiPeriodSize = static_cast<MUINT32>(uiFrames);
 
-    snd_pcm_hw_params_get_buffer_time(poParams, &uiValue, &iDirection);
-    poDevice->uiBufferTime = uiValue;
-    snd_pcm_hw_params_get_period_time(poParams, &uiValue, &iDirection);
-    poDevice->uiPeriodTime = uiValue;
-    snd_pcm_hw_params_get_periods(poParams, &uiValue, &iDirection);
-    poDevice->uiNumPeriods = uiValue;
+    // Each read-back into a value of its own: one that fails keeps the value that follows from the
+    // granted sizes and rate, never what an earlier read-back left (the capture thread waits for
+    // four period times).
+    if (snd_pcm_hw_params_get_buffer_time(poParams, &uiBufferTime, &iDirection) < 0)
+        uiBufferTime = local_FramesToMicroseconds(poDevice->uiBufferSize, uiRate);
+    if (snd_pcm_hw_params_get_period_time(poParams, &uiPeriodTime, &iDirection) < 0)
+        uiPeriodTime = local_FramesToMicroseconds(poDevice->uiPeriodSize, uiRate);
+    if (snd_pcm_hw_params_get_periods(poParams, &uiPeriods, &iDirection) < 0)
+        uiPeriods = poDevice->uiPeriodSize != 0 ? poDevice->uiBufferSize / poDevice->uiPeriodSize : 0;
+    poDevice->uiBufferTime = uiBufferTime;
+    poDevice->uiPeriodTime = uiPeriodTime;
+    poDevice->uiNumPeriods = uiPeriods;
     ZEM_INFO(2, "ALSA buffer size: %u, buffer time: %u", poDevice->uiBufferSize, poDevice->uiBufferTime);
     ZEM_INFO(2, "ALSA period size: %u, period time: %u", poDevice->uiPeriodSize, poDevice->uiPeriodTime);
     ZEM_INFO(2, "ALSA number of periods: %u", poDevice->uiNumPeriods);

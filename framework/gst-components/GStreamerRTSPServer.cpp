@@ -5,9 +5,12 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <initializer_list>
 #include <new>
 
 #include <gst/rtsp-server/rtsp-auth.h>
@@ -32,19 +35,58 @@ const int local_iIpAddrSize = 16;
 const unsigned local_uiStartPolls = 5000;
 const useconds_t local_uiStartPollUsec = 1000;
 
-// End-of-stream wait: 100 polls of 100 ms, the countdown written every 10 polls.
-const int local_iEosPolls = 100;
-const int local_iEosPollsPerSecond = 10;
-const useconds_t local_uiEosPollUsec = 100000;
+// A stop of the streams ends within local_uiStopBoundMs, whatever the clients do, so that the
+// whole stop of the graph keeps within its 10 seconds: the clients get the first
+// local_uiClientBoundMs to leave on their end-of-stream; what is left closes their connections
+// and ends the media, which the RTSP library shuts down on its own thread.
+const unsigned local_uiClientBoundMs = 7000;
+const unsigned local_uiStopBoundMs = 8000;
+// The waits poll every 100 ms; the clients' countdown is written once a second.
+const useconds_t local_uiPollUsec = 100000;
 
-// After the connections are closed, the RTSP library shuts the media down on its own thread.
-const int local_iTeardownPolls = 100;
-const useconds_t local_uiTeardownPollUsec = 100000;
+typedef std::chrono::steady_clock local_CClock;
+
+// Whole seconds left until oDeadline, rounded up.
+int local_SecondsLeft(local_CClock::time_point oDeadline)
+{
+    const auto oLeft = std::chrono::duration_cast<std::chrono::milliseconds>(oDeadline - local_CClock::now());
+    return oLeft.count() <= 0 ? 0 : static_cast<int>((oLeft.count() + 999) / 1000);
+}
 
 gboolean local_CallbackQuitMainLoop(gpointer pvMainLoop)
 {
     g_main_loop_quit(static_cast<GMainLoop*>(pvMainLoop));
     return G_SOURCE_REMOVE;
+}
+
+// With authentication on, every request that acts on a session must carry the user's Basic
+// credentials as well. The RTSP library asks for them only where a media is described or set up,
+// so whoever learnt a session's id could play, pause or end it.
+GstRTSPStatusCode local_CallbackCheckSessionRequest(GstRTSPClient* /*poClient*/, GstRTSPContext* poContext,
+                                                    gpointer /*pvData*/)
+{
+    bool bAuthorized = false;
+    gchar* szCredential = gst_rtsp_auth_make_basic(local_szUser, local_szPassword);
+    GstRTSPAuthCredential** apoCredentials =
+        poContext->request != nullptr
+            ? gst_rtsp_message_parse_auth_credentials(poContext->request, GST_RTSP_HDR_AUTHORIZATION)
+            : nullptr;
+    for (GstRTSPAuthCredential** ppoCredential = apoCredentials;
+         ppoCredential != nullptr && *ppoCredential != nullptr && !bAuthorized; ++ppoCredential)
+        bAuthorized = (*ppoCredential)->scheme == GST_RTSP_AUTH_BASIC && (*ppoCredential)->authorization != nullptr &&
+                      szCredential != nullptr && strcmp((*ppoCredential)->authorization, szCredential) == 0;
+    gst_rtsp_auth_credentials_free(apoCredentials);
+    g_free(szCredential);
+    return bAuthorized ? GST_RTSP_STS_OK : GST_RTSP_STS_UNAUTHORIZED;
+}
+
+void local_CallbackAuthenticatedClientConnected(GstRTSPServer* /*poServer*/, GstRTSPClient* poClient,
+                                                gpointer /*pvData*/)
+{
+    for (const char* szSignal : {"pre-play-request", "pre-pause-request", "pre-teardown-request",
+                                 "pre-get-parameter-request", "pre-set-parameter-request", "pre-announce-request",
+                                 "pre-record-request"})
+        g_signal_connect(poClient, szSignal, G_CALLBACK(local_CallbackCheckSessionRequest), nullptr);
 }
 } // namespace
 
@@ -239,6 +281,7 @@ OMX_ERRORTYPE GStreamerRTSPServer::StartServing(bool bDoAuthentication)
     }
     snprintf(szService, sizeof(szService), "%u", m_uiPortNumber);
     gst_rtsp_server_set_service(m_poRtspServer, szService);
+    m_oClientAdmission.Attach(m_poRtspServer, CRtspClientAdmission::GetMaxClients());
 
     m_poRtspMediaFactory = InitMediaFactory();
     if (m_poRtspMediaFactory == nullptr)
@@ -329,6 +372,17 @@ GstRTSPFilterResult GStreamerRTSPServer::CallbackRemoveClient(GstRTSPServer* /*p
 OMX_ERRORTYPE GStreamerRTSPServer::StopServing()
 {
     ZEM_INFO(2, "");
+    const local_CClock::time_point oStopDeadline =
+        local_CClock::now() + std::chrono::milliseconds(local_uiStopBoundMs);
+    // Nothing serves: there is no stream to end, and the streaming components may be gone (the
+    // graph's teardown stops the server once more after the components were deinitialised).
+    if (m_poMainLoopThread == nullptr && m_poMainLoop == nullptr && m_poMainContext == nullptr &&
+        m_poRtspServer == nullptr)
+    {
+        m_poRtspMediaFactory = nullptr;
+        ForgetPipeline();
+        return OMX_ErrorNone;
+    }
     GstElement* poPipeline = RefPipeline();
     if (poPipeline != nullptr && GST_IS_PIPELINE(poPipeline))
     {
@@ -369,21 +423,21 @@ OMX_ERRORTYPE GStreamerRTSPServer::StopServing()
     // Whatever the loop did not get to.
     ReleaseConnections();
 
-    // The media, shut down by the closed connections, reports its pipeline deleted.
+    // The media, shut down by the closed connections, reports its pipeline deleted; what is left
+    // of the stop's time is given to it.
     poPipeline = RefPipeline();
     if (poPipeline != nullptr)
     {
-        int iPoll = 0;
-        for (iPoll = 0; iPoll < local_iTeardownPolls; ++iPoll)
+        GstElement* poCurrent = RefPipeline();
+        while (poCurrent != nullptr && local_CClock::now() < oStopDeadline)
         {
-            GstElement* poCurrent = RefPipeline();
-            if (poCurrent == nullptr)
-                break;
             gst_object_unref(poCurrent);
-            usleep(local_uiTeardownPollUsec);
+            usleep(local_uiPollUsec);
+            poCurrent = RefPipeline();
         }
-        if (iPoll == local_iTeardownPolls)
+        if (poCurrent != nullptr)
         {
+            gst_object_unref(poCurrent);
             ZEM_INFO(0, "Error, pipeline still exists after the clients were disconnected");
             // Its streaming threads call into the streaming components, which may be destroyed
             // once the stop has returned: they are ended here (the FIFOs are disconnected, so no
@@ -421,6 +475,8 @@ OMX_ERRORTYPE GStreamerRTSPServer::SendEOSEvents()
     GValue oItem = G_VALUE_INIT;
     GstElement* poPipeline = RefPipeline();
     unsigned uiEosSent = 0;
+    const local_CClock::time_point oDeadline = local_CClock::now() + std::chrono::milliseconds(local_uiClientBoundMs);
+    int iSecondsShown = -1;
 
     ZEM_INFO(2, "Sending EOS events on pipeline's source elements");
     if (poPipeline == nullptr)
@@ -464,7 +520,7 @@ OMX_ERRORTYPE GStreamerRTSPServer::SendEOSEvents()
                 ZEM_INFO(1, "element: %s", szName);
                 if (!bEosSent && szSourceName != nullptr && strcmp(szName, szSourceName) == 0)
                 {
-                    if (EndSourceStream(poComponent, poElement))
+                    if (EndSourceStream(poComponent, poElement, oDeadline))
                     {
                         ZEM_INFO(2, "Sent EOS event on element %s", szSourceName);
                         ++uiEosSent;
@@ -491,7 +547,8 @@ OMX_ERRORTYPE GStreamerRTSPServer::SendEOSEvents()
         return OMX_ErrorNone;
     }
     ZEM_INFO(2, "Waiting for clients to disconnect...");
-    for (int iPoll = 0; iPoll < local_iEosPolls; ++iPoll)
+    // The clients' time counts from the start of the end-of-stream, its sending included.
+    while (local_CClock::now() < oDeadline)
     {
         GstElement* poCurrent = RefPipeline();
         if (poCurrent != nullptr)
@@ -501,11 +558,15 @@ OMX_ERRORTYPE GStreamerRTSPServer::SendEOSEvents()
             gst_object_unref(poPipeline);
             return OMX_ErrorNone;
         }
-        if (iPoll % local_iEosPollsPerSecond == 0)
-            ZEM_INFO(2, "Waiting for %d seconds...", local_iEosPolls / local_iEosPollsPerSecond - iPoll / local_iEosPollsPerSecond);
-        usleep(local_uiEosPollUsec);
+        const int iSecondsLeft = local_SecondsLeft(oDeadline);
+        if (iSecondsLeft != iSecondsShown)
+        {
+            ZEM_INFO(2, "Waiting for %d seconds...", iSecondsLeft);
+            iSecondsShown = iSecondsLeft;
+        }
+        usleep(local_uiPollUsec);
     }
-    ZEM_INFO(0, "Error while sending EOS event, pipeline still exists after 10 seconds");
+    ZEM_INFO(0, "Error while sending EOS event, pipeline still exists after %u seconds", local_uiClientBoundMs / 1000);
     gst_object_unref(poPipeline);
     return OMX_ErrorUndefined;
 
@@ -518,28 +579,69 @@ Zem_Abort:
 
 namespace
 {
-// One end-of-stream handed to the main-loop thread; POSIX mutex and condition, which race
-// detectors see.
+// One end-of-stream handed to the main-loop thread, shared by the two threads (two references):
+// the stop may stop waiting for it, and the main loop may then still hold it. POSIX mutex and
+// condition, which race detectors see.
 struct SEndSourceStream
 {
-    GStreamerServerComponent* poComponent;
-    GstElement* poSource;
-    bool bSent;
-    bool bDone;
+    GStreamerServerComponent* poComponent = nullptr;
+    GstElement* poSource = nullptr;
+    bool bSent = false;
+    bool bDone = false;
+    // The stop no longer waits: the request must not touch the component any more.
+    bool bCancelled = false;
+    unsigned uiReferences = 2;
     pthread_mutex_t oMutex;
     pthread_cond_t oDone;
+    // Stored last by the stop's thread, read first by the main loop: the main context hands the
+    // request over through GLib's own locking, which race detectors do not see.
+    std::atomic<bool> bPublished{false};
 };
+
+SEndSourceStream* local_NewEndSourceStream(GStreamerServerComponent* poComponent, GstElement* poSource)
+{
+    auto* poRequest = new (std::nothrow) SEndSourceStream();
+    if (poRequest == nullptr)
+        return nullptr;
+    pthread_mutex_init(&poRequest->oMutex, nullptr);
+    pthread_condattr_t oAttr;
+    pthread_condattr_init(&oAttr);
+    pthread_condattr_setclock(&oAttr, CLOCK_MONOTONIC);
+    pthread_cond_init(&poRequest->oDone, &oAttr);
+    pthread_condattr_destroy(&oAttr);
+    poRequest->poComponent = poComponent;
+    poRequest->poSource = poSource;
+    poRequest->bPublished.store(true, std::memory_order_release);
+    return poRequest;
+}
+
+void local_ReleaseEndSourceStream(gpointer pvRequest)
+{
+    auto* poRequest = static_cast<SEndSourceStream*>(pvRequest);
+    static_cast<void>(poRequest->bPublished.load(std::memory_order_acquire));
+    unsigned uiLeft = 0;
+    {
+        CMutexLockUnlock oLock(poRequest->oMutex);
+        uiLeft = --poRequest->uiReferences;
+    }
+    if (uiLeft != 0)
+        return;
+    pthread_cond_destroy(&poRequest->oDone);
+    pthread_mutex_destroy(&poRequest->oMutex);
+    delete poRequest;
+}
 } // namespace
 
 gboolean GStreamerRTSPServer::CallbackEndSourceStream(gpointer pvRequest)
 {
     auto* poRequest = static_cast<SEndSourceStream*>(pvRequest);
-    // The request was filled in under its mutex: reading it under the same mutex orders the two
-    // threads for race detectors too, which do not see the main context's own locking.
+    static_cast<void>(poRequest->bPublished.load(std::memory_order_acquire));
     GStreamerServerComponent* poComponent = nullptr;
     GstElement* poSource = nullptr;
     {
         CMutexLockUnlock oLock(poRequest->oMutex);
+        if (poRequest->bCancelled)
+            return G_SOURCE_REMOVE;
         poComponent = poRequest->poComponent;
         poSource = poRequest->poSource;
     }
@@ -561,30 +663,45 @@ gboolean GStreamerRTSPServer::CallbackEndSourceStream(gpointer pvRequest)
     return G_SOURCE_REMOVE;
 }
 
-bool GStreamerRTSPServer::EndSourceStream(GStreamerServerComponent* poComponent, GstElement* poSource)
+bool GStreamerRTSPServer::EndSourceStream(GStreamerServerComponent* poComponent, GstElement* poSource,
+                                          std::chrono::steady_clock::time_point oDeadline)
 {
-    SEndSourceStream oRequest{nullptr, nullptr, false, false, PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER};
-    {
-        CMutexLockUnlock oLock(oRequest.oMutex);
-        oRequest.poComponent = poComponent;
-        oRequest.poSource = poSource;
-    }
+    SEndSourceStream* poRequest = local_NewEndSourceStream(poComponent, poSource);
+    if (poRequest == nullptr)
+        return false;
     bool bSent = false;
     if (m_poMainLoopThread != nullptr && m_poMainLoop != nullptr && g_main_loop_is_running(m_poMainLoop))
     {
-        g_main_context_invoke(m_poMainContext, CallbackEndSourceStream, &oRequest);
-        CMutexLockUnlock oLock(oRequest.oMutex);
-        while (!oRequest.bDone)
-            pthread_cond_wait(&oRequest.oDone, &oRequest.oMutex);
-        bSent = oRequest.bSent;
+        g_main_context_invoke_full(m_poMainContext, G_PRIORITY_DEFAULT, CallbackEndSourceStream, poRequest,
+                                   local_ReleaseEndSourceStream);
+        // The main loop may be busy with clients: the wait ends with the clients' time. The stop
+        // joins the main loop before it returns, so a request taken late still finds the
+        // component; one not taken by then is dropped with the main context.
+        const auto oLeft = std::chrono::duration_cast<std::chrono::nanoseconds>(oDeadline - local_CClock::now());
+        timespec oUntil;
+        clock_gettime(CLOCK_MONOTONIC, &oUntil);
+        const long long llNs = static_cast<long long>(oUntil.tv_nsec) + (oLeft.count() > 0 ? oLeft.count() : 0);
+        oUntil.tv_sec += static_cast<time_t>(llNs / 1000000000LL);
+        oUntil.tv_nsec = static_cast<long>(llNs % 1000000000LL);
+        CMutexLockUnlock oLock(poRequest->oMutex);
+        while (!poRequest->bDone)
+        {
+            if (pthread_cond_timedwait(&poRequest->oDone, &poRequest->oMutex, &oUntil) == ETIMEDOUT)
+            {
+                ZEM_INFO(0, "Error, the main loop did not take the end-of-stream in time");
+                poRequest->bCancelled = true;
+                break;
+            }
+        }
+        bSent = poRequest->bDone && poRequest->bSent;
     }
     else
     {
-        CallbackEndSourceStream(&oRequest);
-        bSent = oRequest.bSent;
+        CallbackEndSourceStream(poRequest);
+        bSent = poRequest->bSent;
+        local_ReleaseEndSourceStream(poRequest);
     }
-    pthread_cond_destroy(&oRequest.oDone);
-    pthread_mutex_destroy(&oRequest.oMutex);
+    local_ReleaseEndSourceStream(poRequest);
     return bSent;
 }
 
@@ -715,6 +832,7 @@ bool SetAuthentication(GstRTSPServer* poRtspServer, GstRTSPMediaFactory* poRtspM
                                     G_TYPE_BOOLEAN, TRUE, GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN,
                                     TRUE, nullptr);
     gst_rtsp_server_set_auth(poRtspServer, poAuth);
+    g_signal_connect(poRtspServer, "client-connected", G_CALLBACK(local_CallbackAuthenticatedClientConnected), nullptr);
     g_free(szCredential);
     g_object_unref(poAuth);
     return true;

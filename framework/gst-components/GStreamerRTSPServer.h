@@ -7,7 +7,8 @@
 // context on a thread of its own; clients are served on that thread. The media factory reports
 // the creation of the media pipeline for the first client and its destruction to the server and
 // to every streaming component. At stop the server sends end-of-stream into the pipeline's source
-// elements and gives the clients up to 10 seconds to go.
+// elements and gives the clients up to 7 seconds to go; the whole stop ends within 8 seconds,
+// whatever the clients do.
 #ifndef GSTREAMER_RTSP_SERVER_H
 #define GSTREAMER_RTSP_SERVER_H
 
@@ -16,8 +17,10 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 
 #include "ZemBaseTypes.h"
+#include "gst-components/CRtspClientAdmission.h"
 #include "gst-components/GStreamerServerComponent.h"
 #include "gst-components/GstRtspMediaFactoryCallback.h"
 
@@ -64,8 +67,10 @@ private:
     // Drops the server's reference to the pipeline without a notification.
     void ForgetPipeline();
     // Disconnects the component's FIFO and sends end-of-stream into its source element if that
-    // plays, on the main-loop thread; true when the end-of-stream was sent.
-    bool EndSourceStream(GStreamerServerComponent* poComponent, GstElement* poSource);
+    // plays, on the main-loop thread; true when the end-of-stream was sent. Waits for the main
+    // loop until oDeadline at most.
+    bool EndSourceStream(GStreamerServerComponent* poComponent, GstElement* poSource,
+                         std::chrono::steady_clock::time_point oDeadline);
     static gboolean CallbackEndSourceStream(gpointer pvRequest);
     // Each new media shuts its pipeline down without an end-of-stream round trip.
     static void CallbackMediaConfigure(GstRTSPMediaFactory* poFactory, GstRTSPMedia* poMedia, gpointer pvInstance);
@@ -88,6 +93,8 @@ private:
     pthread_mutex_t m_oPipelineMutex;
     // Id of the listening source in m_poMainContext, 0 when not attached.
     guint m_uiServerSourceId;
+    // Backlog, request size, viewer limit and connections without a session.
+    CRtspClientAdmission m_oClientAdmission;
 };
 
 // Makes a client of poRtspServer's media factory poRtspMediaFactory send the Basic credentials of

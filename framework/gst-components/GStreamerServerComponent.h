@@ -54,6 +54,12 @@ public:
     // 0 for the match.
     static gint CallbackElementNameCompare(gconstpointer pvElement, gconstpointer pvName);
 
+    // For a handoff, first thing on the streaming thread: those threads come from GLib's pool and
+    // get their work through GLib's own locking, which race detectors cannot see. This acquire
+    // read of the processing flag, stored when the stream was started after it was built, orders
+    // the stream's construction and start before the handoff for them too.
+    void AcquireOnStreamingThread() const { static_cast<void>(m_bBufferProcessing.load(std::memory_order_acquire)); }
+
     const char* GetLaunchCommand() const { return m_szLaunchCmd; }
     GstRtspMediaFactoryCallback* GetPipelineCreatedCallback() const { return m_poPipelineCreatedCallback; }
     const char* GetSourceElementName() const { return m_szSourceElementName; }

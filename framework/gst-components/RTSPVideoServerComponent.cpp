@@ -144,6 +144,7 @@ OMX_ERRORTYPE RTSPVideoServerComponent::PipelineCreated(GstElement* poPipeline)
 void RTSPVideoServerComponent::CallbackHandoff(GstElement* fakesrc, GstBuffer* poGstBuffer, GstPad* pad,
                                                RTSPVideoServerComponent* poInstance)
 {
+    poInstance->AcquireOnStreamingThread();
     poInstance->Handoff(fakesrc, poGstBuffer, pad);
 }
 

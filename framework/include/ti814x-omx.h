@@ -80,11 +80,14 @@ typedef struct OMX_PARAM_BUFFER_MEMORYTYPE
 } OMX_PARAM_BUFFER_MEMORYTYPE;
 
 // ---- Capture and receiver control -----------------------------------------------------------
+// Each enumeration ends, as OpenMAX IL's own do, with a value that makes every 31-bit number one
+// of its values: a component reads whatever a client wrote into a field before it checks it.
 
 // How the video input port multiplexes its channels.
 typedef enum OMX_VIDEO_CAPTUREMODETYPE
 {
     OMX_VIDEO_CaptureModeSC_NON_MUX = 1,  // one channel, not multiplexed
+    OMX_VIDEO_CaptureModeMax = 0x7FFFFFFF,
 } OMX_VIDEO_CAPTUREMODETYPE;
 
 // Width of the video interface between the receiver and the input port.
@@ -93,12 +96,14 @@ typedef enum OMX_VIDEO_CAPTUREVIFMODETYPE
     OMX_VIDEO_CaptureVifMode_8BIT = 1,
     OMX_VIDEO_CaptureVifMode_16BIT = 2,
     OMX_VIDEO_CaptureVifMode_24BIT = 3,
+    OMX_VIDEO_CaptureVifModeMax = 0x7FFFFFFF,
 } OMX_VIDEO_CAPTUREVIFMODETYPE;
 
 typedef enum OMX_VIDEO_CAPTURESCANTYPE
 {
     OMX_VIDEO_CaptureScanTypeProgressive = 1,
     OMX_VIDEO_CaptureScanTypeInterlaced = 2,  // frames hold their two fields one after the other
+    OMX_VIDEO_CaptureScanTypeMax = 0x7FFFFFFF,
 } OMX_VIDEO_CAPTURESCANTYPE;
 
 // The chip's video input ports.
@@ -108,6 +113,7 @@ typedef enum OMX_VIDEO_CAPTUREHWPORTID
     OMX_VIDEO_CaptureHWPortVIP1_PORTB = 2,
     OMX_VIDEO_CaptureHWPortVIP2_PORTA = 3,
     OMX_VIDEO_CaptureHWPortVIP2_PORTB = 4,
+    OMX_VIDEO_CaptureHWPortMax = 0x7FFFFFFF,
 } OMX_VIDEO_CAPTUREHWPORTID;
 
 // OMX_TI_IndexParamVFCCHwPortProperties, to the capture component and to the receiver control:

@@ -29,7 +29,7 @@ bool local_IsSizeAccepted(MUINT32 uiWidth, MUINT32 uiHeight)
 } // namespace
 
 CCaptureVFCC::CCaptureVFCC()
-    : COMXComponent(local_szCaptureName),
+    : COMXComponent(const_cast<char*>(local_szCaptureName)),
       m_ePixelFormat(OmxPixFmt_YUV422),
       m_bHdmiInput(true),
       m_eFrameRateDiv(CaptureFpsDiv_1),
@@ -40,6 +40,7 @@ CCaptureVFCC::CCaptureVFCC()
       m_oPortBufferInfo(),
       m_uiNumberOfBuffer(0),
       m_poVideoModeChangePollingThread(nullptr),
+      m_pbPollingThreadReleased(nullptr),
       m_bKillVideoModeChangePollingThread(0),
       m_pfnVideoModeChangedCb(nullptr),
       m_pvVideoModeChangedData(nullptr)
@@ -120,8 +121,7 @@ OMX_ERRORTYPE CCaptureVFCC::Deinit()
 
     ZEM_INFO(2, "CCaptureVFCC");
     KillVideoModeChangePollingThread();
-    ZEM_CHECK(m_oCaptureOutput.Deinit());
-    ZEM_CHECK(COMXComponent::Deinit());
+    ZEM_CHECK(DeinitPortsAndHandles());
     return OMX_ErrorNone;
 
 Zem_Abort:
@@ -147,8 +147,8 @@ OMX_ERRORTYPE CCaptureVFCC::SetCaptureParam(OmxPixelFormat ePixelFormat, Capture
 
     if (ePixelFormat != OmxPixFmt_YUV420 && ePixelFormat != OmxPixFmt_YUV422)
         return OMX_ErrorBadParameter;
-    // The divisor divides the frame rate: anything but the two known values is refused.
-    if (eFrameRateDiv != CaptureFpsDiv_1 && eFrameRateDiv != CaptureFpsDiv_2)
+    // The divisor divides the frame rate: any divisor from 1 on; 0 would divide by zero.
+    if (static_cast<int>(eFrameRateDiv) < 1)
         return OMX_ErrorBadParameter;
     if (!local_IsSizeAccepted(uiFrameWidth, uiFrameHeight))
         return OMX_ErrorBadParameter;
@@ -391,13 +391,26 @@ void CCaptureVFCC::KillVideoModeChangePollingThread()
 {
     if (m_poVideoModeChangePollingThread == nullptr)
         return;
-    pthread_mutex_lock(&m_hPollingMutex);
-    m_bKillVideoModeChangePollingThread = 1;
-    pthread_cond_broadcast(&m_hPollingCond);
-    pthread_mutex_unlock(&m_hPollingMutex);
-    if (pthread_join(*m_poVideoModeChangePollingThread, nullptr) != 0)
-        ZEM_INFO(0, "ERROR, can't stop VideoCaptureModeChangePollingThread");
-    m_bKillVideoModeChangePollingThread = 0;
+    if (pthread_equal(pthread_self(), *m_poVideoModeChangePollingThread))
+    {
+        // The host's callback, on the polling thread, stops the polling (it installs another
+        // callback, or stops the whole graph): the thread cannot join itself. It is released
+        // instead and ends as soon as the callback returns, without touching this component again,
+        // which the callback may have deinitialised or destroyed by then.
+        *m_pbPollingThreadReleased = true;
+        pthread_detach(*m_poVideoModeChangePollingThread);
+    }
+    else
+    {
+        pthread_mutex_lock(&m_hPollingMutex);
+        m_bKillVideoModeChangePollingThread = 1;
+        pthread_cond_broadcast(&m_hPollingCond);
+        pthread_mutex_unlock(&m_hPollingMutex);
+        if (pthread_join(*m_poVideoModeChangePollingThread, nullptr) != 0)
+            ZEM_INFO(0, "ERROR, can't stop VideoCaptureModeChangePollingThread");
+        m_bKillVideoModeChangePollingThread = 0;
+    }
+    m_pbPollingThreadReleased = nullptr;
     ZEM_INFO(1, "Video mode change polling thread stopped");
     delete m_poVideoModeChangePollingThread;
     m_poVideoModeChangePollingThread = nullptr;
@@ -426,11 +439,14 @@ void* CCaptureVFCC::VideoModeChangePollingThread(void* pvComponent)
     MSIZE32 oFrameSize = {0, 0};
     MUINT32 uiFrameRate = 0;
     bool bInterlaced = false;
+    // Set by KillVideoModeChangePollingThread when the host's callback stops the polling.
+    bool bReleased = false;
 
     ZEM_INFO(2, "Created");
     {
         // The mode the control thread detected last is the one changes are measured against.
         CMutexLockUnlock oLock(poCapture->m_hDetectionMutex);
+        poCapture->m_pbPollingThreadReleased = &bReleased;
         bDetected = poCapture->m_bVideoDetected;
         oFrameSize = poCapture->m_oFrameSize;
         uiFrameRate = poCapture->m_uiFrameRate;
@@ -458,8 +474,12 @@ void* CCaptureVFCC::VideoModeChangePollingThread(void* pvComponent)
         uiFrameRate = uiNowFrameRate;
         bInterlaced = bNowInterlaced;
         if (poCapture->m_pfnVideoModeChangedCb != nullptr)
+        {
             poCapture->m_pfnVideoModeChangedCb(bDetected ? 1 : 0, oFrameSize.m_uiCx, oFrameSize.m_uiCy, uiFrameRate,
                                                bInterlaced ? 1 : 0, poCapture->m_pvVideoModeChangedData);
+            if (bReleased)
+                return nullptr;
+        }
     }
     return nullptr;
 }

@@ -84,6 +84,9 @@ private:
     SPortBufferInfo m_oPortBufferInfo;
     MUINT32 m_uiNumberOfBuffer;
     pthread_t* m_poVideoModeChangePollingThread;
+    // The running polling thread's own flag: set when a stop from inside the host's callback
+    // releases the thread instead of joining it. Written and read on that thread only.
+    bool* m_pbPollingThreadReleased;
     // Written by the control thread under m_hPollingMutex, read by the polling thread.
     std::atomic<MBOOL32> m_bKillVideoModeChangePollingThread;
     VideoModeChangedCallback m_pfnVideoModeChangedCb;

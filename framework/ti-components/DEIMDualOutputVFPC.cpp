@@ -37,7 +37,7 @@ void local_ProvideBuffers(CPort& roPort, const MSIZE32& roSize, OmxPixelFormat e
 } // namespace
 
 CDEIMDualOutput::CDEIMDualOutput()
-    : COMXComponent(local_szComponentName),
+    : COMXComponent(const_cast<char*>(local_szComponentName)),
       m_oInputSize{0, 0},
       m_oPriOutSize{0, 0},
       m_oSecOutSize{0, 0},
@@ -101,10 +101,7 @@ OMX_ERRORTYPE CDEIMDualOutput::Deinit()
     unsigned uiAbortLine = 0;
 
     ZEM_INFO(2, "CDEIMDualOutput");
-    ZEM_CHECK(m_aoOutputPort[1].Deinit());
-    ZEM_CHECK(m_aoOutputPort[0].Deinit());
-    ZEM_CHECK(m_oInputPort.Deinit());
-    ZEM_CHECK(COMXComponent::Deinit());
+    ZEM_CHECK(DeinitPortsAndHandles());
     return OMX_ErrorNone;
 
 Zem_Abort:

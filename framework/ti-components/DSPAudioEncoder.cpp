@@ -16,7 +16,7 @@ const OMX_U32 local_uiFrameLength = 1024;
 } // namespace
 
 CDSPAudioEncoder::CDSPAudioEncoder()
-    : COMXComponent(local_szEncoderName),
+    : COMXComponent(const_cast<char*>(local_szEncoderName)),
       m_oInputPort(),
       m_oOutputPort(),
       m_uiNumberOfInputBuffers(1),
@@ -56,9 +56,7 @@ OMX_ERRORTYPE CDSPAudioEncoder::Deinit()
     unsigned uiAbortLine = 0;
 
     ZEM_INFO(2, "CDSPAudioEncoder");
-    ZEM_CHECK(m_oOutputPort.Deinit());
-    ZEM_CHECK(m_oInputPort.Deinit());
-    ZEM_CHECK(COMXComponent::Deinit());
+    ZEM_CHECK(DeinitPortsAndHandles());
     return OMX_ErrorNone;
 
 Zem_Abort:

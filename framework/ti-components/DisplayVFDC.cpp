@@ -47,7 +47,7 @@ void local_ConvertVector(const float (&afSource)[3], OMX_U32 (&auiCodes)[3], uns
 } // namespace
 
 CDisplayVFDC::CDisplayVFDC()
-    : COMXComponent(local_szDisplayName),
+    : COMXComponent(const_cast<char*>(local_szDisplayName)),
       m_oDisplayMode(),
       m_oCscMatrix(),
       m_poEdid(nullptr),
@@ -116,9 +116,7 @@ OMX_ERRORTYPE CDisplayVFDC::Deinit()
     ZEM_INFO(2, "CDisplayVFDC");
     delete m_poEdid;
     m_poEdid = nullptr;
-    for (MUINT32 uiPort = 0; uiPort < m_uiInputPortCount; ++uiPort)
-        ZEM_CHECK(m_poInputPort[uiPort].Deinit());
-    ZEM_CHECK(COMXComponent::Deinit());
+    ZEM_CHECK(DeinitPortsAndHandles());
     return OMX_ErrorNone;
 
 Zem_Abort:
@@ -135,7 +133,21 @@ OMX_ERRORTYPE CDisplayVFDC::SetVideoOutParams(bool bUsePreferedMode, unsigned ui
 {
     const CEdid* poEdid = GetEdid(true);
     CDetailedTiming oPreferred;
-    if (bUsePreferedMode && poEdid != nullptr && poEdid->GetPreferredMode(oPreferred))
+    bool bPreferred = bUsePreferedMode && poEdid != nullptr && poEdid->GetPreferredMode(oPreferred);
+    // The output refuses a timing it cannot drive, which would stop the whole start: such a
+    // monitor is driven in the caller's mode instead (most monitors take 1080p60 too).
+    const unsigned uiFrameLines = static_cast<unsigned>(oPreferred.GetVerticalActive()) *
+                                  (oPreferred.IsInterlaced() != 0 ? 2u : 1u);
+    if (bPreferred && (static_cast<unsigned>(oPreferred.GetPixelClock()) > s_uiMaxPixelClock ||
+                       static_cast<unsigned>(oPreferred.GetHorizontalActive()) > s_oMaxActiveSize.m_uiCx ||
+                       uiFrameLines > s_oMaxActiveSize.m_uiCy))
+    {
+        ZEM_INFO(1, "Preferred mode %dx%d@%dHz (%d kHz) is beyond the output, using %ux%u@%uHz",
+                 oPreferred.GetHorizontalActive(), static_cast<int>(uiFrameLines), oPreferred.GetVerticalRate(),
+                 oPreferred.GetPixelClock(), uiWidth, bInterlaced ? 2 * uiHeight : uiHeight, uiFps);
+        bPreferred = false;
+    }
+    if (bPreferred)
     {
         // An interlaced timing counts the lines and the rate of one field, and so does the mode.
         local_SetMode(m_oDisplayMode, static_cast<unsigned>(oPreferred.GetHorizontalActive()),

@@ -30,6 +30,10 @@ public:
     static constexpr MUINT32 s_uiMaxInputPorts = 20;
     // Returned by AddInputPort when the port is refused.
     static constexpr unsigned s_uiInvalidPort = 0xFFFFFFFF;
+    // What the HD output can drive: its pixel clock in kHz, and its active pixels and lines (of
+    // the whole frame).
+    static constexpr unsigned s_uiMaxPixelClock = 165000;
+    static constexpr MSIZE32 s_oMaxActiveSize = {1920, 1200};
 
     // Configuration of one input port.
     struct InputPort

@@ -25,7 +25,8 @@ bool local_IsQpRange(MUINT32 uiMin, MUINT32 uiMax)
 // ---- Parameter listings, on the log at level 1 ----------------------------------------------
 // One line per field: the name indented by two blanks per level and padded so that the equals
 // signs of one level line up, then the value in decimal. A nested record is introduced by a line
-// with its type and its fields sit one level deeper.
+// with its type at its own level, and its fields sit one level deeper: a record nested in another
+// is indented two blanks more than the one that holds it.
 
 void local_DumpBegin(const char* szStructure)
 {
@@ -37,9 +38,9 @@ void local_DumpEnd()
     LInfoMessage(1, "}\n");
 }
 
-void local_DumpRecord(const char* szType)
+void local_DumpRecord(int iLevel, const char* szType)
 {
-    LInfoMessage(1, "  %s\n", szType);
+    LInfoMessage(1, "%*s%s\n", 2 * iLevel, "", szType);
 }
 
 void local_DumpField(int iLevel, const char* szName, long long llValue)
@@ -105,20 +106,21 @@ void local_DumpAvc(const OMX_VIDEO_PARAM_AVCTYPE& roAvc)
     local_DumpEnd();
 }
 
+// Held by the codec's static and dynamic parameters, one level below them.
 void local_DumpRateControl(const IH264ENC_RateControlParams& roRateControl)
 {
-    local_DumpRecord("IH264ENC_RateControlParams");
-    LOCAL_DUMP(2, roRateControl, rateControlParamsPreset);
-    LOCAL_DUMP(2, roRateControl, qpI);
-    LOCAL_DUMP(2, roRateControl, qpMaxI);
-    LOCAL_DUMP(2, roRateControl, qpMinI);
-    LOCAL_DUMP(2, roRateControl, qpP);
-    LOCAL_DUMP(2, roRateControl, qpMaxP);
-    LOCAL_DUMP(2, roRateControl, qpMinP);
-    LOCAL_DUMP(2, roRateControl, qpOffsetB);
-    LOCAL_DUMP(2, roRateControl, qpMaxB);
-    LOCAL_DUMP(2, roRateControl, qpMinB);
-    LOCAL_DUMP(2, roRateControl, allowFrameSkip);
+    local_DumpRecord(2, "IH264ENC_RateControlParams");
+    LOCAL_DUMP(3, roRateControl, rateControlParamsPreset);
+    LOCAL_DUMP(3, roRateControl, qpI);
+    LOCAL_DUMP(3, roRateControl, qpMaxI);
+    LOCAL_DUMP(3, roRateControl, qpMinI);
+    LOCAL_DUMP(3, roRateControl, qpP);
+    LOCAL_DUMP(3, roRateControl, qpMaxP);
+    LOCAL_DUMP(3, roRateControl, qpMinP);
+    LOCAL_DUMP(3, roRateControl, qpOffsetB);
+    LOCAL_DUMP(3, roRateControl, qpMaxB);
+    LOCAL_DUMP(3, roRateControl, qpMinB);
+    LOCAL_DUMP(3, roRateControl, allowFrameSkip);
 }
 
 void local_DumpStatic(const OMX_VIDEO_PARAM_STATICPARAMS& roStatic)
@@ -126,26 +128,26 @@ void local_DumpStatic(const OMX_VIDEO_PARAM_STATICPARAMS& roStatic)
     const IH264ENC_Params& roParams = roStatic.videoStaticParams;
     local_DumpBegin("OMX_VIDEO_PARAM_STATICPARAMS");
     local_DumpHead(roStatic);
-    local_DumpRecord("IH264ENC_Params");
+    local_DumpRecord(1, "IH264ENC_Params");
     LOCAL_DUMP(2, roParams, entropyCodingMode);
     LOCAL_DUMP(2, roParams, transformBlockSize);
-    local_DumpRecord("IVIDENC2_Params");
-    LOCAL_DUMP(2, roParams.videnc2Params, size);
-    LOCAL_DUMP(2, roParams.videnc2Params, encodingPreset);
-    LOCAL_DUMP(2, roParams.videnc2Params, rateControlPreset);
-    LOCAL_DUMP(2, roParams.videnc2Params, maxHeight);
-    LOCAL_DUMP(2, roParams.videnc2Params, maxWidth);
-    LOCAL_DUMP(2, roParams.videnc2Params, maxInterFrameInterval);
-    LOCAL_DUMP(2, roParams.videnc2Params, inputChromaFormat);
-    LOCAL_DUMP(2, roParams.videnc2Params, profile);
-    LOCAL_DUMP(2, roParams.videnc2Params, level);
+    local_DumpRecord(2, "IVIDENC2_Params");
+    LOCAL_DUMP(3, roParams.videnc2Params, size);
+    LOCAL_DUMP(3, roParams.videnc2Params, encodingPreset);
+    LOCAL_DUMP(3, roParams.videnc2Params, rateControlPreset);
+    LOCAL_DUMP(3, roParams.videnc2Params, maxHeight);
+    LOCAL_DUMP(3, roParams.videnc2Params, maxWidth);
+    LOCAL_DUMP(3, roParams.videnc2Params, maxInterFrameInterval);
+    LOCAL_DUMP(3, roParams.videnc2Params, inputChromaFormat);
+    LOCAL_DUMP(3, roParams.videnc2Params, profile);
+    LOCAL_DUMP(3, roParams.videnc2Params, level);
     local_DumpRateControl(roParams.rateControlParams);
-    local_DumpRecord("IH264ENC_SliceCodingParams");
-    LOCAL_DUMP(2, roParams.sliceCodingParams, sliceMode);
-    LOCAL_DUMP(2, roParams.sliceCodingParams, sliceUnitSize);
+    local_DumpRecord(2, "IH264ENC_SliceCodingParams");
+    LOCAL_DUMP(3, roParams.sliceCodingParams, sliceMode);
+    LOCAL_DUMP(3, roParams.sliceCodingParams, sliceUnitSize);
     for (int i = 0; i < IH264ENC_MAX_NUM_SLICE_START_OFFSET; ++i)
-        local_DumpElement(2, "sliceStartOffset", i, roParams.sliceCodingParams.sliceStartOffset[i]);
-    LOCAL_DUMP(2, roParams.sliceCodingParams, streamFormat);
+        local_DumpElement(3, "sliceStartOffset", i, roParams.sliceCodingParams.sliceStartOffset[i]);
+    LOCAL_DUMP(3, roParams.sliceCodingParams, streamFormat);
     local_DumpEnd();
 }
 
@@ -154,16 +156,16 @@ void local_DumpDynamic(const OMX_VIDEO_PARAM_DYNAMICPARAMS& roDynamic)
     const IVIDENC2_DynamicParams& roVidenc = roDynamic.videoDynamicParams.videnc2DynamicParams;
     local_DumpBegin("OMX_VIDEO_PARAM_DYNAMICPARAMS");
     local_DumpHead(roDynamic);
-    local_DumpRecord("IH264ENC_DynamicParams");
-    local_DumpRecord("IVIDENC2_DynamicParams");
-    LOCAL_DUMP(2, roVidenc, size);
-    LOCAL_DUMP(2, roVidenc, inputHeight);
-    LOCAL_DUMP(2, roVidenc, inputWidth);
-    LOCAL_DUMP(2, roVidenc, refFrameRate);
-    LOCAL_DUMP(2, roVidenc, targetFrameRate);
-    LOCAL_DUMP(2, roVidenc, targetBitRate);
-    LOCAL_DUMP(2, roVidenc, intraFrameInterval);
-    LOCAL_DUMP(2, roVidenc, interFrameInterval);
+    local_DumpRecord(1, "IH264ENC_DynamicParams");
+    local_DumpRecord(2, "IVIDENC2_DynamicParams");
+    LOCAL_DUMP(3, roVidenc, size);
+    LOCAL_DUMP(3, roVidenc, inputHeight);
+    LOCAL_DUMP(3, roVidenc, inputWidth);
+    LOCAL_DUMP(3, roVidenc, refFrameRate);
+    LOCAL_DUMP(3, roVidenc, targetFrameRate);
+    LOCAL_DUMP(3, roVidenc, targetBitRate);
+    LOCAL_DUMP(3, roVidenc, intraFrameInterval);
+    LOCAL_DUMP(3, roVidenc, interFrameInterval);
     local_DumpRateControl(roDynamic.videoDynamicParams.rateControlParams);
     local_DumpEnd();
 }
@@ -172,7 +174,7 @@ void local_DumpDynamic(const OMX_VIDEO_PARAM_DYNAMICPARAMS& roDynamic)
 } // namespace
 
 CVideoEncoder::CVideoEncoder()
-    : COMXComponent(local_szEncoderName),
+    : COMXComponent(const_cast<char*>(local_szEncoderName)),
       m_oInputPort(),
       m_oOutputPort(),
       m_oParam(),
@@ -208,9 +210,7 @@ OMX_ERRORTYPE CVideoEncoder::Deinit()
     unsigned uiAbortLine = 0;
 
     ZEM_INFO(2, "CVideoEncoder");
-    ZEM_CHECK(m_oOutputPort.Deinit());
-    ZEM_CHECK(m_oInputPort.Deinit());
-    ZEM_CHECK(COMXComponent::Deinit());
+    ZEM_CHECK(DeinitPortsAndHandles());
     return OMX_ErrorNone;
 
 Zem_Abort:
@@ -355,7 +355,8 @@ OMX_ERRORTYPE CVideoEncoder::SetParametersIdle()
         roParams.qpMaxP = static_cast<OMX_S8>(roRateCtl.m_uiQpMaxP);
         roParams.qpMinB = static_cast<OMX_S8>(roRateCtl.m_uiQpMinB);
         roParams.qpMaxB = static_cast<OMX_S8>(roRateCtl.m_uiQpMaxB);
-        roParams.allowFrameSkip = static_cast<OMX_S8>(roRateCtl.m_bSkipFrame);
+        // A 32-bit truth value: any bit set means true (cut to 8 bits, 0x100 would read as false).
+        roParams.allowFrameSkip = roRateCtl.m_bSkipFrame != 0 ? 1 : 0;
     }
     ZEM_CHECK(SetOmxConfig(OMX_TI_IndexConfigVideoDynamicParams, &oDynamic));
     local_DumpDynamic(oDynamic);

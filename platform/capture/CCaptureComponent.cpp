@@ -1,6 +1,7 @@
 #include "CCaptureComponent.h"
 
 #include "CCaptureSettings.h"
+#include "CCaptureTimeCode.h"
 #include "CMediaSource.h"
 #include "CSourcePicture.h"
 #include "ComponentRegistry.h"
@@ -15,6 +16,7 @@ const unsigned local_uiSkipCycle = 30;
 
 CCaptureComponent::CCaptureComponent(const char* szName)
     : CPlatformComponent(szName),
+      m_ePattern(Pattern_Bars),
       m_bFields(false),
       m_uiSignalGeneration(0),
       m_bSignalPresent(false),
@@ -97,6 +99,7 @@ OMX_ERRORTYPE CCaptureComponent::OnStateChange(OMX_STATETYPE eFrom, OMX_STATETYP
             return OMX_ErrorUndefined;
         m_oGeometry = CVideoFrameGeometry::FromPortDefinition(oDefinition);
         m_bFields = oProperties.eScanType == OMX_VIDEO_CaptureScanTypeInterlaced;
+        m_oLines.Configure(m_oGeometry, m_bFields);
         m_oPattern.Configure(m_oGeometry, m_bFields);
         m_uiFrame = 0;
         m_uiFrameTimeNs = 0;
@@ -136,6 +139,9 @@ void CCaptureComponent::FollowSignal()
         return;
     m_uiSignalGeneration = uiGeneration;
     const SSimulatedSignal oSignal = CSimulatedInput::Instance().Current();
+    m_ePattern = CSimulatedInput::Instance().Pattern();
+    if (m_ePattern == Pattern_Motion)
+        m_oMotion.Configure(m_oGeometry, m_bFields);
     // A real source brings its pictures at its own pace.
     FollowSource(CSimulatedInput::Instance().MediaSource());
     if (m_poSource != nullptr)
@@ -174,32 +180,32 @@ void CCaptureComponent::ReadSkipMask()
 void CCaptureComponent::OnTick(unsigned uiElapsedTicks)
 {
     ReadSkipMask();
-    // Frames of the periods the thread slept through were lost, unless they were to be skipped.
-    for (unsigned i = 1; i < uiElapsedTicks; ++i)
+    // When the thread was late, the frames of the periods it slept through are captured now, as
+    // the hardware would have captured them in their time, each stamped with that time, as far as
+    // buffers are free: the newest frames take the free buffers, the older ones are lost.
+    const unsigned uiFree = QueuedBuffers(0);
+    for (unsigned i = 0; i < uiElapsedTicks; ++i)
     {
+        const unsigned uiLate = uiElapsedTicks - 1 - i;  // periods since the frame was due
         if (!IsSkipped(m_uiFrame))
-            Count(PellixCounter_FramesDropped);
+        {
+            OMX_BUFFERHEADERTYPE* poHeader = uiLate < uiFree ? TakeBuffer(0) : nullptr;
+            if (poHeader != nullptr)
+                Deliver(poHeader, CCaptureTimeCode::NowUs() - uiLate * (m_uiFramePeriodNs / 1000));
+            else
+                Count(PellixCounter_FramesDropped);
+        }
         ++m_uiFrame;
         m_uiFrameTimeNs += m_uiFramePeriodNs;
     }
-    if (!IsSkipped(m_uiFrame))
-    {
-        OMX_BUFFERHEADERTYPE* poHeader = TakeBuffer(0);
-        if (poHeader != nullptr)
-            Deliver(poHeader);
-        else
-            Count(PellixCounter_FramesDropped);
-    }
-    ++m_uiFrame;
-    m_uiFrameTimeNs += m_uiFramePeriodNs;
 }
 
-void CCaptureComponent::Deliver(OMX_BUFFERHEADERTYPE* poHeader)
+void CCaptureComponent::Deliver(OMX_BUFFERHEADERTYPE* poHeader, uint64_t uiCaptureUs)
 {
     poHeader->nOffset = 0;
     poHeader->nFlags = OMX_BUFFERFLAG_ENDOFFRAME;
     poHeader->nTimeStamp = static_cast<OMX_TICKS>(m_uiFrameTimeNs / 1000);
-    if (poHeader->nAllocLen < m_oPattern.FrameBytes())
+    if (poHeader->nAllocLen < m_oLines.FrameBytes())
     {
         // Cannot happen with a buffer of the port's size; handed back empty all the same.
         poHeader->nFilledLen = 0;
@@ -207,11 +213,21 @@ void CCaptureComponent::Deliver(OMX_BUFFERHEADERTYPE* poHeader)
     }
     else
     {
-        m_oPattern.Draw(m_uiFrame, poHeader->pBuffer);
-        poHeader->nFilledLen = static_cast<OMX_U32>(m_oPattern.FrameBytes());
+        if (m_ePattern == Pattern_Motion)
+            m_oMotion.Draw(m_uiFrame, poHeader->pBuffer);
+        else
+            m_oPattern.Draw(m_uiFrame, poHeader->pBuffer);
+        Stamp(poHeader->pBuffer, m_uiFrame, uiCaptureUs);
+        poHeader->nFilledLen = static_cast<OMX_U32>(m_oLines.FrameBytes());
         Count(PellixCounter_FramesProduced);
     }
     ReturnBuffer(poHeader);
+}
+
+void CCaptureComponent::Stamp(uint8_t* pPicture, uint64_t uiFrame, uint64_t uiCaptureUs) const
+{
+    const CCaptureTimeCode::SValue oValue = {uiCaptureUs, static_cast<uint32_t>(uiFrame)};
+    CCaptureTimeCode::Write(m_oLines, pPicture, oValue);
 }
 
 void CCaptureComponent::DeliverPictures()

@@ -71,38 +71,13 @@ CTestPattern::CTestPattern() : m_oLayout(), m_uiGeneration(0), m_aoBuffers(), m_
 
 void CTestPattern::Configure(const CVideoFrameGeometry& roGeometry, bool bFields)
 {
-    m_oGeometry = roGeometry;
+    m_oLines.Configure(roGeometry, bFields);
     m_oLayout = LayoutFor(roGeometry.m_uiWidth, roGeometry.m_uiHeight);
     ++m_uiGeneration;
-
-    // Line addresses. With fields, frame line y is line y / 2 of field y % 2; a 4:2:0 field is a
-    // picture of its own, whose chroma line k / 2 goes with its lines k (which writes it) and
-    // k + 1. A field of an odd number of lines leaves its last line without chroma of its own
-    // rather than reach past the frame.
     const OMX_U32 uiHeight = roGeometry.m_uiHeight;
-    const uint64_t uiStride = roGeometry.m_uiStride;
-    const bool bSemiPlanar = roGeometry.IsSemiPlanar();
-    const OMX_U32 uiPlaneLines = bFields ? uiHeight / 2 : uiHeight;
-    const OMX_U32 uiPlaneChromaLines = bFields ? uiPlaneLines / 2 : roGeometry.ChromaLines();
-    const uint64_t uiPlaneBytes = uiStride * (uiPlaneLines + (bSemiPlanar ? uiPlaneChromaLines : 0));
-    m_auiLumaOffset.assign(uiHeight, 0);
-    m_auiChromaOffset.assign(uiHeight, 0);
-    m_abWritesChroma.assign(uiHeight, 0);
-    for (OMX_U32 y = 0; y < uiHeight; ++y)
-    {
-        const OMX_U32 uiField = bFields ? y % 2 : 0;
-        const OMX_U32 uiLine = bFields ? y / 2 : y;
-        const uint64_t uiBase = uiField * uiPlaneBytes;
-        m_auiLumaOffset[y] = static_cast<uint32_t>(uiBase + uiLine * uiStride);
-        if (bSemiPlanar && uiLine / 2 < uiPlaneChromaLines)
-        {
-            m_auiChromaOffset[y] = static_cast<uint32_t>(uiBase + uiPlaneLines * uiStride + (uiLine / 2) * uiStride);
-            m_abWritesChroma[y] = uiLine % 2 == 0;
-        }
-    }
 
     // The still part.
-    m_aucBackground.assign(bFields ? 2 * uiPlaneBytes : roGeometry.ByteLength(), 0);
+    m_aucBackground.assign(m_oLines.FrameBytes(), 0);
     uint8_t* pBackground = m_aucBackground.data();
     for (unsigned i = 0; i < 8; ++i)
     {
@@ -123,27 +98,28 @@ void CTestPattern::FillRect(uint8_t* pFrame, unsigned uiLeft, unsigned uiTop, un
                             const SColour& roColour) const
 {
     // Clipped to the frame: small frames get what fits of the counter and the moving bar.
-    if (uiLeft >= m_oGeometry.m_uiWidth || uiTop >= m_oGeometry.m_uiHeight)
+    const CVideoFrameGeometry& roGeometry = m_oLines.Geometry();
+    if (uiLeft >= roGeometry.m_uiWidth || uiTop >= roGeometry.m_uiHeight)
         return;
-    const unsigned uiBottom = static_cast<unsigned>(
-        std::min<uint64_t>(static_cast<uint64_t>(uiTop) + uiHeight, m_oGeometry.m_uiHeight));
-    uiWidth = std::min<unsigned>(uiWidth, m_oGeometry.m_uiWidth - uiLeft);
+    const unsigned uiBottom =
+        static_cast<unsigned>(std::min<uint64_t>(static_cast<uint64_t>(uiTop) + uiHeight, roGeometry.m_uiHeight));
+    uiWidth = std::min<unsigned>(uiWidth, roGeometry.m_uiWidth - uiLeft);
     const uint32_t uiPair = static_cast<uint32_t>(roColour.uiY) | static_cast<uint32_t>(roColour.uiCb) << 8 |
                             static_cast<uint32_t>(roColour.uiY) << 16 | static_cast<uint32_t>(roColour.uiCr) << 24;
     const uint16_t uiChroma = static_cast<uint16_t>(roColour.uiCb | roColour.uiCr << 8);
     for (unsigned y = uiTop; y < uiBottom; ++y)
     {
-        if (!m_oGeometry.IsSemiPlanar())
+        if (!roGeometry.IsSemiPlanar())
         {
-            uint8_t* pLine = pFrame + m_auiLumaOffset[y] + 2 * uiLeft;
+            uint8_t* pLine = pFrame + m_oLines.Luma(y) + 2 * uiLeft;
             for (unsigned x = 0; x + 1 < uiWidth; x += 2)
                 memcpy(pLine + 2 * x, &uiPair, 4);
             continue;
         }
-        memset(pFrame + m_auiLumaOffset[y] + uiLeft, roColour.uiY, uiWidth);
-        if (m_abWritesChroma[y])
+        memset(pFrame + m_oLines.Luma(y) + uiLeft, roColour.uiY, uiWidth);
+        if (m_oLines.WritesChroma(y))
         {
-            uint8_t* pChroma = pFrame + m_auiChromaOffset[y] + uiLeft;
+            uint8_t* pChroma = pFrame + m_oLines.Chroma(y) + uiLeft;
             for (unsigned x = 0; x + 1 < uiWidth; x += 2)
                 memcpy(pChroma + x, &uiChroma, 2);
         }
@@ -153,17 +129,18 @@ void CTestPattern::FillRect(uint8_t* pFrame, unsigned uiLeft, unsigned uiTop, un
 void CTestPattern::RestoreRect(uint8_t* pFrame, unsigned uiLeft, unsigned uiWidth) const
 {
     const uint8_t* pBackground = m_aucBackground.data();
-    const bool bSemiPlanar = m_oGeometry.IsSemiPlanar();
-    if (uiLeft >= m_oGeometry.m_uiWidth)
+    const CVideoFrameGeometry& roGeometry = m_oLines.Geometry();
+    const bool bSemiPlanar = roGeometry.IsSemiPlanar();
+    if (uiLeft >= roGeometry.m_uiWidth)
         return;
-    uiWidth = std::min<unsigned>(uiWidth, m_oGeometry.m_uiWidth - uiLeft);
+    uiWidth = std::min<unsigned>(uiWidth, roGeometry.m_uiWidth - uiLeft);
     const unsigned uiBytes = bSemiPlanar ? uiWidth : 2 * uiWidth;
     const unsigned uiStart = bSemiPlanar ? uiLeft : 2 * uiLeft;
-    for (unsigned y = 0; y < m_oGeometry.m_uiHeight; ++y)
+    for (unsigned y = 0; y < roGeometry.m_uiHeight; ++y)
     {
-        memcpy(pFrame + m_auiLumaOffset[y] + uiStart, pBackground + m_auiLumaOffset[y] + uiStart, uiBytes);
-        if (bSemiPlanar && m_abWritesChroma[y])
-            memcpy(pFrame + m_auiChromaOffset[y] + uiStart, pBackground + m_auiChromaOffset[y] + uiStart, uiBytes);
+        memcpy(pFrame + m_oLines.Luma(y) + uiStart, pBackground + m_oLines.Luma(y) + uiStart, uiBytes);
+        if (bSemiPlanar && m_oLines.WritesChroma(y))
+            memcpy(pFrame + m_oLines.Chroma(y) + uiStart, pBackground + m_oLines.Chroma(y) + uiStart, uiBytes);
     }
 }
 
@@ -215,7 +192,7 @@ void CTestPattern::Draw(uint64_t uiFrame, uint8_t* pBuffer)
     else
         RestoreRect(pBuffer, roState.uiMovingLeft, m_oLayout.uiMovingWidth);
     const SColour oOrange = {local_auiOrange[0], local_auiOrange[1], local_auiOrange[2]};
-    roState.uiMovingLeft = MovingBarLeft(m_oLayout, m_oGeometry.m_uiWidth, uiFrame);
-    FillRect(pBuffer, roState.uiMovingLeft, 0, m_oLayout.uiMovingWidth, m_oGeometry.m_uiHeight, oOrange);
+    roState.uiMovingLeft = MovingBarLeft(m_oLayout, m_oLines.Geometry().m_uiWidth, uiFrame);
+    FillRect(pBuffer, roState.uiMovingLeft, 0, m_oLayout.uiMovingWidth, m_oLines.Geometry().m_uiHeight, oOrange);
     DrawCounter(pBuffer, uiFrame);
 }

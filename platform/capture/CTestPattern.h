@@ -7,16 +7,14 @@
 //
 // Drawing is cheap: the still part is drawn once per geometry, copied into a buffer the first
 // time the buffer is seen, and afterwards only the moving bar's old place is restored and the
-// bar and the counter are drawn again. A frame of interlaced layout holds its two fields one
-// after the other: the even lines first, then the odd lines (each field a picture of its own
-// with its own chroma plane when 4:2:0).
+// bar and the counter are drawn again. A frame may be laid out as two fields (CFrameLines).
 #ifndef CTEST_PATTERN_H
 #define CTEST_PATTERN_H
 
 #include <cstdint>
 #include <vector>
 
-#include "CVideoFrameGeometry.h"
+#include "CFrameLines.h"
 
 class CTestPattern
 {
@@ -51,9 +49,9 @@ public:
     // Prepares the still part for frames of this geometry and layout; buffers seen before are
     // drawn in full again. bFields: the frame holds two fields one after the other.
     void Configure(const CVideoFrameGeometry& roGeometry, bool bFields);
-    const CVideoFrameGeometry& Geometry() const { return m_oGeometry; }
+    const CVideoFrameGeometry& Geometry() const { return m_oLines.Geometry(); }
     // Bytes a frame occupies.
-    uint64_t FrameBytes() const { return m_aucBackground.size(); }
+    uint64_t FrameBytes() const { return m_oLines.FrameBytes(); }
     // Draws frame number uiFrame into pBuffer, which holds at least FrameBytes().
     void Draw(uint64_t uiFrame, uint8_t* pBuffer);
 
@@ -81,13 +79,8 @@ private:
     void DrawCounter(uint8_t* pFrame, uint64_t uiFrame) const;
     SBufferState& StateOf(const uint8_t* pBuffer);
 
-    CVideoFrameGeometry m_oGeometry;
+    CFrameLines m_oLines;
     SLayout m_oLayout;
-    // Per frame line: offset of its luma bytes, offset of the chroma line written with it, and
-    // whether it is the line that writes that chroma line (4:2:0 only).
-    std::vector<uint32_t> m_auiLumaOffset;
-    std::vector<uint32_t> m_auiChromaOffset;
-    std::vector<uint8_t> m_abWritesChroma;
     std::vector<uint8_t> m_aucBackground;
     unsigned m_uiGeneration;
     SBufferState m_aoBuffers[s_uiKnownBuffers];

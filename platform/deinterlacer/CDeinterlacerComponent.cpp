@@ -1,5 +1,6 @@
 #include "CDeinterlacerComponent.h"
 
+#include <algorithm>
 #include <cstring>
 
 extern "C" {
@@ -58,6 +59,7 @@ CDeinterlacerComponent::CDeinterlacerComponent(const char* szName)
       m_bConfigured(false),
       m_bFields(false),
       m_bWeave(false),
+      m_bLineByLine(false),
       m_auiCrop(),
       m_pWoven(nullptr, &av_free)
 {
@@ -288,14 +290,19 @@ bool CDeinterlacerComponent::Configure()
                                         m_oInput.m_eFormat);
         m_auiCrop[1] *= 2;
         m_auiCrop[3] *= 2;
-        m_pWoven.reset(static_cast<uint8_t*>(av_malloc(m_oSource.ByteLength())));
-        if (!m_pWoven)
-            return false;
     }
     for (unsigned i = 0; i < 2; ++i)
     {
         m_aoOutput[i] = CVideoFrameGeometry::FromPortDefinition(aoOutput[i]);
         if (!m_aoScaler[i].Configure(m_auiCrop[2], m_auiCrop[3], m_oSource.m_eFormat, m_aoOutput[i]))
+            return false;
+    }
+    // Outputs done line by line read the fields where they are; libswscale reads a woven frame.
+    m_bLineByLine = m_aoScaler[0].IsLineByLine() && m_aoScaler[1].IsLineByLine();
+    if (m_bWeave && !m_bLineByLine)
+    {
+        m_pWoven.reset(static_cast<uint8_t*>(av_malloc(m_oSource.ByteLength())));
+        if (!m_pWoven)
             return false;
     }
     return true;
@@ -388,27 +395,40 @@ void CDeinterlacerComponent::Weave(const uint8_t* pFirst, const uint8_t* pSecond
                apField[c % 2] + m_oInput.ChromaOffset() + static_cast<uint64_t>(c / 2) * uiFieldStride, uiLineBytes);
 }
 
+void CDeinterlacerComponent::ConvertLineByLine(const uint8_t* const* apField, uint64_t uiStride,
+                                               OMX_BUFFERHEADERTYPE* const* apoOutput)
+{
+    // Bands of lines, each written to every output done line by line while it is in the cache.
+    // With two fields, frame line y is line y / 2 of field y % 2.
+    const uint64_t uiLeft = m_oSource.IsSemiPlanar() ? m_auiCrop[0] : 2 * uint64_t(m_auiCrop[0]);
+    const unsigned uiHeight = m_auiCrop[3];
+    const uint8_t* apLines[s_uiBandLines];
+    for (unsigned uiFirst = 0; uiFirst < uiHeight; uiFirst += s_uiBandLines)
+    {
+        const unsigned uiCount = std::min(s_uiBandLines, uiHeight - uiFirst);
+        for (unsigned i = 0; i < uiCount; ++i)
+        {
+            const unsigned y = m_auiCrop[1] + uiFirst + i;
+            apLines[i] = apField[1] != nullptr ? apField[y % 2] + (y / 2) * uiStride + uiLeft
+                                               : apField[0] + y * uiStride + uiLeft;
+        }
+        for (unsigned i = 0; i < 2; ++i)
+            if (apoOutput[i] != nullptr && m_aoScaler[i].IsLineByLine())
+                m_aoScaler[i].ConvertLines(apLines, uiFirst, uiCount, apoOutput[i]->pBuffer);
+    }
+}
+
 void CDeinterlacerComponent::Process(const SInputFrame& roFrame)
 {
-    const uint8_t* pPicture = roFrame.poFirst->pBuffer + roFrame.poFirst->nOffset;
-    if (m_bWeave)
-    {
-        Weave(pPicture, roFrame.poSecond->pBuffer + roFrame.poSecond->nOffset);
-        pPicture = m_pWoven.get();
-    }
-    const uint64_t uiStride = m_oSource.m_uiStride;
-    const bool bSemiPlanar = m_oSource.IsSemiPlanar();
-    const uint8_t* pLuma = pPicture + m_auiCrop[1] * uiStride + (bSemiPlanar ? m_auiCrop[0] : 2 * m_auiCrop[0]);
-    const uint8_t* pChroma =
-        bSemiPlanar ? pPicture + m_oSource.ChromaOffset() + (m_auiCrop[1] / 2) * uiStride + m_auiCrop[0] : nullptr;
-
     OMX_BUFFERHEADERTYPE* apoOutput[2] = {TakeBuffer(s_auiOutputPort[0]), TakeBuffer(s_auiOutputPort[1])};
+    // The outputs that get the picture: only the secondary can be without a buffer (it skips
+    // this frame), and a buffer too small for the output's picture goes back empty.
+    OMX_BUFFERHEADERTYPE* apoFilled[2] = {nullptr, nullptr};
     for (unsigned i = 0; i < 2; ++i)
     {
         OMX_BUFFERHEADERTYPE* poOutput = apoOutput[i];
         if (poOutput == nullptr)
         {
-            // Only the secondary can be without a buffer: it skips this frame.
             Count(PellixCounter_FramesDropped);
             continue;
         }
@@ -417,12 +437,39 @@ void CDeinterlacerComponent::Process(const SInputFrame& roFrame)
         poOutput->nTimeStamp = roFrame.poFirst->nTimeStamp;
         poOutput->nFlags = OMX_BUFFERFLAG_ENDOFFRAME | (roFrame.poFirst->nFlags & OMX_BUFFERFLAG_EOS);
         if (poOutput->nAllocLen >= m_aoOutput[i].ByteLength())
+            apoFilled[i] = poOutput;
+    }
+    // The picture the outputs read: the input's, two fields woven, or, when every output is made
+    // line by line, the two fields where they are.
+    const uint8_t* apField[2] = {roFrame.poFirst->pBuffer + roFrame.poFirst->nOffset, nullptr};
+    uint64_t uiStride = m_oSource.m_uiStride;
+    if (m_bWeave && m_bLineByLine)
+    {
+        apField[1] = roFrame.poSecond->pBuffer + roFrame.poSecond->nOffset;
+        uiStride = m_oInput.m_uiStride;
+    }
+    else if (m_bWeave)
+    {
+        Weave(apField[0], roFrame.poSecond->pBuffer + roFrame.poSecond->nOffset);
+        apField[0] = m_pWoven.get();
+    }
+    ConvertLineByLine(apField, uiStride, apoFilled);
+    const bool bSemiPlanar = m_oSource.IsSemiPlanar();
+    const uint8_t* pLuma = apField[0] + m_auiCrop[1] * uiStride + (bSemiPlanar ? m_auiCrop[0] : 2 * m_auiCrop[0]);
+    const uint8_t* pChroma =
+        bSemiPlanar ? apField[0] + m_oSource.ChromaOffset() + (m_auiCrop[1] / 2) * uiStride + m_auiCrop[0] : nullptr;
+    for (unsigned i = 0; i < 2; ++i)
+        if (apoFilled[i] != nullptr && !m_aoScaler[i].IsLineByLine())
+            m_aoScaler[i].Scale(pLuma, pChroma, static_cast<int>(uiStride), apoFilled[i]->pBuffer);
+    for (unsigned i = 0; i < 2; ++i)
+    {
+        if (apoFilled[i] != nullptr)
         {
-            m_aoScaler[i].Scale(pLuma, pChroma, static_cast<int>(uiStride), poOutput->pBuffer);
-            poOutput->nFilledLen = static_cast<OMX_U32>(m_aoOutput[i].ByteLength());
+            apoFilled[i]->nFilledLen = static_cast<OMX_U32>(m_aoOutput[i].ByteLength());
             Count(PellixCounter_FramesProduced);
         }
-        ReturnBuffer(poOutput);
+        if (apoOutput[i] != nullptr)
+            ReturnBuffer(apoOutput[i]);
     }
     Count(PellixCounter_FramesConsumed);
     ReturnBuffer(roFrame.poFirst);

@@ -1,7 +1,8 @@
 // "OMX.TI.VPSSM3.VFPC.DEIMDUALOUT": the deinterlacer and scaler with two outputs. Input port 0,
 // primary output 16, secondary output 17, each of its own size, stride and format (YUV 4:2:2
 // packed or 4:2:0 semi-planar, as in its port definition); scaling and conversion with
-// libswscale (CFrameScaler).
+// libswscale (CFrameScaler), or, when both outputs have the picture's size and the input is
+// YUV 4:2:2 packed, line by line in one pass over the input, the fields read where they are.
 //
 // One output frame per input frame on each output. The primary output sets the pace: an input
 // frame waits until the primary output has a free buffer. The secondary output, when it has no
@@ -68,6 +69,10 @@ private:
     bool HoldsPicture(const OMX_BUFFERHEADERTYPE* poHeader) const;
     void Weave(const uint8_t* pFirst, const uint8_t* pSecond);
     void Process(const SInputFrame& roFrame);
+    // Fills the outputs done line by line that have a buffer (apoOutput[i] not null) from the
+    // picture at apField[0] (lines uiStride bytes apart) or, with apField[1], from the two fields
+    // of a frame.
+    void ConvertLineByLine(const uint8_t* const* apField, uint64_t uiStride, OMX_BUFFERHEADERTYPE* const* apoOutput);
 
     // Guards m_aoResolution.
     mutable std::mutex m_oResolutionMutex;
@@ -79,12 +84,16 @@ private:
     bool m_bConfigured;
     bool m_bFields;                    // an input buffer holds one field
     bool m_bWeave;                     // fields are woven into frames
+    bool m_bLineByLine;                // both outputs are made line by line: no woven frame
     CVideoFrameGeometry m_oInput;      // the picture of one input buffer
     CVideoFrameGeometry m_oSource;     // what the scalers read: the input picture or the woven frame
     OMX_U32 m_auiCrop[4];              // left, top, width, height within m_oSource
     CVideoFrameGeometry m_aoOutput[2];
     CFrameScaler m_aoScaler[2];
-    std::unique_ptr<uint8_t, void (*)(void*)> m_pWoven;
+    std::unique_ptr<uint8_t, void (*)(void*)> m_pWoven;  // the woven frame libswscale reads
+
+    // Lines made at once on both outputs: 16 lines of 1920 pixels of the source stay in the cache.
+    static constexpr unsigned s_uiBandLines = 16;
 };
 
 #endif // CDEINTERLACER_COMPONENT_H

@@ -1,5 +1,11 @@
 #include "CFrameScaler.h"
 
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/mem.h>
@@ -15,10 +21,46 @@ AVPixelFormat local_PixelFormat(OMX_COLOR_FORMATTYPE eFormat)
 
 // Bilinear from the nearest samples: the cheapest filter that still scales smoothly.
 const int local_iScaleFlags = SWS_FAST_BILINEAR;
+
+// Two lines of uiWidth pixels (even) of YUV 4:2:2 packed into two luma lines and one line of
+// interleaved chroma, the mean of the two lines' chroma.
+void local_SplitLinePair(const uint8_t* pFirst, const uint8_t* pSecond, unsigned uiWidth, uint8_t* pLuma0,
+                         uint8_t* pLuma1, uint8_t* pChroma)
+{
+    unsigned x = 0;
+#if defined(__SSE2__)
+    // 16 pixels a step: the luma bytes are the low halves of the 16-bit words, Cb and Cr the high.
+    const __m128i oLow = _mm_set1_epi16(0x00FF);
+    for (; x + 16 <= uiWidth; x += 16)
+    {
+        const __m128i oA0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pFirst + 2 * x));
+        const __m128i oA1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pFirst + 2 * x + 16));
+        const __m128i oB0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSecond + 2 * x));
+        const __m128i oB1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pSecond + 2 * x + 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pLuma0 + x),
+                         _mm_packus_epi16(_mm_and_si128(oA0, oLow), _mm_and_si128(oA1, oLow)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pLuma1 + x),
+                         _mm_packus_epi16(_mm_and_si128(oB0, oLow), _mm_and_si128(oB1, oLow)));
+        const __m128i oChromaA = _mm_packus_epi16(_mm_srli_epi16(oA0, 8), _mm_srli_epi16(oA1, 8));
+        const __m128i oChromaB = _mm_packus_epi16(_mm_srli_epi16(oB0, 8), _mm_srli_epi16(oB1, 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pChroma + x), _mm_avg_epu8(oChromaA, oChromaB));
+    }
+#endif
+    for (; x < uiWidth; x += 2)
+    {
+        pLuma0[x] = pFirst[2 * x];
+        pLuma0[x + 1] = pFirst[2 * x + 2];
+        pLuma1[x] = pSecond[2 * x];
+        pLuma1[x + 1] = pSecond[2 * x + 2];
+        pChroma[x] = static_cast<uint8_t>((pFirst[2 * x + 1] + pSecond[2 * x + 1] + 1) >> 1);
+        pChroma[x + 1] = static_cast<uint8_t>((pFirst[2 * x + 3] + pSecond[2 * x + 3] + 1) >> 1);
+    }
+}
 } // namespace
 
 CFrameScaler::CFrameScaler()
-    : m_poFirst(nullptr),
+    : m_bLineByLine(false),
+      m_poFirst(nullptr),
       m_poSecond(nullptr),
       m_apIntermediate(),
       m_aiIntermediateStride(),
@@ -35,6 +77,7 @@ void CFrameScaler::Release()
 {
     sws_freeContext(m_poFirst);
     sws_freeContext(m_poSecond);
+    m_bLineByLine = false;
     m_poFirst = nullptr;
     m_poSecond = nullptr;
     av_freep(&m_apIntermediate[0]);
@@ -57,6 +100,12 @@ bool CFrameScaler::Configure(OMX_U32 uiSourceWidth, OMX_U32 uiSourceHeight, OMX_
     const int iTargetHeight = static_cast<int>(roTarget.m_uiHeight);
     const AVPixelFormat eSource = local_PixelFormat(eSourceFormat);
     const AVPixelFormat eTarget = local_PixelFormat(roTarget.m_eFormat);
+    if (eSource == AV_PIX_FMT_YUYV422 && iSourceWidth == iTargetWidth && iSourceHeight == iTargetHeight &&
+        (eTarget == AV_PIX_FMT_YUYV422 || iTargetHeight % 2 == 0))
+    {
+        m_bLineByLine = true;
+        return true;
+    }
     if (eSource == eTarget && iSourceWidth == iTargetWidth && iSourceHeight == iTargetHeight)
     {
         m_poFirst = sws_getContext(iSourceWidth, iSourceHeight, eSource, iTargetWidth, iTargetHeight, eTarget,
@@ -101,4 +150,24 @@ void CFrameScaler::Scale(const uint8_t* pSource, const uint8_t* pSourceChroma, i
     const uint8_t* const apPlanar[4] = {m_apIntermediate[0], m_apIntermediate[1], m_apIntermediate[2], nullptr};
     sws_scale(m_poSecond, apPlanar, m_aiIntermediateStride, 0, static_cast<int>(m_oTarget.m_uiHeight), apTarget,
               aiTargetStride);
+}
+
+void CFrameScaler::ConvertLines(const uint8_t* const* apLines, unsigned uiFirst, unsigned uiCount,
+                                uint8_t* pTarget) const
+{
+    const uint64_t uiStride = m_oTarget.m_uiStride;
+    const unsigned uiWidth = m_oTarget.m_uiWidth;
+    if (!m_oTarget.IsSemiPlanar())
+    {
+        for (unsigned i = 0; i < uiCount; ++i)
+            memcpy(pTarget + (uiFirst + i) * uiStride, apLines[i], 2 * size_t(uiWidth));
+        return;
+    }
+    uint8_t* pChroma = pTarget + m_oTarget.ChromaOffset();
+    for (unsigned i = 0; i + 1 < uiCount; i += 2)
+    {
+        const uint64_t uiLine = uiFirst + i;
+        local_SplitLinePair(apLines[i], apLines[i + 1], uiWidth, pTarget + uiLine * uiStride,
+                            pTarget + (uiLine + 1) * uiStride, pChroma + (uiLine / 2) * uiStride);
+    }
 }

@@ -2,7 +2,11 @@
 
 namespace
 {
-const OMX_U32 local_uiMaxDimension = 4096;
+// What the HD output's timing generator drives: a pixel clock of 165 MHz at most, 1920 x 1200
+// active pixels and lines (of the whole frame) at most.
+const OMX_U32 local_uiMaxPixelClockKHz = 165000;
+const OMX_U32 local_uiMaxWidth = 1920;
+const OMX_U32 local_uiMaxFrameLines = 1200;
 const OMX_U32 local_uiMaxRate = 240;
 } // namespace
 
@@ -44,9 +48,10 @@ OMX_ERRORTYPE CDisplaySettings::CheckMode(const OMX_PARAM_DC_CUSTOM_MODE_INFO& r
 {
     if (roMode.width == 0 || roMode.height == 0 || roMode.pixelClock == 0 || roMode.fps == 0)
         return OMX_ErrorBadParameter;
-    if (roMode.width > local_uiMaxDimension || roMode.height > local_uiMaxDimension || roMode.fps > local_uiMaxRate)
-        return OMX_ErrorBadParameter;
     if (roMode.scanFormat != OMX_DC_SF_INTERLACED && roMode.scanFormat != OMX_SF_PROGRESSIVE)
+        return OMX_ErrorBadParameter;
+    if (roMode.width > local_uiMaxWidth || FrameLines(roMode) > local_uiMaxFrameLines || roMode.fps > local_uiMaxRate ||
+        roMode.pixelClock > local_uiMaxPixelClockKHz)
         return OMX_ErrorBadParameter;
     return OMX_ErrorNone;
 }

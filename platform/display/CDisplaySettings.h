@@ -20,7 +20,8 @@ public:
     // custom: the simulated platform drives that output only.
     static OMX_ERRORTYPE CheckDriverInstance(const OMX_PARAM_VFDC_DRIVERINSTID& roInstance);
     // OMX_ErrorBadParameter for a mode the output cannot generate: no pixels, lines, clock or
-    // rate, an unknown scan format, more than 4096 x 4096 or more than 240 Hz.
+    // rate, an unknown scan format, more than 1920 x 1200 active (lines of the whole frame), a
+    // pixel clock above 165 MHz or more than 240 Hz.
     static OMX_ERRORTYPE CheckMode(const OMX_PARAM_DC_CUSTOM_MODE_INFO& roMode);
 
     // Lines of a whole frame on screen: twice the field's lines for an interlaced mode.

@@ -1,5 +1,7 @@
 #include "CH264EncoderComponent.h"
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "ComponentRegistry.h"
@@ -32,6 +34,7 @@ CH264EncoderComponent::CH264EncoderComponent(const char* szName)
       m_nBitRate(0),
       m_bBitRateChanged(false),
       m_bLimitsChanged(false),
+      m_bBehindSaid(false),
       m_bParameterSetsDue(false),
       m_bForceIdr(false),
       m_bEndOfStreamSent(false),
@@ -217,6 +220,8 @@ bool CH264EncoderComponent::OpenSession()
     CH264EncoderSettings::SState oState;
     if (!ReadState(oState) || !m_oSession.Open(CH264EncoderSettings::SessionConfig(oState)))
         return false;
+    m_oPace.Start(m_oSession.Config().xFramerate);
+    m_bBehindSaid = false;
     return true;
 }
 
@@ -320,7 +325,10 @@ void CH264EncoderComponent::EncodeInput(OMX_BUFFERHEADERTYPE* poInput)
     int iResult = 0;
     if (poInput->nFilledLen >= m_oSession.PictureBytes())
     {
+        const std::chrono::steady_clock::time_point oStart = std::chrono::steady_clock::now();
         iResult = m_oSession.Encode(poInput->pBuffer + poInput->nOffset, poInput->nTimeStamp, m_bForceIdr);
+        KeepPace(static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - oStart).count()));
         m_bForceIdr = false;
         Count(PellixCounter_FramesConsumed);
     }
@@ -343,6 +351,29 @@ void CH264EncoderComponent::EncodeInput(OMX_BUFFERHEADERTYPE* poInput)
         Count(PellixCounter_FramesDropped);
         m_bForceIdr = true;
         SendEvent(OMX_EventError, static_cast<OMX_U32>(OMX_ErrorUndefined), local_nOut);
+    }
+}
+
+void CH264EncoderComponent::KeepPace(uint64_t uiMicroseconds)
+{
+    if (!m_oPace.Note(uiMicroseconds))
+        return;
+    const char* szPreset = m_oSession.Preset();
+    if (m_oSession.SpeedUp())
+    {
+        fprintf(stderr,
+                "%s: coding took %.1f ms a picture over the last second, more than the %.1f ms the input allows: "
+                "x264 preset %s -> %s\n",
+                Name(), m_oPace.MeanUs() / 1000.0, m_oPace.BudgetUs() / 1000.0, szPreset, m_oSession.Preset());
+        m_oPace.Restart();
+    }
+    else if (!m_bBehindSaid)
+    {
+        fprintf(stderr,
+                "%s: coding takes %.1f ms a picture, more than the %.1f ms the input allows, at the fastest x264 "
+                "preset %s: the input is held back\n",
+                Name(), m_oPace.MeanUs() / 1000.0, m_oPace.BudgetUs() / 1000.0, szPreset);
+        m_bBehindSaid = true;
     }
 }
 

@@ -19,12 +19,20 @@
 // will be created with); OMX_TI_IndexConfigVideoDynamicParams (port 1, any state: the bit rate and
 // the quantiser limits, applied to a running stream from its next picture; new limits restart
 // the coding with an IDR picture). See CH264EncoderSettings for what each steers.
+//
+// A live encoder never falls behind its input: the component times the coding of every picture
+// (CCodingPace); when the pictures of the last second took longer on average than the input's
+// rate allows, it codes the next ones with the next faster preset of the codec (CX264Session::
+// SpeedUp: the same stream, profile, level and picture pattern) and says so once on standard
+// error; at the fastest preset it says once that it cannot keep up. Pictures are never dropped
+// for speed: they wait in the input port's buffers, whose number bounds the delay.
 #ifndef CH264_ENCODER_COMPONENT_H
 #define CH264_ENCODER_COMPONENT_H
 
 #include <mutex>
 #include <vector>
 
+#include "CCodingPace.h"
 #include "CH264EncoderSettings.h"
 #include "CPlatformComponent.h"
 #include "CX264Session.h"
@@ -69,6 +77,8 @@ private:
     bool Step();
     bool StepDrain();
     void EncodeInput(OMX_BUFFERHEADERTYPE* poInput);
+    // Notes how long a picture took; codes faster when the last second was too slow.
+    void KeepPace(uint64_t uiMicroseconds);
     // Hands the access unit just coded to a free output buffer (which the caller knows is there).
     void DeliverAccessUnit(bool bEndOfStream);
     void DeliverParameterSets(OMX_TICKS nTimeStamp);
@@ -83,6 +93,8 @@ private:
 
     // The component thread's own.
     CX264Session m_oSession;
+    CCodingPace m_oPace;
+    bool m_bBehindSaid;  // that the fastest preset cannot keep up either
     bool m_bParameterSetsDue;   // the next output buffer carries the parameter sets
     bool m_bForceIdr;
     bool m_bEndOfStreamSent;    // the current drain has flagged its last buffer

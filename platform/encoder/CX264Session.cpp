@@ -34,7 +34,7 @@ int local_KiloBits(unsigned uiBits)
 } // namespace
 
 CX264Session::CX264Session()
-    : m_poEncoder(nullptr), m_oConfig(), m_poNals(nullptr), m_iNalCount(0), m_uiAccessUnitSize(0)
+    : m_poEncoder(nullptr), m_oConfig(), m_szPreset(""), m_poNals(nullptr), m_iNalCount(0), m_uiAccessUnitSize(0)
 {
     x264_picture_init(&m_oPictureIn);
     x264_picture_init(&m_oPictureOut);
@@ -57,6 +57,15 @@ const char* CX264Session::PresetName(OMX_VIDEO_ENCODING_MODE_PRESETTYPE ePreset)
     default:
         return "superfast";
     }
+}
+
+const char* CX264Session::FasterPreset(const char* szPreset)
+{
+    static const char* const s_aszFromSlowest[] = {"veryfast", "superfast", "ultrafast"};
+    for (size_t i = 0; i + 1 < sizeof(s_aszFromSlowest) / sizeof(s_aszFromSlowest[0]); ++i)
+        if (strcmp(szPreset, s_aszFromSlowest[i]) == 0)
+            return s_aszFromSlowest[i + 1];
+    return nullptr;
 }
 
 size_t CX264Session::PictureBytes() const
@@ -88,7 +97,8 @@ bool CX264Session::Open(const SH264SessionConfig& roConfig)
 {
     Close();
     x264_param_t oParam;
-    if (x264_param_default_preset(&oParam, PresetName(roConfig.eEncodingPreset), nullptr) < 0)
+    const char* szPreset = PresetName(roConfig.eEncodingPreset);
+    if (x264_param_default_preset(&oParam, szPreset, nullptr) < 0)
         return false;
 
     // Live coding: every slice thread codes its own band of each picture, nothing waits for
@@ -140,6 +150,7 @@ bool CX264Session::Open(const SH264SessionConfig& roConfig)
     if (m_poEncoder == nullptr)
         return false;
     m_oConfig = roConfig;
+    m_szPreset = szPreset;
 
     // The codec's headers are SPS, PPS and an SEI naming the codec: only the first two are kept.
     x264_nal_t* poNals = nullptr;
@@ -238,4 +249,32 @@ bool CX264Session::SetBitRate(unsigned uiBitRate)
     m_oConfig.uiBitRate = uiBitRate;
     SetRate(oParam, m_oConfig);
     return x264_encoder_reconfig(m_poEncoder, &oParam) == 0;
+}
+
+bool CX264Session::SpeedUp()
+{
+    const char* szFaster = FasterPreset(m_szPreset);
+    if (m_poEncoder == nullptr || szFaster == nullptr)
+        return false;
+    x264_param_t oFaster;
+    if (x264_param_default_preset(&oFaster, szFaster, nullptr) < 0)
+        return false;
+    // What the codec lets a running session change, as the faster preset has it. The entropy
+    // coding, the references, the weighted prediction and the quantiser adaptation stay: they
+    // are the stream's or the rate control's.
+    x264_param_t oParam;
+    x264_encoder_parameters(m_poEncoder, &oParam);
+    oParam.b_deblocking_filter = oFaster.b_deblocking_filter;
+    oParam.analyse.intra = oFaster.analyse.intra;
+    oParam.analyse.inter = oFaster.analyse.inter;
+    oParam.analyse.i_me_method = oFaster.analyse.i_me_method;
+    oParam.analyse.i_me_range = oFaster.analyse.i_me_range;
+    oParam.analyse.i_subpel_refine = oFaster.analyse.i_subpel_refine;
+    oParam.analyse.i_trellis = oFaster.analyse.i_trellis;
+    oParam.analyse.b_mixed_references = oFaster.analyse.b_mixed_references;
+    oParam.analyse.b_transform_8x8 = oParam.analyse.b_transform_8x8 && oFaster.analyse.b_transform_8x8;
+    if (x264_encoder_reconfig(m_poEncoder, &oParam) != 0)
+        return false;
+    m_szPreset = szFaster;
+    return true;
 }

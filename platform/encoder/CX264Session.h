@@ -27,6 +27,8 @@ public:
 
     // The codec's preset for an encoding preset: the faster presets trade quality for speed.
     static const char* PresetName(OMX_VIDEO_ENCODING_MODE_PRESETTYPE ePreset);
+    // The next faster of the codec's presets the component uses; null for the fastest.
+    static const char* FasterPreset(const char* szPreset);
 
     // Closes a session left open, then opens one; false when the codec refuses.
     bool Open(const SH264SessionConfig& roConfig);
@@ -53,12 +55,22 @@ public:
     // Changes the bit rate of the running session from the next picture on.
     bool SetBitRate(unsigned uiBitRate);
 
+    // The codec's preset the pictures are coded with now.
+    const char* Preset() const { return m_szPreset; }
+    // Codes the next pictures with the analysis of the next faster preset (motion search,
+    // partitions, sub-pixel refinement, trellis, deblocking), keeping the stream as its parameter
+    // sets describe it (profile, level, picture pattern, references) and its rate control; no new
+    // IDR picture and no new parameter sets. False, and nothing changed, at the fastest preset or
+    // when the codec refuses.
+    bool SpeedUp();
+
 private:
     static bool IsSlice(const x264_nal_t& roNal);
     static void SetRate(x264_param_t& roParam, const SH264SessionConfig& roConfig);
 
     x264_t* m_poEncoder;
     SH264SessionConfig m_oConfig;
+    const char* m_szPreset;
     std::vector<uint8_t> m_aucParameterSets;
     x264_picture_t m_oPictureIn;
     x264_picture_t m_oPictureOut;

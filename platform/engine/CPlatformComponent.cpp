@@ -315,7 +315,7 @@ bool CPlatformComponent::ReturnBuffer(OMX_BUFFERHEADERTYPE* poHeader)
         }
         if (poBuffer == nullptr || poBuffer->eOwner != PlatformBufferOwner_Taken)
             return false;
-        poBuffer->eOwner = PlatformBufferOwner_Client;
+        poBuffer->eOwner = PlatformBufferOwner_Returning;
     }
     SendBufferDone(poHeader, bInput);
     return true;
@@ -682,27 +682,41 @@ void CPlatformComponent::SendBufferDone(OMX_BUFFERHEADERTYPE* poHeader, bool bIn
 {
     OMX_CALLBACKTYPE oCallbacks;
     OMX_PTR pvAppData;
+    // Once handed over, the header is the client's: what the event needs is read before.
+    const OMX_U32 nFlags = poHeader->nFlags;
+    const OMX_U32 nPortIndex = poHeader->nOutputPortIndex;
+    bool bQuit = false;
     {
         std::lock_guard<std::mutex> oLock(m_oMutex);
-        if (m_bQuit)
-            return;
+        bQuit = m_bQuit;
         oCallbacks = m_oCallbacks;
         pvAppData = m_pvAppData;
     }
-    if (bInput)
+    if (!bQuit && bInput)
     {
         Count(PellixCounter_BuffersEmptied);
         if (oCallbacks.EmptyBufferDone != nullptr)
             oCallbacks.EmptyBufferDone(m_poHandle, pvAppData, poHeader);
-        return;
     }
-    // Once handed over, the header is the client's: what the event needs is read before.
-    const OMX_U32 nFlags = poHeader->nFlags;
-    const OMX_U32 nPortIndex = poHeader->nOutputPortIndex;
-    Count(PellixCounter_BuffersFilled);
-    if (oCallbacks.FillBufferDone != nullptr)
-        oCallbacks.FillBufferDone(m_poHandle, pvAppData, poHeader);
-    if ((nFlags & OMX_BUFFERFLAG_EOS) != 0)
+    else if (!bQuit)
+    {
+        Count(PellixCounter_BuffersFilled);
+        if (oCallbacks.FillBufferDone != nullptr)
+            oCallbacks.FillBufferDone(m_poHandle, pvAppData, poHeader);
+    }
+    {
+        // The callback is over: a free from another thread may go ahead. The callback may have
+        // freed the buffer itself, or queued it again.
+        std::lock_guard<std::mutex> oLock(m_oMutex);
+        for (const auto& rpoPort : m_apoPorts)
+        {
+            SPlatformBuffer* poBuffer = rpoPort->Find(poHeader);
+            if (poBuffer != nullptr && poBuffer->eOwner == PlatformBufferOwner_Returning)
+                poBuffer->eOwner = PlatformBufferOwner_Client;
+        }
+        m_oReturned.notify_all();
+    }
+    if (!bQuit && !bInput && (nFlags & OMX_BUFFERFLAG_EOS) != 0)
         SendEvent(OMX_EventBufferFlag, nPortIndex, nFlags);
 }
 
@@ -960,11 +974,18 @@ OMX_ERRORTYPE CPlatformComponent::FreeBuffer(OMX_U32 nPortIndex, OMX_BUFFERHEADE
     if (poHeader == nullptr)
         return OMX_ErrorBadParameter;
     {
-        std::lock_guard<std::mutex> oLock(m_oMutex);
+        std::unique_lock<std::mutex> oLock(m_oMutex);
         CPlatformPort* poPort = FindPort(nPortIndex);
         if (poPort == nullptr)
             return OMX_ErrorBadPortIndex;
         SPlatformBuffer* poBuffer = poPort->Find(poHeader);
+        // A buffer being handed back is freed once its callback has returned, unless the callback
+        // frees it itself.
+        while (poBuffer != nullptr && poBuffer->eOwner == PlatformBufferOwner_Returning && !IsOnThread())
+        {
+            m_oReturned.wait(oLock);
+            poBuffer = poPort->Find(poHeader);
+        }
         if (poBuffer == nullptr)
             return OMX_ErrorBadParameter;
         // A buffer the component is working on, or may take any moment, stays. One queued while
@@ -1000,7 +1021,8 @@ OMX_ERRORTYPE CPlatformComponent::QueueBuffer(OMX_BUFFERHEADERTYPE* poHeader, bo
         if (poPort == nullptr || poPort->IsInput() != bInput)
             return OMX_ErrorBadPortIndex;
         SPlatformBuffer* poBuffer = poPort->Find(poHeader);
-        if (poBuffer == nullptr || poBuffer->eOwner != PlatformBufferOwner_Client)
+        if (poBuffer == nullptr ||
+            (poBuffer->eOwner != PlatformBufferOwner_Client && poBuffer->eOwner != PlatformBufferOwner_Returning))
             return OMX_ErrorBadParameter;
         if (bInput && poHeader->nOffset + poHeader->nFilledLen > poHeader->nAllocLen)
             return OMX_ErrorBadParameter;

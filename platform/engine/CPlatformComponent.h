@@ -225,6 +225,8 @@ private:
     // Guards everything below but the thread's own bookkeeping.
     mutable std::mutex m_oMutex;
     std::condition_variable m_oWake;
+    // Signalled when a buffer has been handed back (its callback returned).
+    std::condition_variable m_oReturned;
     OMX_CALLBACKTYPE m_oCallbacks;
     OMX_PTR m_pvAppData;
     OMX_STATETYPE m_eState;

@@ -132,14 +132,14 @@ unsigned CPlatformPort::ReleaseHeld(OMX_BUFFERHEADERTYPE** apoOut)
     while (m_uiQueued > 0)
     {
         OMX_BUFFERHEADERTYPE* poHeader = Take();
-        static_cast<SPlatformBuffer*>(poHeader->pPlatformPrivate)->eOwner = PlatformBufferOwner_Client;
+        static_cast<SPlatformBuffer*>(poHeader->pPlatformPrivate)->eOwner = PlatformBufferOwner_Returning;
         apoOut[uiCount++] = poHeader;
     }
     for (SPlatformBuffer* poBuffer : m_apoBuffers)
     {
         if (poBuffer->eOwner == PlatformBufferOwner_Taken)
         {
-            poBuffer->eOwner = PlatformBufferOwner_Client;
+            poBuffer->eOwner = PlatformBufferOwner_Returning;
             apoOut[uiCount++] = &poBuffer->oHeader;
         }
     }
@@ -151,7 +151,7 @@ unsigned CPlatformPort::HeldCount() const
     unsigned uiCount = 0;
     for (const SPlatformBuffer* poBuffer : m_apoBuffers)
     {
-        if (poBuffer->eOwner != PlatformBufferOwner_Client)
+        if (poBuffer->eOwner == PlatformBufferOwner_Queued || poBuffer->eOwner == PlatformBufferOwner_Taken)
             ++uiCount;
     }
     return uiCount;

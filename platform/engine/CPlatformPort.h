@@ -18,6 +18,9 @@ enum EPlatformBufferOwner
     PlatformBufferOwner_Client,  // the IL client: after allocation and after every *BufferDone
     PlatformBufferOwner_Queued,  // queued by EmptyThisBuffer/FillThisBuffer, not yet taken
     PlatformBufferOwner_Taken,   // taken by the component's processing, not yet returned
+    // Being handed back: the client's from its callback on, so the client may queue or free it
+    // from inside the callback; freed from another thread only once the callback has returned.
+    PlatformBufferOwner_Returning,
 };
 
 // A buffer header with the engine's bookkeeping. pPlatformPrivate of the header points here.
@@ -83,7 +86,7 @@ public:
     OMX_BUFFERHEADERTYPE* Peek() const;
     // Takes the oldest queued buffer for processing; null when none is queued.
     OMX_BUFFERHEADERTYPE* Take();
-    // Gives every buffer the component holds (queued or taken) back to the client and writes
+    // Marks every buffer the component holds (queued or taken) as being handed back and writes
     // their headers to apoOut, which has room for s_uiMaxBuffers. Returns their number.
     unsigned ReleaseHeld(OMX_BUFFERHEADERTYPE** apoOut);
     // Number of buffers the component holds, queued or taken.

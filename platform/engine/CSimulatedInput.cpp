@@ -23,6 +23,16 @@ const SSourcePrefix local_aoSourcePrefixes[] = {
     {"gst:", InputKind_Gst},
 };
 
+struct SPatternName
+{
+    const char* szName;
+    EPattern ePattern;
+};
+const SPatternName local_aoPatternNames[] = {
+    {"bars", Pattern_Bars},
+    {"motion", Pattern_Motion},
+};
+
 // Reads a decimal number from 1 to uiMax; advances rpszText past it.
 bool ParseNumber(const char*& rpszText, unsigned long uiMax, unsigned& ruiValue)
 {
@@ -37,11 +47,31 @@ bool ParseNumber(const char*& rpszText, unsigned long uiMax, unsigned& ruiValue)
     return true;
 }
 
-bool ParsePattern(const char* szSignal, SSimulatedSignal& roSignal)
+// The picture named after the signal: nothing (bars) or ":NAME".
+bool ParsePatternName(const char* szText, EPattern& rePattern)
+{
+    if (*szText == 0)
+    {
+        rePattern = Pattern_Bars;
+        return true;
+    }
+    if (*szText != ':')
+        return false;
+    for (const SPatternName& roName : local_aoPatternNames)
+        if (strcmp(szText + 1, roName.szName) == 0)
+        {
+            rePattern = roName.ePattern;
+            return true;
+        }
+    return false;
+}
+
+bool ParsePattern(const char* szSignal, SSimulatedSignal& roSignal, EPattern& rePattern)
 {
     if (strcmp(szSignal, "none") == 0)
     {
         roSignal = SSimulatedSignal();
+        rePattern = Pattern_Bars;
         return true;
     }
     SSimulatedSignal oSignal = SSimulatedSignal();
@@ -52,12 +82,14 @@ bool ParsePattern(const char* szSignal, SSimulatedSignal& roSignal)
     if (*pszText != 'p' && *pszText != 'i')
         return false;
     oSignal.bInterlaced = *pszText++ == 'i';
-    if (!ParseNumber(pszText, local_uiMaxRate, oSignal.uiRate) || *pszText != 0)
+    EPattern ePattern = Pattern_Bars;
+    if (!ParseNumber(pszText, local_uiMaxRate, oSignal.uiRate) || !ParsePatternName(pszText, ePattern))
         return false;
     if (oSignal.bInterlaced && oSignal.uiHeight % 2 != 0)
         return false;
     oSignal.bPresent = true;
     roSignal = oSignal;
+    rePattern = ePattern;
     return true;
 }
 } // namespace
@@ -74,7 +106,8 @@ CSimulatedInput& CSimulatedInput::Instance()
     return s_oInput;
 }
 
-CSimulatedInput::CSimulatedInput() : m_oSignal(), m_uiGeneration(0), m_eStatus(OMX_ErrorNone)
+CSimulatedInput::CSimulatedInput()
+    : m_oSignal(), m_ePattern(Pattern_Bars), m_uiGeneration(0), m_eStatus(OMX_ErrorNone)
 {
     SInputSelection oSelection;
     Parse(local_szDefaultSignal, oSelection);
@@ -86,13 +119,15 @@ CSimulatedInput::CSimulatedInput() : m_oSignal(), m_uiGeneration(0), m_eStatus(O
     {
         m_eStatus = OMX_ErrorBadParameter;
         m_oStatusMessage = std::string("PELLIX_SIM_INPUT=") + szEnvironment +
-                           " is not none, WxHpR, WxHiR, file:PATH, v4l2:DEVICE or gst:DESCRIPTION";
+                           " is not none, WxHpR[:PATTERN], WxHiR[:PATTERN], file:PATH, v4l2:DEVICE or "
+                           "gst:DESCRIPTION (PATTERN: bars or motion)";
         fprintf(stderr, "%s; using %s\n", m_oStatusMessage.c_str(), local_szDefaultSignal);
         return;
     }
     if (oSelection.eKind == InputKind_Pattern)
     {
         m_oSignal = oSelection.oPattern;
+        m_ePattern = oSelection.ePattern;
         return;
     }
     // A real source that cannot serve leaves the input without a signal; the status says why
@@ -141,10 +176,12 @@ bool CSimulatedInput::Parse(const char* szInput, SInputSelection& roSelection)
         return true;
     }
     SSimulatedSignal oSignal;
-    if (!ParsePattern(szInput, oSignal))
+    EPattern ePattern = Pattern_Bars;
+    if (!ParsePattern(szInput, oSignal, ePattern))
         return false;
     roSelection.eKind = InputKind_Pattern;
     roSelection.oPattern = oSignal;
+    roSelection.ePattern = ePattern;
     roSelection.oLocation.clear();
     return true;
 }
@@ -153,6 +190,12 @@ SSimulatedSignal CSimulatedInput::Current() const
 {
     std::lock_guard<std::mutex> oLock(m_oMutex);
     return m_oSignal;
+}
+
+EPattern CSimulatedInput::Pattern() const
+{
+    std::lock_guard<std::mutex> oLock(m_oMutex);
+    return m_ePattern;
 }
 
 unsigned CSimulatedInput::Generation() const
@@ -216,7 +259,7 @@ OMX_ERRORTYPE CSimulatedInput::Set(const char* szInput)
         m_oStatusMessage = oMessage;
     }
     std::shared_ptr<CMediaSource> poReplaced;
-    Adopt(oSelection.oPattern, poSource, &poReplaced);
+    Adopt(oSelection.oPattern, oSelection.ePattern, poSource, &poReplaced);
     // The source replaced stops here, outside every lock, even if a component still holds it.
     if (poReplaced != nullptr)
         poReplaced->Close();
@@ -228,11 +271,11 @@ void CSimulatedInput::SourceSignalled(void* pvContext, const CMediaSource* poSou
     CSimulatedInput* poInput = static_cast<CSimulatedInput*>(pvContext);
     std::shared_ptr<CMediaSource> poCurrent = poInput->MediaSource();
     if (poCurrent.get() == poSource)
-        poInput->Adopt(roSignal, poCurrent, nullptr);
+        poInput->Adopt(roSignal, Pattern_Bars, poCurrent, nullptr);
 }
 
-void CSimulatedInput::Adopt(const SSimulatedSignal& roSignal, const std::shared_ptr<CMediaSource>& rpoSource,
-                            std::shared_ptr<CMediaSource>* ppoReplaced)
+void CSimulatedInput::Adopt(const SSimulatedSignal& roSignal, EPattern ePattern,
+                            const std::shared_ptr<CMediaSource>& rpoSource, std::shared_ptr<CMediaSource>* ppoReplaced)
 {
     const bool bNewSource = ppoReplaced != nullptr;
     // Listeners hear the changes in the order they were made.
@@ -249,7 +292,10 @@ void CSimulatedInput::Adopt(const SSimulatedSignal& roSignal, const std::shared_
         if (bNewSource && rpoSource != nullptr)
             oSignal = rpoSource->Signal();
         if (bNewSource)
+        {
             ppoReplaced->swap(m_poSource);
+            m_ePattern = ePattern;
+        }
         m_poSource = rpoSource;
         m_oSignal = oSignal;
         ++m_uiGeneration;

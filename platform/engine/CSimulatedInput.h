@@ -2,10 +2,11 @@
 // signal it carries. Starts as PELLIX_SIM_INPUT says (1920x1080p60 when unset) and changes at
 // run time through the test-control API.
 //
-// Sources: the built-in test pattern ("WxHpR", "WxHiR"), nothing ("none"), or a real source read
-// through GStreamer (CMediaSource, platform/capture): "file:PATH", "v4l2:DEVICE",
-// "gst:DESCRIPTION". A real source reports its own signal as it changes (its caps, its end, its
-// failure and return); the pattern's signal is the one its text names.
+// Sources: a built-in pattern ("WxHpR", "WxHiR", optionally followed by ":bars", the default, or
+// ":motion", the demanding one), nothing ("none"), or a real source read through GStreamer
+// (CMediaSource, platform/capture): "file:PATH", "v4l2:DEVICE", "gst:DESCRIPTION". A real source
+// reports its own signal as it changes (its caps, its end, its failure and return); the pattern's
+// signal is the one its text names.
 #ifndef CSIMULATED_INPUT_H
 #define CSIMULATED_INPUT_H
 
@@ -41,11 +42,19 @@ enum EInputKind
     InputKind_Gst,      // gst:DESCRIPTION
 };
 
+// The built-in pictures.
+enum EPattern
+{
+    Pattern_Bars,    // colour bars, a moving bar and a counter (CTestPattern): cheap to code
+    Pattern_Motion,  // fine detail moving everywhere (CMotionPattern): as hard to code as a camera's
+};
+
 // What an input text names.
 struct SInputSelection
 {
     EInputKind eKind = InputKind_Pattern;
     SSimulatedSignal oPattern = SSimulatedSignal();  // InputKind_Pattern: the signal
+    EPattern ePattern = Pattern_Bars;                // InputKind_Pattern: the picture
     std::string oLocation;                           // the real sources: the text after the prefix
 };
 
@@ -58,11 +67,14 @@ public:
 
     static CSimulatedInput& Instance();
 
-    // "none", "WxHpR", "WxHiR", or a prefix "file:", "v4l2:", "gst:" followed by at least one
-    // character; false for any other text (roSelection then untouched).
+    // "none", "WxHpR", "WxHiR" (each of the last two optionally followed by ":bars" or
+    // ":motion"), or a prefix "file:", "v4l2:", "gst:" followed by at least one character; false
+    // for any other text (roSelection then untouched).
     static bool Parse(const char* szInput, SInputSelection& roSelection);
 
     SSimulatedSignal Current() const;
+    // The picture the built-in pattern shows.
+    EPattern Pattern() const;
     // Goes up by one with every change of the signal or of the source, so that a component can
     // poll for changes.
     unsigned Generation() const;
@@ -98,12 +110,14 @@ private:
     // for the pattern) the input's source, whose own signal then replaces roSignal, and hands the
     // source it replaces to the caller, who stops it outside the locks; without, roSignal is a
     // report of rpoSource, heeded while it is the input's source.
-    void Adopt(const SSimulatedSignal& roSignal, const std::shared_ptr<CMediaSource>& rpoSource,
+    // ePattern is the new selection's picture (with ppoReplaced only).
+    void Adopt(const SSimulatedSignal& roSignal, EPattern ePattern, const std::shared_ptr<CMediaSource>& rpoSource,
                std::shared_ptr<CMediaSource>* ppoReplaced);
 
     mutable std::mutex m_oMutex;
     std::mutex m_oListenerMutex;
     SSimulatedSignal m_oSignal;
+    EPattern m_ePattern;
     unsigned m_uiGeneration;
     std::shared_ptr<CMediaSource> m_poSource;
     OMX_ERRORTYPE m_eStatus;

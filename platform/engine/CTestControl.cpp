@@ -17,14 +17,14 @@ CTestControl& CTestControl::Instance()
 }
 
 OMX_ERRORTYPE CTestControl::ArmFault(PellixFaultKind eKind, const char* szComponent, OMX_U32 uiIndex,
-                                     unsigned uiCount, OMX_ERRORTYPE eError)
+                                     unsigned uiSkip, unsigned uiCount, OMX_ERRORTYPE eError)
 {
     if (eKind < 0 || eKind >= PellixFault_KindCount || eError == OMX_ErrorNone)
         return OMX_ErrorBadParameter;
     if (uiCount == 0)
         return OMX_ErrorNone;
     std::lock_guard<std::mutex> oLock(m_oMutex);
-    m_aoFaults.push_back(SFault{eKind, local_Key(szComponent), uiIndex, uiCount, eError});
+    m_aoFaults.push_back(SFault{eKind, local_Key(szComponent), uiIndex, uiSkip, uiCount, eError});
     m_uiArmedFaults.fetch_add(uiCount);
     return OMX_ErrorNone;
 }
@@ -41,6 +41,11 @@ OMX_ERRORTYPE CTestControl::TakeFault(PellixFaultKind eKind, const char* szCompo
         // A call without an index of its own (GetHandle, FreeHandle) matches whatever was armed.
         if (uiIndex != PELLIX_ANY_INDEX && it->uiIndex != PELLIX_ANY_INDEX && it->uiIndex != uiIndex)
             continue;
+        if (it->uiSkip > 0)
+        {
+            --it->uiSkip;
+            return OMX_ErrorNone;
+        }
         const OMX_ERRORTYPE eError = it->eError;
         if (--it->uiRemaining == 0)
             m_aoFaults.erase(it);

@@ -40,8 +40,9 @@ public:
     static CTestControl& Instance();
 
     // ---- Faults ----------------------------------------------------------------------------
-    OMX_ERRORTYPE ArmFault(PellixFaultKind eKind, const char* szComponent, OMX_U32 uiIndex, unsigned uiCount,
-                           OMX_ERRORTYPE eError);
+    // The first uiSkip matching calls pass, the uiCount after them fail.
+    OMX_ERRORTYPE ArmFault(PellixFaultKind eKind, const char* szComponent, OMX_U32 uiIndex, unsigned uiSkip,
+                           unsigned uiCount, OMX_ERRORTYPE eError);
     // The error of the first fault armed for this call, using it once; OMX_ErrorNone when none.
     // Costs one atomic load while no fault is armed.
     OMX_ERRORTYPE TakeFault(PellixFaultKind eKind, const char* szComponent, OMX_U32 uiIndex);
@@ -77,6 +78,7 @@ private:
         PellixFaultKind eKind;
         std::string oComponent;  // empty: any component
         OMX_U32 uiIndex;
+        unsigned uiSkip;  // matching calls still to let pass
         unsigned uiRemaining;
         OMX_ERRORTYPE eError;
     };

@@ -12,9 +12,15 @@ extern "C" {
 OMX_ERRORTYPE PellixTest_InjectFault(PellixFaultKind eKind, const char* szComponent, OMX_U32 uiIndex,
                                      unsigned uiCount, OMX_ERRORTYPE eError)
 {
+    return PellixTest_InjectFaultAfter(eKind, szComponent, uiIndex, 0, uiCount, eError);
+}
+
+OMX_ERRORTYPE PellixTest_InjectFaultAfter(PellixFaultKind eKind, const char* szComponent, OMX_U32 uiIndex,
+                                          unsigned uiSkip, unsigned uiCount, OMX_ERRORTYPE eError)
+{
     try
     {
-        return CTestControl::Instance().ArmFault(eKind, szComponent, uiIndex, uiCount, eError);
+        return CTestControl::Instance().ArmFault(eKind, szComponent, uiIndex, uiSkip, uiCount, eError);
     }
     catch (...)
     {

@@ -46,6 +46,11 @@ typedef enum PellixFaultKind
 OMX_ERRORTYPE PellixTest_InjectFault(PellixFaultKind eKind, const char* szComponent, OMX_U32 uiIndex,
                                      unsigned uiCount, OMX_ERRORTYPE eError);
 
+/* The same, but the first uiSkip matching calls pass before the uiCount that fail: for example
+ * the second of two calls a client makes in a row. */
+OMX_ERRORTYPE PellixTest_InjectFaultAfter(PellixFaultKind eKind, const char* szComponent, OMX_U32 uiIndex,
+                                          unsigned uiSkip, unsigned uiCount, OMX_ERRORTYPE eError);
+
 /* Number of injected failures not yet used, all kinds together. */
 unsigned PellixTest_PendingFaults(void);
 
@@ -86,7 +91,9 @@ void PellixTest_Reset(void);
 /* ---- Simulated devices -------------------------------------------------------------------- */
 
 /* Sets the simulated HDMI input, as PELLIX_SIM_INPUT: "none", "WxHpR" (the test pattern,
- * progressive, R frames/s), "WxHiR" (interlaced, W x H the frame, R fields/s), or a real source
+ * progressive, R frames/s), "WxHiR" (interlaced, W x H the frame, R fields/s), each optionally
+ * followed by ":bars" (colour bars, the default) or ":motion" (fine detail moving everywhere,
+ * as hard to code as a camera's pictures), or a real source
  * read through GStreamer: "file:PATH" (looped), "v4l2:DEVICE", "gst:DESCRIPTION" (ending in
  * video). A real source is started first and its first picture awaited (up to 10 s). Takes
  * effect at once for the capture and detection components. OMX_ErrorBadParameter for any other

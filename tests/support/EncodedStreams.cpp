@@ -159,12 +159,20 @@ SStreamProbe ProbeStream(const std::string& roPath, unsigned uiCounterWidth)
     oProbe.oErrors += iExit == 0 ? "" : "ffmpeg exit status " + std::to_string(iExit);
     if (uiCounterWidth == 0)
         return oProbe;
-    const std::string oPixels = local_Run("ffmpeg -nostdin -v error -f h264 -i " + local_Quote(roPath) + " -vf crop=iw:" +
-                                              std::to_string(local_uiCounterRows) + ":0:0 -pix_fmt gray -f rawvideo - 2>/dev/null", &iExit);
+    const std::string oPixels = DecodeGray(roPath, local_uiCounterRows);
     const size_t uiFrameBytes = size_t(uiCounterWidth) * local_uiCounterRows;
-    for (size_t uiPos = 0; iExit == 0 && uiPos + uiFrameBytes <= oPixels.size(); uiPos += uiFrameBytes)
+    for (size_t uiPos = 0; uiPos + uiFrameBytes <= oPixels.size(); uiPos += uiFrameBytes)
         oProbe.auiCounters.push_back(CNv12Pattern::ReadCounter(reinterpret_cast<const uint8_t*>(oPixels.data() + uiPos), uiCounterWidth));
     return oProbe;
+}
+
+std::string DecodeGray(const std::string& roPath, unsigned uiRows)
+{
+    int iExit = 0;
+    const std::string oCrop = uiRows != 0 ? " -vf crop=iw:" + std::to_string(uiRows) + ":0:0" : "";
+    std::string oPixels = local_Run("ffmpeg -nostdin -v error -f h264 -i " + local_Quote(roPath) + oCrop +
+                                    " -pix_fmt gray -f rawvideo - 2>/dev/null", &iExit);
+    return iExit == 0 ? oPixels : std::string();
 }
 
 std::string DecodeAac(const std::string& roPath, unsigned uiChannels, std::string& roErrors)

@@ -61,6 +61,10 @@ struct SStreamProbe
 // pictures of uiCounterWidth when it is not 0.
 SStreamProbe ProbeStream(const std::string& roPath, unsigned uiCounterWidth = 0);
 
+// The luma of every picture ffmpeg decodes from an H.264 file, picture after picture, only the top
+// uiRows lines of each when uiRows is not 0; empty when ffmpeg failed.
+std::string DecodeGray(const std::string& roPath, unsigned uiRows = 0);
+
 // The PCM (interleaved signed 16-bit little endian) ffmpeg decodes from an AAC (ADTS) file; what
 // ffmpeg said, and its exit status when not 0, in roErrors.
 std::string DecodeAac(const std::string& roPath, unsigned uiChannels, std::string& roErrors);

@@ -29,6 +29,14 @@ bool CHostOptions::IsSignalText(const std::string& roSignal)
     for (const char* szPrefix : {"file:", "v4l2:", "gst:"})
         if (roSignal.rfind(szPrefix, 0) == 0)
             return roSignal.size() > strlen(szPrefix);
+    // The pattern's picture follows the mode: bars (the default) or motion.
+    const size_t uiColon = roSignal.find(':');
+    if (uiColon != std::string::npos)
+    {
+        const std::string oPattern = roSignal.substr(uiColon + 1);
+        return (oPattern == "bars" || oPattern == "motion") && IsSignalText(roSignal.substr(0, uiColon)) &&
+               roSignal.compare(0, uiColon, "none") != 0;
+    }
     unsigned uiWidth = 0;
     unsigned uiHeight = 0;
     unsigned uiRate = 0;
@@ -52,13 +60,16 @@ void CHostOptions::PrintUsage(FILE* poStream)
             "  --log-level N        library log level: 0 errors only ... 9 every buffer (default 0)\n"
             "  --interface NAME     network interface whose IPv4 address names the URL\n"
             "                       (default: eth0 if it has one, else the first interface with one)\n"
-            "  --input SIGNAL       simulated HDMI input (default 1920x1080p60): none; the test pattern\n"
-            "                       WxHpR or WxHiR; or a real source read through GStreamer:\n"
+            "  --input SIGNAL       simulated HDMI input (default 1920x1080p60): none; a built-in pattern\n"
+            "                       WxHpR or WxHiR, followed by :bars (colour bars, the default) or\n"
+            "                       :motion (fine detail moving everywhere, as hard to code as a\n"
+            "                       camera's pictures); or a real source read through GStreamer:\n"
             "                       file:PATH (looped), v4l2:DEVICE (a capture device such as a USB\n"
             "                       HDMI grabber), gst:DESCRIPTION (a source description ending in video)\n"
             "  --monitor MONITOR    simulated monitor: 1080p60, none or the path of an EDID hex dump\n"
             "  --display DISPLAY    the local monitor: headless (default) or window (shown in a window)\n"
             "  --duration SECONDS   stop after this many seconds (default: run until stopped)\n"
+            "  --max-clients N      clients served at once; one more is answered 503 (default 16)\n"
             "  --help               this text\n");
 }
 
@@ -125,6 +136,11 @@ bool CHostOptions::Parse(int iArgc, char** apszArgv, std::string& roError)
         else if (strcmp(szOption, "--duration") == 0)
         {
             if (!TakeInt("a number of seconds", 1, 864000, m_iDuration))
+                return false;
+        }
+        else if (strcmp(szOption, "--max-clients") == 0)
+        {
+            if (!TakeInt("a number of clients", 1, 10000, m_iMaxClients))
                 return false;
         }
         else if (strcmp(szOption, "--interface") == 0)

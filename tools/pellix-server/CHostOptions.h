@@ -25,6 +25,7 @@ public:
     std::string m_oMonitor;         // empty: the simulated monitor's default
     bool m_bWindow = false;         // the local monitor shown in a window
     int m_iDuration = 0;            // seconds; 0: until Ctrl-C or SIGTERM
+    int m_iMaxClients = 16;         // clients served at once; the next one is answered 503
     bool m_bHelp = false;
 };
 

@@ -76,6 +76,9 @@ OMX_ERRORTYPE InitComponents()
     OMX_ERRORTYPE eError = OMX_ErrorNone;
     unsigned uiAbortLine = 0;
 
+    // A second call while a record exists would lose the first one with its platform handles.
+    if (g_poServer != nullptr)
+        ZEM_FAIL(OMX_ErrorInvalidState);
     g_poServer = new (std::nothrow) GStreamerEncodeServer();
     if (g_poServer == nullptr)
         ZEM_FAIL(OMX_ErrorInsufficientResources);
@@ -108,17 +111,34 @@ Zem_Abort:
 
 namespace
 {
-// Deinitialises one component of the teardown; a failure is reported and the teardown goes on.
-void local_DeinitComponent(CComponent& roComponent, const char* szFailureFormat)
+// The teardown of DeinitComponents; ruiFailures counts the components whose Deinit failed.
+OMX_ERRORTYPE DeinitComponents(MUINT32& ruiFailures)
 {
-    const OMX_ERRORTYPE eError = roComponent.Deinit();
-    if (eError != OMX_ErrorNone)
-        ZEM_INFO(0, szFailureFormat, CComponent::ErrorToStr(eError));
-}
-} // namespace
+// One component's Deinit: a failure is reported here and the teardown goes on.
+#define LOCAL_DEINIT(roComponent, szFailureFormat)                                             \
+    do                                                                                         \
+    {                                                                                          \
+        const OMX_ERRORTYPE eDeinitError = (roComponent).Deinit();                             \
+        if (eDeinitError != OMX_ErrorNone)                                                     \
+        {                                                                                      \
+            ZEM_INFO(0, szFailureFormat, CComponent::ErrorToStr(eDeinitError));                \
+            ++ruiFailures;                                                                     \
+        }                                                                                      \
+    } while (0)
 
-OMX_ERRORTYPE DeinitComponents()
-{
+// A wrapper of platform components keeps a handle the platform refused to free for a second
+// Deinit: it gets it at once, since the record is destroyed next and a component left alive
+// would call into it.
+#define LOCAL_DEINIT_WRAPPER(roComponent, szFailureFormat)                                     \
+    do                                                                                         \
+    {                                                                                          \
+        const MUINT32 uiFailuresBefore = ruiFailures;                                          \
+        LOCAL_DEINIT(roComponent, szFailureFormat);                                            \
+        if (ruiFailures != uiFailuresBefore)                                                   \
+            LOCAL_DEINIT(roComponent, szFailureFormat);                                        \
+    } while (0)
+
+    ruiFailures = 0;
     if (g_poServer == nullptr)
         return OMX_ErrorNone;
 
@@ -126,31 +146,36 @@ OMX_ERRORTYPE DeinitComponents()
     {
         PellixAudioServer* const poAudio = g_poServer->m_poAudio;
         ZEM_INFO(2, "Deinitializing audio components");
-        local_DeinitComponent(poAudio->m_oDSPAudioEncoder, "Error while deinitializing DSPAudioEncoder: %s");
-        local_DeinitComponent(poAudio->m_oALSAAudioCapture, "Error while deinitializing ALSAAudioCapture: %s");
-        local_DeinitComponent(poAudio->m_oRTSPAudioServerComponent,
-                              "Error while deinitializing RTSPAudioServerComponent: %s");
+        LOCAL_DEINIT_WRAPPER(poAudio->m_oDSPAudioEncoder, "Error while deinitializing DSPAudioEncoder: %s");
+        LOCAL_DEINIT(poAudio->m_oALSAAudioCapture, "Error while deinitializing ALSAAudioCapture: %s");
+        LOCAL_DEINIT(poAudio->m_oRTSPAudioServerComponent, "Error while deinitializing RTSPAudioServerComponent: %s");
         ZEM_INFO(0, "Deleting audio components");
         delete poAudio;
         g_poServer->m_poAudio = nullptr;
     }
 
     ZEM_INFO(2, "Deinitializing video components");
-    local_DeinitComponent(g_poServer->m_oEncoder, "Error while deinitializing EncoderVIDENC: %s");
-    local_DeinitComponent(g_poServer->m_oDisplay, "Error while deinitializing DisplayVFDC: %s");
-    local_DeinitComponent(g_poServer->m_oDei, "Error while deinitializing DEIMDualOutputVFPC: %s");
-    local_DeinitComponent(g_poServer->m_oCapture, "Error while deinitializing CaptureVFCC: %s");
-    local_DeinitComponent(g_poServer->m_oDefaultSource, "Error while deinitializing default source: %s");
-    local_DeinitComponent(g_poServer->m_oRTSPVideoServerComponent,
-                          "Error while deinitializing RTSPVideoServerComponent: %s");
-    const OMX_ERRORTYPE eServerError = g_poServer->m_oRTSPServer.Deinit();
-    if (eServerError != OMX_ErrorNone)
-        ZEM_INFO(0, "Error while deinitializing GStreamerRTSPServer: %s", CComponent::ErrorToStr(eServerError));
+    LOCAL_DEINIT_WRAPPER(g_poServer->m_oEncoder, "Error while deinitializing EncoderVIDENC: %s");
+    LOCAL_DEINIT_WRAPPER(g_poServer->m_oDisplay, "Error while deinitializing DisplayVFDC: %s");
+    LOCAL_DEINIT_WRAPPER(g_poServer->m_oDei, "Error while deinitializing DEIMDualOutputVFPC: %s");
+    LOCAL_DEINIT_WRAPPER(g_poServer->m_oCapture, "Error while deinitializing CaptureVFCC: %s");
+    LOCAL_DEINIT(g_poServer->m_oDefaultSource, "Error while deinitializing default source: %s");
+    LOCAL_DEINIT(g_poServer->m_oRTSPVideoServerComponent, "Error while deinitializing RTSPVideoServerComponent: %s");
+    LOCAL_DEINIT(g_poServer->m_oRTSPServer, "Error while deinitializing GStreamerRTSPServer: %s");
+#undef LOCAL_DEINIT
+#undef LOCAL_DEINIT_WRAPPER
 
     ZEM_INFO(2, "Deleting video elements");
     delete g_poServer;
     g_poServer = nullptr;
     return OMX_ErrorNone;
+}
+} // namespace
+
+OMX_ERRORTYPE DeinitComponents()
+{
+    MUINT32 uiFailures = 0;
+    return DeinitComponents(uiFailures);
 }
 
 // ---- Streaming start and stop ---------------------------------------------------------------
@@ -307,8 +332,11 @@ bool StopStreaming()
     else
         eVideoResult = g_poServer->m_oDefaultSource.Stop();
 
-    DeinitComponents();
-    return eServerResult == OMX_ErrorNone && eAudioResult == OMX_ErrorNone && eVideoResult == OMX_ErrorNone;
+    // A component that could not be released is a failed stop too.
+    MUINT32 uiDeinitFailures = 0;
+    DeinitComponents(uiDeinitFailures);
+    return eServerResult == OMX_ErrorNone && eAudioResult == OMX_ErrorNone && eVideoResult == OMX_ErrorNone &&
+           uiDeinitFailures == 0;
 }
 
 // Load-time initialisers and unload-time finalisers: PellixerTest_Open then OmxFramework_Open

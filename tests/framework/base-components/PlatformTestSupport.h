@@ -30,7 +30,7 @@ class CTestOMXWrapper : public COMXComponent
 {
 public:
     CTestOMXWrapper(const char* szName, std::vector<SWrapperPort> aoInputs, std::vector<SWrapperPort> aoOutputs)
-        : COMXComponent(szName), m_aoInputSpec(std::move(aoInputs)), m_aoOutputSpec(std::move(aoOutputs))
+        : COMXComponent(const_cast<char*>(szName)), m_aoInputSpec(std::move(aoInputs)), m_aoOutputSpec(std::move(aoOutputs))
     {
     }
 

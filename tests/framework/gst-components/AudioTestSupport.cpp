@@ -15,10 +15,10 @@
 #include "AudioSignalCheck.h"
 
 // ---- Race detector --------------------------------------------------------------------------
-// What GLib and GStreamer do among themselves is left out (see AudioStream_tsan.supp).
+// What GLib and GStreamer do among themselves is left out (see tests/tsan.supp).
 extern "C" const char* __tsan_default_options()
 {
-    return "suppressions=" PELLIX_SOURCE_DIR "/tests/framework/gst-components/AudioStream_tsan.supp";
+    return "suppressions=" PELLIX_SOURCE_DIR "/tests/tsan.supp";
 }
 
 #if defined(__SANITIZE_THREAD__)

@@ -305,9 +305,9 @@ TEST_F(RtspEndToEnd, AClientThatIgnoresEndOfStreamRunsTheCountdownAndTheStopStil
     EXPECT_EQ(OMX_ErrorNone, oGraph.oServer.StopServing());
     SetInfoMessageLevel(0);
     const std::string oLog = oCapture.Stop();
-    for (int iSecond = 10; iSecond >= 1; --iSecond)
+    for (int iSecond = 7; iSecond >= 1; --iSecond)
         EXPECT_NE(std::string::npos, oLog.find("Waiting for " + std::to_string(iSecond) + " seconds...")) << oLog;
-    EXPECT_NE(std::string::npos, oLog.find("Error while sending EOS event, pipeline still exists after 10 seconds"));
+    EXPECT_NE(std::string::npos, oLog.find("Error while sending EOS event, pipeline still exists after 7 seconds"));
     EXPECT_NE(std::string::npos, oLog.find("Error occured while sending EOS events"));
     EXPECT_NE(std::string::npos, oLog.find("Main loop thread join"));
     // The stop closed the connection and the media went down with it.
@@ -348,7 +348,7 @@ TEST_F(RtspEndToEnd, StopServingWithThreeClientsEndsTheirStreamsWithinTheWait)
 
     EXPECT_NE(std::string::npos, oLog.find("Sent EOS event on element RTSPVideoServer.fakesrc")) << oLog;
     EXPECT_NE(std::string::npos, oLog.find("Waiting for clients to disconnect...")) << oLog;
-    EXPECT_NE(std::string::npos, oLog.find("Waiting for 10 seconds...")) << oLog;
+    EXPECT_NE(std::string::npos, oLog.find("Waiting for 7 seconds...")) << oLog;
     EXPECT_NE(std::string::npos, oLog.find("Pipeline deleted.")) << oLog;
     EXPECT_EQ(std::string::npos, oLog.find("pipeline still exists")) << oLog;
     EXPECT_EQ(std::string::npos, oLog.find("Error occured while sending EOS events")) << oLog;

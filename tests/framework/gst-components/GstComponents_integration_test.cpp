@@ -125,8 +125,9 @@ TEST_F(RtspIntegration, TheSubscriptionIsCalledWithTheBuiltPipelineAndWithNullOn
         EXPECT_TRUE(oFirst.bSourceFound.load());
         // Built, not started.
         EXPECT_EQ(GST_STATE_NULL, oFirst.eSourceState.load());
-        GstRTSPThread* poThread = gst_rtsp_thread_pool_get_thread(gst_rtsp_server_get_thread_pool(poServer),
-                                                                   GST_RTSP_THREAD_TYPE_MEDIA, nullptr);
+        GstRTSPThreadPool* poPool = gst_rtsp_server_get_thread_pool(poServer);
+        GstRTSPThread* poThread = gst_rtsp_thread_pool_get_thread(poPool, GST_RTSP_THREAD_TYPE_MEDIA, nullptr);
+        g_object_unref(poPool);
         ASSERT_TRUE(gst_rtsp_media_prepare(poMedia, poThread));
         EXPECT_EQ(iRound - 1, oFirst.iDeleted.load());
         ASSERT_TRUE(gst_rtsp_media_unprepare(poMedia));

@@ -19,7 +19,7 @@ const std::string local_oFile = "framework/ti-components/EncoderVIDENC/";
 // frames; quantiser limits (I, P, B minimum and maximum) in force or not, no frame skipping.
 EncodingParam Record(MUINT32 uiWidth, MUINT32 uiHeight, MUINT32 uiPInterval = 1, EncPreset ePreset = EncPre_BetterQuality, bool bLimits = false)
 {
-    return EncodingParam{{uiWidth, uiHeight}, OmxPixFmt_YUV420, 60, 8000000, ePreset, {90, uiPInterval}, {bLimits, 10, 40, 12, 42, 14, 51, 0}};
+    return EncodingParam{{uiWidth, uiHeight}, OmxPixFmt_YUV420, 60, 8000000, ePreset, {90, uiPInterval}, {bLimits, 10, 40, 12, 42, 14, 51, 0x100}};  // any bit of the truth value skips
 }
 
 class EncoderVIDENC : public CWrapperTest
@@ -107,9 +107,15 @@ TEST_F(EncoderVIDENC, SendsTheRecordToThePlatformListsEachStructureAndFailsWithT
     const auto oDynamic = ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(hEncoder, local_uiDynamic, 1, true);
     EXPECT_TRUE(m_auiDynamic == Words(oDynamic) && oDynamic.videoDynamicParams.videnc2DynamicParams.targetBitRate == 8000000 &&
                 oDynamic.videoDynamicParams.rateControlParams.rateControlParamsPreset == IH264_RATECONTROLPARAMS_DEFAULTPRESET);
-    for (const char* szLine : {"\nOMX_VIDEO_PARAM_ENCODER_PRESETTYPE\n{\n  nSize               = ", "  eEncodingModePreset = 5\n  eRateControlPreset  = 0\n}\n",
-                               "  nPFrames            = 89\n", "  eProfile            = 1\n", "  eLevel              = 8192\n", "  IH264ENC_Params\n",
-                               "    profile               = 66\n", "    sliceStartOffset[0]   = 34\n", "    targetBitRate         = 8000000\n"})
+    for (const char* szLine :
+         {"\nOMX_VIDEO_PARAM_ENCODER_PRESETTYPE\n{\n  nSize               = ",
+          "  eEncodingModePreset = 5\n  eRateControlPreset  = 0\n}\n", "\nOMX_VIDEO_PARAM_AVCTYPE\n{\n",
+          "  nPFrames            = 89\n", "  nBFrames            = 0\n", "  eProfile            = 1\n",
+          "  eLevel              = 8192\n", "  nPortIndex          = 1\n", "  IH264ENC_Params\n", "    IVIDENC2_Params\n",
+          "      profile                 = 66\n", "      level                   = 42\n",
+          "    IH264ENC_SliceCodingParams\n", "      sliceStartOffset[0]     = 34\n",
+          "  IH264ENC_DynamicParams\n    IVIDENC2_DynamicParams\n", "      targetBitRate           = 8000000\n",
+          "    IH264ENC_RateControlParams\n", "      rateControlParamsPreset = 0\n"})
         EXPECT_NE(std::string::npos, m_oLog.find(szLine)) << szLine << "\n" << m_oLog;
     EXPECT_EQ(4, std::count(m_oLog.begin(), m_oLog.end(), '{'));
     // Size, GOP and limits choose level, profile and presets: 1920 x 1200 is 2,304,000 pixels,
@@ -131,9 +137,9 @@ TEST_F(EncoderVIDENC, SendsTheRecordToThePlatformListsEachStructureAndFailsWithT
                                                         oPreset.eEncodingModePreset, oPreset.eRateControlPreset, OMX_U32(uiListings)}));
     }
     EXPECT_NE(std::string::npos, m_oLog.find("  eEncodingModePreset = 2\n", m_oLog.find("  eEncodingModePreset = 5\n")));
-    EXPECT_NE(std::string::npos, m_oLog.find("    rateControlParamsPreset = 1\n    qpI                   = -1\n"));
+    EXPECT_NE(std::string::npos, m_oLog.find("      rateControlParamsPreset = 1\n      qpI                     = -1\n"));
     const IH264ENC_RateControlParams oRate = ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(hEncoder, local_uiDynamic, 1, true).videoDynamicParams.rateControlParams;
-    EXPECT_EQ((std::vector<int>{IH264_RATECONTROLPARAMS_USERDEFINED, -1, -1, -1, 10, 40, 12, 42, 14, 51, 0}),
+    EXPECT_EQ((std::vector<int>{IH264_RATECONTROLPARAMS_USERDEFINED, -1, -1, -1, 10, 40, 12, 42, 14, 51, 1}),
               (std::vector<int>{oRate.rateControlParamsPreset, oRate.qpI, oRate.qpP, oRate.qpOffsetB, oRate.qpMinI, oRate.qpMaxI,
                                 oRate.qpMinP, oRate.qpMaxP, oRate.qpMinB, oRate.qpMaxB, oRate.allowFrameSkip}));
 

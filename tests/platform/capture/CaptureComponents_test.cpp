@@ -1,6 +1,7 @@
 // The capture ("OMX.TI.VPSSM3.VFCC") and its receiver control ("OMX.TI.VPSSM3.CTRL.TVP") through
 // the IL core: what the receiver reports for each simulated signal, and the settings both refuse,
-// which the library never sends. (The frames the capture delivers are read through the library's
+// which the library never sends; the picture chosen after the input's mode, and the capture code
+// every captured picture carries. (The frames the capture delivers are read through the library's
 // wrapper in tests/framework/ti-components.)
 #include <gtest/gtest.h>
 
@@ -8,6 +9,8 @@
 
 #include <tuple>
 
+#include "CCaptureTimeCode.h"
+#include "CSimulatedInput.h"
 #include "COmxTestClient.h"
 #include "EngineTestSupport.h"
 #include "ti814x-omx.h"
@@ -88,4 +91,46 @@ TEST_F(VideoCaptureTest, ReceiverReportsTheSignalFromIdleOnAndBothRefuseWhatThey
     EXPECT_EQ(OMX_ErrorBadParameter, oReceiver.Param(OMX_TI_IndexParamCtrlVidDecDetectVideo, oDetect, false));
     EXPECT_EQ(OMX_ErrorUnsupportedSetting, oReceiver.Param(OMX_TI_IndexParamCtrlVidDecDetectVideo, oDetect, true));
     EXPECT_TRUE(oReceiver.GoTo(OMX_StateLoaded));
+}
+
+TEST_F(VideoCaptureTest, PictureIsChosenAfterTheModeAndEveryCapturedPictureCarriesItsCode)
+{
+    // A picture after the mode, or none (the bars); a malformed choice changes nothing.
+    const std::vector<std::tuple<const char*, OMX_ERRORTYPE, EPattern>> aoInputs = {
+        {"640x480p60:motion", OMX_ErrorNone, Pattern_Motion},        {"640x480p60:zoneplate", OMX_ErrorBadParameter, Pattern_Motion},
+        {"640x480p60:", OMX_ErrorBadParameter, Pattern_Motion},      {"none:motion", OMX_ErrorBadParameter, Pattern_Motion},
+        {"640x480p60motion", OMX_ErrorBadParameter, Pattern_Motion}, {"720x480i60:bars", OMX_ErrorNone, Pattern_Bars},
+        {"640x480i60:motion", OMX_ErrorNone, Pattern_Motion},        {"640x480p60", OMX_ErrorNone, Pattern_Bars},
+        {"640x480p60:motion", OMX_ErrorNone, Pattern_Motion}};
+    for (const auto& ro : aoInputs)
+        EXPECT_TRUE(PellixTest_SetSimulatedInput(std::get<0>(ro)) == std::get<1>(ro) &&
+                    CSimulatedInput::Instance().Pattern() == std::get<2>(ro)) << std::get<0>(ro);
+    // The demanding picture in NV12, each stamped with its number and its capture time.
+    COmxTestClient oCapture("OMX.TI.VPSSM3.VFCC");
+    ASSERT_EQ(OMX_ErrorNone, oCapture.SetPort(0, [](OMX_PARAM_PORTDEFINITIONTYPE& ro) {
+        ro.format.video.eColorFormat = OMX_COLOR_FormatYUV420SemiPlanar;
+        ro.format.video.nFrameWidth = ro.format.video.nStride = 640;
+        ro.format.video.nFrameHeight = 480;
+    }));
+    oCapture.Keep(true);
+    oCapture.Recycle(0, true);
+    const uint64_t uiStartUs = CCaptureTimeCode::NowUs();
+    ASSERT_TRUE(oCapture.GoToExecuting() && Ok(oCapture.SubmitAll(0)));
+    EXPECT_TRUE(oCapture.WaitKept(0, 10));
+    ASSERT_TRUE(oCapture.GoToLoaded());
+    const uint64_t uiEndUs = CCaptureTimeCode::NowUs();
+    CCaptureTimeCode::SValue oLast{uiStartUs - 1, 0};
+    unsigned uiFrames = 0;
+    for (const COmxTestClient::SBuffer& ro : oCapture.Kept(0))
+    {
+        CCaptureTimeCode::SValue o{0, 0};
+        if (ro.oData.empty())  // handed back empty on the way to Loaded
+            continue;
+        ASSERT_TRUE(CCaptureTimeCode::Read(reinterpret_cast<const uint8_t*>(ro.oData.data()), 640, 1, 640, 480, o)) << uiFrames;
+        EXPECT_TRUE(o.uiTimeUs > oLast.uiTimeUs && o.uiTimeUs <= uiEndUs && (uiFrames++ == 0 || o.uiFrame > oLast.uiFrame))
+            << o.uiTimeUs << " " << o.uiFrame;
+        oLast = o;
+    }
+    EXPECT_GE(uiFrames, 10u);
+    EXPECT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("1920x1080p60"));
 }

@@ -163,6 +163,22 @@ TEST_F(DisplayComponent, SettingsLayoutsAndPortMapsAreCheckedAndReadBack)
         EXPECT_EQ(OMX_ErrorNone, po->Param(local_uiMode, oMode, true));
         const auto oRead = ReadParam<OMX_PARAM_DC_CUSTOM_MODE_INFO>(po->Handle(), local_uiMode);
         EXPECT_EQ(0, memcmp(&oMode, &oRead, sizeof(oMode)));
+        // The HD output drives at most 1920 x 1200 active (lines of the whole frame) at 165 MHz.
+        const struct
+        {
+            OMX_U32 nWidth, nHeight, nFps, nClock;
+            bool bInterlaced, bDriven;
+        } aoLimits[] = {{1920, 1200, 60, 154000, false, true}, {1920, 540, 60, 74250, true, true},
+                        {1920, 1080, 60, 165000, false, true}, {1920, 1080, 60, 165001, false, false},
+                        {3840, 2160, 30, 297000, false, false}, {1921, 1080, 60, 148500, false, false},
+                        {1920, 1201, 60, 154000, false, false}, {1920, 601, 60, 148500, true, false}};
+        for (const auto& ro : aoLimits)
+        {
+            OMX_PARAM_DC_CUSTOM_MODE_INFO oLimit = Mode(ro.nWidth, ro.nHeight, ro.nFps, ro.bInterlaced);
+            oLimit.pixelClock = ro.nClock;
+            EXPECT_EQ(ro.bDriven ? OMX_ErrorNone : OMX_ErrorBadParameter, po->Param(local_uiMode, oLimit, true))
+                << ro.nWidth << "x" << ro.nHeight << " at " << ro.nClock << " kHz";
+        }
     }
     OMX_PARAM_BUFFER_MEMORYTYPE oMemory;
     InitStruct(oMemory, 3);

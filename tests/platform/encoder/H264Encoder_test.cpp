@@ -5,14 +5,19 @@
 // captured video, also held back by its consumer, are tested through its wrapper.)
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
 
+#include "CCaptureTimeCode.h"
+#include "CFrameLines.h"
+#include "CMotionPattern.h"
 #include "COmxTestClient.h"
 #include "EngineTestSupport.h"
 #include "EncodedStreams.h"
+#include "OutputCapture.h"
 #include "TempDir.h"
 #include "ti814x-omx.h"
 
@@ -95,6 +100,7 @@ protected:
     COmxTestClient m_oClient{local_szEncoder};
     CTempDir m_oDir;
     bool m_bShortFrames = false;  // input buffers one byte short of a picture
+    std::function<void(unsigned, uint8_t*)> m_fnDraw;  // draws a picture instead of the pattern
 
 private:
     void Feed(OMX_BUFFERHEADERTYPE* po)
@@ -104,7 +110,10 @@ private:
         if (m_uiSent >= m_oStream.uiFrames)
             return;
         const unsigned uiFrame = m_uiSent++;
-        m_poPattern->Render(uiFrame, po->pBuffer);
+        if (m_fnDraw)
+            m_fnDraw(uiFrame, po->pBuffer);
+        else
+            m_poPattern->Render(uiFrame, po->pBuffer);
         po->nOffset = 0;
         po->nFilledLen = static_cast<OMX_U32>(m_poPattern->FrameBytes()) - (m_bShortFrames ? 1 : 0);
         po->nTimeStamp = TimeStamp(uiFrame);
@@ -318,4 +327,48 @@ TEST_F(H264Encoder, WhatCannotBeDeliveredWholeIsDroppedAndTheEndOfStreamStillCom
     ASSERT_EQ(1u, aoOutputs.size());
     EXPECT_TRUE(aoOutputs[0].nFlags == OMX_BUFFERFLAG_EOS && aoOutputs[0].oData.empty());
     EXPECT_TRUE(Counter(PellixCounter_FramesDropped) == 5 && Counter(PellixCounter_FramesEncoded) == 0);
+}
+
+// Told that it may take 1 us a picture, the encoder steps to the fastest preset after a second of
+// pictures and after another says once that it cannot keep up; every picture is coded all the
+// same, in one unbroken stream at 2 Mbit/s, and every decoded picture gives its capture code back.
+TEST_F(H264Encoder, TooSlowForItsInputItCodesFasterAndTheStreamGoesOnWithEveryCaptureCode)
+{
+    CScopedEnv oBudget("PELLIX_SIM_ENCODER_BUDGET_US", "1");
+    const uint64_t uiFirstUs = 5000000000123ull;  // a time that needs both 32-bit words
+    const CVideoFrameGeometry oGeometry(1280, 720, 1280, OMX_COLOR_FormatYUV420SemiPlanar);
+    CFrameLines oLines;
+    oLines.Configure(oGeometry, false);
+    CMotionPattern oPattern;
+    oPattern.Configure(oGeometry, false);
+    m_fnDraw = [&](unsigned uiFrame, uint8_t* p) {
+        oPattern.Draw(uiFrame, p);
+        CCaptureTimeCode::Write(oLines, p, {uiFirstUs + 16667ull * uiFrame, uiFrame});
+    };
+    COutputCapture oErrors(STDERR_FILENO);
+    std::string oStream;
+    SStream oDemanding{1280, 720, 150};
+    oDemanding.eEncoding = OMX_Video_Enc_Med_Speed_High_Quality;  // superfast
+    for (const COmxTestClient::SBuffer& ro : Encode(oDemanding))
+        oStream += ro.oData;
+    const std::string oLog = oErrors.Finish(), oSwitch = "OMX.TI.DUCATI.VIDENC: coding took ";
+    const std::string oBehind = "at the fastest x264 preset ultrafast: the input is held back\n";
+    EXPECT_TRUE(oLog.find("x264 preset superfast -> ultrafast\n") != std::string::npos && oLog.find(oSwitch) == oLog.rfind(oSwitch) &&
+                oLog.find(oBehind) != std::string::npos && oLog.find(oBehind) == oLog.rfind(oBehind)) << oLog;
+    EXPECT_EQ(0u, Counter(PellixCounter_FramesDropped));
+    const std::string oPath = m_oDir.Write("stream.h264", oStream).string();
+    const SStreamProbe oProbe = ProbeStream(oPath);
+    std::string oKeyFrames;
+    for (unsigned i = 0; i < 150; ++i)
+        oKeyFrames += i % 30 == 0 ? '1' : '0';
+    EXPECT_TRUE(oProbe.oErrors.empty() && oProbe.oProfile == "Constrained Baseline" && oProbe.oKeyFrames == oKeyFrames)
+        << oProbe.oErrors << oProbe.oProfile << " " << oProbe.oKeyFrames;
+    const std::string oLuma = DecodeGray(oPath);
+    ASSERT_EQ(150u * 1280 * 720, oLuma.size());
+    for (unsigned i = 0; i < 150; ++i)
+    {
+        CCaptureTimeCode::SValue o{0, 0};
+        EXPECT_TRUE(CCaptureTimeCode::Read(reinterpret_cast<const uint8_t*>(oLuma.data()) + size_t(i) * 1280 * 720, 1280, 1, 1280,
+                                           720, o) && o.uiFrame == i && o.uiTimeUs == uiFirstUs + 16667ull * i) << i;
+    }
 }

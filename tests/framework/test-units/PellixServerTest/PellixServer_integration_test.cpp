@@ -161,6 +161,7 @@ TEST(ServerControl, InputOver60FramesPerSecondIsRefusedAndNothingIsLeft)
     PELLIX_RUN_IN_OWN_PROCESS(120);
     CScenarioPlatform oPlatform("1920x1080p75");
     ASSERT_TRUE(oPlatform.IsPortFree());
+    std::thread([] {}).join();  // a race detector starts a thread of its own with the first one
     const SProcessResources oBefore = CurrentResources();
     char szAddress[128];
     memset(szAddress, 'x', sizeof(szAddress));
