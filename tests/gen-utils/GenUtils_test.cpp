@@ -41,14 +41,16 @@ TEST(PixelConversion, RgbToYuvAndFixedPoint)
     for (const auto& roCase : aoCases3x10)
         EXPECT_EQ(roCase.second, ConvertFloatToFixedPoint(roCase.first, 3, 10)) << roCase.first;
     EXPECT_TRUE(ConvertFloatToFixedPoint(16.25f, 10, 2) == 65u && ConvertFloatToFixedPoint(1.0f, 16, 16) == 0x10000u &&
-                ConvertFloatToFixedPoint(-1.0f, 16, 16) == 0xFFFF0000u && ConvertFloatToFixedPoint(1e30f, 16, 16) == 0x7FFFFFFFu);
+                ConvertFloatToFixedPoint(-1.0f, 16, 16) == 0xFFFF0000u &&
+                ConvertFloatToFixedPoint(1e30f, 16, 16) == 0x7FFFFFFFu);
 }
 
 TEST(Time, RealTimeFollowsTheSystemClockAndSleepLastsItsTime)
 {
     using namespace std::chrono;
     const MUINT64 uiNow = GetRealTimeUsec();
-    EXPECT_NEAR(double(duration_cast<microseconds>(system_clock::now().time_since_epoch()).count()), double(uiNow), 1e5);
+    EXPECT_NEAR(double(duration_cast<microseconds>(system_clock::now().time_since_epoch()).count()), double(uiNow),
+                1e5);
     COutputCapture oOut(STDOUT_FILENO);
     {
         CChrono oChrono("nap");
@@ -198,7 +200,8 @@ TEST(PixmapFile, ReadsBottomUpRowsAndRefusesHostileHeadersBeforeAllocating)
         SBmp oBmp;
         oBmp.uiOffBits = uiOffBits;
         const PixFmt_A8R8G8B8* poPixels = fnRead(oBmp.Bytes());
-        ASSERT_TRUE(poPixels != nullptr && poPixels == oPixmap.GetPixmap() && oPixmap.GetSize().m_uiCx == 8 && oPixmap.GetSize().m_uiCy == 2);
+        ASSERT_TRUE(poPixels != nullptr && poPixels == oPixmap.GetPixmap() && oPixmap.GetSize().m_uiCx == 8 &&
+                    oPixmap.GetSize().m_uiCy == 2);
         for (unsigned i = 0; i < 16; ++i)  // the file's second row is the top
             EXPECT_EQ(0x00800000u | (i % 8) << 16 | (1 - i / 8) << 8 | (i % 8), poPixels[i].m_uiPixel) << i;
     }
@@ -229,9 +232,11 @@ TEST(PixmapFile, ReadsBottomUpRowsAndRefusesHostileHeadersBeforeAllocating)
         // A failed read drops the previous picture.
         ASSERT_NE(nullptr, fnRead(oWhole));
         g_uiLargestNothrowArray = 0;
-        EXPECT_TRUE(fnRead(aoFiles[i]) == nullptr && oPixmap.GetPixmap() == nullptr && g_uiLargestNothrowArray < 4096u) << "case " << i;
+        EXPECT_TRUE(fnRead(aoFiles[i]) == nullptr && oPixmap.GetPixmap() == nullptr && g_uiLargestNothrowArray < 4096u)
+            << "case " << i;
     }
-    EXPECT_TRUE(oPixmap.Read((oDir.Path() / "missing.bmp").c_str()) == nullptr && oPixmap.Read(oDir.Path().c_str()) == nullptr);
+    EXPECT_TRUE(oPixmap.Read((oDir.Path() / "missing.bmp").c_str()) == nullptr &&
+                oPixmap.Read(oDir.Path().c_str()) == nullptr);
     // A successful read replaces the picture; Clear drops it and keeps the last size.
     SBmp oSquare;
     oSquare.iWidth = oSquare.iHeight = oSquare.iRows = 4;

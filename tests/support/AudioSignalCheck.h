@@ -56,7 +56,8 @@ inline SToneMeasure MeasureTone(const std::vector<int16_t>& aiSamples, unsigned 
     }
     oMeasure.dAmplitude = std::sqrt(2.0 * dPower / static_cast<double>(uiFrames - uiFirstFrame));
     if (iCrossings > 0)
-        oMeasure.dFrequency = iCrossings * static_cast<double>(uiRate) / static_cast<double>(iLastCrossing - iFirstCrossing);
+        oMeasure.dFrequency =
+            iCrossings * static_cast<double>(uiRate) / static_cast<double>(iLastCrossing - iFirstCrossing);
     return oMeasure;
 }
 
@@ -97,7 +98,8 @@ inline std::vector<SPcmSegment> SplitPcm(const std::vector<int16_t>& aiSamples, 
         // channels at once.
         uint64_t uiIndex = 0;
         const auto oRange = oIndexOf.equal_range(aiSamples[i * uiChannels]);
-        for (auto it = oRange.first; it != oRange.second && i + 16 <= uiFrames && oSegment.eKind == SPcmSegment::Segment_Other; ++it)
+        for (auto it = oRange.first;
+             it != oRange.second && i + 16 <= uiFrames && oSegment.eKind == SPcmSegment::Segment_Other; ++it)
         {
             bool bFound = true;
             for (size_t k = 0; k < 16 && bFound; ++k)
@@ -114,7 +116,8 @@ inline std::vector<SPcmSegment> SplitPcm(const std::vector<int16_t>& aiSamples, 
         else
             ++i;
         oSegment.uiFrames = i - oSegment.uiFirstFrame;
-        if (!aoSegments.empty() && aoSegments.back().eKind == SPcmSegment::Segment_Other && oSegment.eKind == SPcmSegment::Segment_Other)
+        if (!aoSegments.empty() && aoSegments.back().eKind == SPcmSegment::Segment_Other &&
+            oSegment.eKind == SPcmSegment::Segment_Other)
             aoSegments.back().uiFrames += oSegment.uiFrames;
         else
             aoSegments.push_back(oSegment);

@@ -45,7 +45,8 @@ CNv12Pattern::CNv12Pattern(unsigned uiWidth, unsigned uiHeight) : m_uiWidth(uiWi
         for (unsigned x = 0; x < uiRowBytes; ++x)
         {
             const unsigned uiPhase = (x + y) % local_uiBarPeriod;
-            m_aucBars[y * uiRowBytes + x] = uint8_t(uiPhase < local_uiBarPeriod / 2 ? 48 + uiPhase * 2 : 200 - (uiPhase - 64));
+            m_aucBars[y * uiRowBytes + x] =
+                uint8_t(uiPhase < local_uiBarPeriod / 2 ? 48 + uiPhase * 2 : 200 - (uiPhase - 64));
             m_aucBars[(local_uiBarRows + y) * uiRowBytes + x] = uint8_t((x % 2 == 0 ? 96 : 160) + uiPhase / 8);
         }
     // Noise from a fixed xorshift sequence, so that every run sees the same frames.
@@ -71,7 +72,8 @@ void CNv12Pattern::Render(uint64_t uiFrame, uint8_t* pFrame) const
         const unsigned uiRows = bChroma ? m_uiHeight / 2 : m_uiHeight, uiScale = bChroma ? 2 : 1;
         const unsigned uiCounterRows = (m_uiHeight >= 256 ? 32 : m_uiHeight / 8) / uiScale;
         const unsigned uiNoiseStart = uiRows - m_uiHeight / 4 / uiScale;
-        const size_t uiNoiseBase = size_t((uiFrame * 2654435761u) % (m_aucNoise.size() - size_t(m_uiWidth) * (uiRows - uiNoiseStart)));
+        const size_t uiNoiseBase =
+            size_t((uiFrame * 2654435761u) % (m_aucNoise.size() - size_t(m_uiWidth) * (uiRows - uiNoiseStart)));
         const uint8_t* pBars = &m_aucBars[bChroma ? local_uiBarRows * uiRowBytes : 0];
         for (unsigned y = 0; y < uiRows; ++y)
         {
@@ -123,7 +125,8 @@ std::vector<SNalUnit> NalUnits(const std::string& roBytes)
         {
             // first_mb_in_slice: Exp-Golomb ue(v) right after the NAL header.
             size_t uiBit = 8, uiZeros = 0;
-            const auto fnBit = [&](size_t b) { return b < (uiNext - uiStart) * 8 ? (p[uiStart + b / 8] >> (7 - b % 8)) & 1 : 1; };
+            const auto fnBit = [&](size_t b)
+            { return b < (uiNext - uiStart) * 8 ? (p[uiStart + b / 8] >> (7 - b % 8)) & 1 : 1; };
             for (; fnBit(uiBit) == 0; ++uiBit)
                 ++uiZeros;
             unsigned uiValue = 0;
@@ -140,12 +143,16 @@ SStreamProbe ProbeStream(const std::string& roPath, unsigned uiCounterWidth)
 {
     SStreamProbe oProbe;
     int iExit = 0;
-    std::istringstream oLines(local_Run("ffprobe -v error -f h264 -select_streams v:0 -show_entries stream=width,height,profile,level:"
-                                        "frame=key_frame,pict_type -of default=noprint_wrappers=1 " + local_Quote(roPath) + " 2>/dev/null", &iExit));
+    std::istringstream oLines(
+        local_Run("ffprobe -v error -f h264 -select_streams v:0 -show_entries stream=width,height,profile,level:"
+                  "frame=key_frame,pict_type -of default=noprint_wrappers=1 " +
+                      local_Quote(roPath) + " 2>/dev/null",
+                  &iExit));
     oProbe.bProbed = iExit == 0;
     for (std::string oLine; std::getline(oLines, oLine);)
     {
-        const std::string oKey = oLine.substr(0, oLine.find('=')), oValue = oLine.substr(oKey.size() + (oKey.size() < oLine.size()));
+        const std::string oKey = oLine.substr(0, oLine.find('=')),
+                          oValue = oLine.substr(oKey.size() + (oKey.size() < oLine.size()));
         if (oKey == "width" || oKey == "height")
             (oKey == "width" ? oProbe.uiWidth : oProbe.uiHeight) = unsigned(std::stoul(oValue));
         else if (oKey == "profile")
@@ -155,14 +162,16 @@ SStreamProbe ProbeStream(const std::string& roPath, unsigned uiCounterWidth)
         else if (oKey == "key_frame" || oKey == "pict_type")
             (oKey == "key_frame" ? oProbe.oKeyFrames : oProbe.oPictureTypes) += oValue.empty() ? '?' : oValue[0];
     }
-    oProbe.oErrors = local_Run("ffmpeg -nostdin -v error -f h264 -i " + local_Quote(roPath) + " -f null - 2>&1", &iExit);
+    oProbe.oErrors =
+        local_Run("ffmpeg -nostdin -v error -f h264 -i " + local_Quote(roPath) + " -f null - 2>&1", &iExit);
     oProbe.oErrors += iExit == 0 ? "" : "ffmpeg exit status " + std::to_string(iExit);
     if (uiCounterWidth == 0)
         return oProbe;
     const std::string oPixels = DecodeGray(roPath, local_uiCounterRows);
     const size_t uiFrameBytes = size_t(uiCounterWidth) * local_uiCounterRows;
     for (size_t uiPos = 0; uiPos + uiFrameBytes <= oPixels.size(); uiPos += uiFrameBytes)
-        oProbe.auiCounters.push_back(CNv12Pattern::ReadCounter(reinterpret_cast<const uint8_t*>(oPixels.data() + uiPos), uiCounterWidth));
+        oProbe.auiCounters.push_back(
+            CNv12Pattern::ReadCounter(reinterpret_cast<const uint8_t*>(oPixels.data() + uiPos), uiCounterWidth));
     return oProbe;
 }
 
@@ -179,7 +188,8 @@ std::string DecodeAac(const std::string& roPath, unsigned uiChannels, std::strin
 {
     int iExit = 0;
     const std::string oPcm = local_Run("ffmpeg -nostdin -v error -f aac -i " + local_Quote(roPath) + " -f s16le -ac " +
-                                           std::to_string(uiChannels) + " - 2>" + local_Quote(roPath + ".errors"), &iExit);
+                                           std::to_string(uiChannels) + " - 2>" + local_Quote(roPath + ".errors"),
+                                       &iExit);
     std::ifstream oErrors(roPath + ".errors");
     roErrors.assign(std::istreambuf_iterator<char>(oErrors), std::istreambuf_iterator<char>());
     roErrors += iExit == 0 ? "" : "ffmpeg exit status " + std::to_string(iExit);

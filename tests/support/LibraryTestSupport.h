@@ -114,8 +114,9 @@ private:
 // looks at a component after its clean run.
 template <typename TComponent>
 void ExpectEachCallFails(size_t uiCalls, const std::string& roStepKey, std::function<void(TComponent&)> fnPrepare,
-                         std::function<OMX_ERRORTYPE(TComponent&)> fnStep, std::function<void(TComponent&)> fnCheck = nullptr,
-                         size_t uiBenignAt = 0, const std::string& roBenignKey = "", size_t uiCleanupCalls = 0)
+                         std::function<OMX_ERRORTYPE(TComponent&)> fnStep,
+                         std::function<void(TComponent&)> fnCheck = nullptr, size_t uiBenignAt = 0,
+                         const std::string& roBenignKey = "", size_t uiCleanupCalls = 0)
 {
     for (size_t uiFailAt = 0; uiFailAt <= uiCalls; ++uiFailAt)
     {

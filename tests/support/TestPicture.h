@@ -51,21 +51,25 @@ inline SPatternSeen ReadPattern(const std::string& roData, unsigned uiWidth, uns
         const unsigned uiBlock = oLayout.uiBlock, uiLeft = oLayout.uiCounterLeft + 6 * uiDigit * uiBlock;
         for (unsigned uiRow = 0; uiRow < CTestPattern::s_uiFontHeight; ++uiRow)
             for (unsigned uiColumn = 0; uiColumn < CTestPattern::s_uiFontWidth; ++uiColumn)
-                if (fnYuv(uiLeft + uiColumn * uiBlock + uiBlock / 2, oLayout.uiCounterTop + uiRow * uiBlock + uiBlock / 2, 0) > 128)
+                if (fnYuv(uiLeft + uiColumn * uiBlock + uiBlock / 2,
+                          oLayout.uiCounterTop + uiRow * uiBlock + uiBlock / 2, 0) > 128)
                     auiRows[uiRow] |= 0x10 >> uiColumn;
         const auto* pGlyph = std::find_if(CTestPattern::s_aauiFont, CTestPattern::s_aauiFont + 10,
                                           [&](const uint8_t* p) { return std::equal(auiRows, auiRows + 7, p); });
-        oSeen.llCounter = pGlyph == CTestPattern::s_aauiFont + 10 ? -1 : 10 * oSeen.llCounter + (pGlyph - CTestPattern::s_aauiFont);
+        oSeen.llCounter =
+            pGlyph == CTestPattern::s_aauiFont + 10 ? -1 : 10 * oSeen.llCounter + (pGlyph - CTestPattern::s_aauiFont);
     }
     // Each bar sampled in its middle, at two places across it: the moving bar covers one at most.
     static const int s_aaiBars[8][3] = {{235, 128, 128}, {210, 16, 146}, {170, 166, 16}, {145, 54, 34},
                                         {106, 202, 222}, {81, 90, 240},  {41, 240, 110}, {16, 128, 128}};
     for (unsigned i = 0; i < 8; ++i)
     {
-        const unsigned uiLeft = oLayout.auiBarLeft[i], uiBarWidth = oLayout.auiBarLeft[i + 1] - uiLeft, y = oLayout.uiBarsHeight / 2;
+        const unsigned uiLeft = oLayout.auiBarLeft[i], uiBarWidth = oLayout.auiBarLeft[i + 1] - uiLeft,
+                       y = oLayout.uiBarsHeight / 2;
         bool bMatch = false;
         for (unsigned x : {uiLeft + uiBarWidth / 4, uiLeft + uiBarWidth * 3 / 4})
-            bMatch = bMatch || (std::abs(fnYuv(x, y, 0) - s_aaiBars[i][0]) <= 16 && std::abs(fnYuv(x, y, 1) - s_aaiBars[i][1]) <= 16 &&
+            bMatch = bMatch || (std::abs(fnYuv(x, y, 0) - s_aaiBars[i][0]) <= 16 &&
+                                std::abs(fnYuv(x, y, 1) - s_aaiBars[i][1]) <= 16 &&
                                 std::abs(fnYuv(x, y, 2) - s_aaiBars[i][2]) <= 16);
         oSeen.bInPlace = oSeen.bInPlace && bMatch;
     }

@@ -27,28 +27,29 @@ TEST(ComponentBase, TextsOfErrorsEventsStatesAndCommands)
     for (OMX_U32 uiCode = 0x80000FFF; uiCode <= 0x80001012; ++uiCode)
         o += std::string(" ") + CComponent::ErrorToStr(OMX_ERRORTYPE(uiCode));
     for (int i = 0; i < 7; ++i)
-        o += std::string("\n") + CComponent::EventToStr(OMX_EVENTTYPE(i)) + " " + CComponent::StateToStr(OMX_STATETYPE(i)) +
-             " " + CComponent::CommandToStr(OMX_COMMANDTYPE(i));
-    EXPECT_EQ("OMX_ErrorNone Unknown error OMX_ErrorInsufficientResources OMX_ErrorUndefined OMX_ErrorInvalidComponentName "
-              "OMX_ErrorComponentNotFound OMX_ErrorInvalidComponent OMX_ErrorBadParameter OMX_ErrorNotImplemented "
-              "OMX_ErrorUnderflow OMX_ErrorOverflow OMX_ErrorHardware OMX_ErrorInvalidState OMX_ErrorStreamCorrupt "
-              "OMX_ErrorPortsNotCompatible OMX_ErrorResourcesLost OMX_ErrorNoMore OMX_ErrorVersionMismatch "
-              "OMX_ErrorNotReady OMX_ErrorTimeout Unknown error\n"
-              "OMX_EventCmdComplete OMX_StateInvalid OMX_CommandStateSet\nOMX_EventError OMX_StateLoaded OMX_CommandFlush\n"
-              "OMX_EventMark OMX_StateIdle OMX_CommandPortDisable\n"
-              "OMX_EventPortSettingsChanged OMX_StateExecuting OMX_CommandPortEnable\n"
-              "OMX_EventBufferFlag OMX_StatePause OMX_CommandMarkBuffer\n"
-              "OMX_EventResourcesAcquired OMX_StateWaitForResources OMX_CommandUnknow\n"
-              "OMX_EventUnknow OMX_StateUnknow OMX_CommandUnknow",
-              o);
+        o += std::string("\n") + CComponent::EventToStr(OMX_EVENTTYPE(i)) + " " +
+             CComponent::StateToStr(OMX_STATETYPE(i)) + " " + CComponent::CommandToStr(OMX_COMMANDTYPE(i));
+    EXPECT_EQ(
+        "OMX_ErrorNone Unknown error OMX_ErrorInsufficientResources OMX_ErrorUndefined OMX_ErrorInvalidComponentName "
+        "OMX_ErrorComponentNotFound OMX_ErrorInvalidComponent OMX_ErrorBadParameter OMX_ErrorNotImplemented "
+        "OMX_ErrorUnderflow OMX_ErrorOverflow OMX_ErrorHardware OMX_ErrorInvalidState OMX_ErrorStreamCorrupt "
+        "OMX_ErrorPortsNotCompatible OMX_ErrorResourcesLost OMX_ErrorNoMore OMX_ErrorVersionMismatch "
+        "OMX_ErrorNotReady OMX_ErrorTimeout Unknown error\n"
+        "OMX_EventCmdComplete OMX_StateInvalid OMX_CommandStateSet\nOMX_EventError OMX_StateLoaded OMX_CommandFlush\n"
+        "OMX_EventMark OMX_StateIdle OMX_CommandPortDisable\n"
+        "OMX_EventPortSettingsChanged OMX_StateExecuting OMX_CommandPortEnable\n"
+        "OMX_EventBufferFlag OMX_StatePause OMX_CommandMarkBuffer\n"
+        "OMX_EventResourcesAcquired OMX_StateWaitForResources OMX_CommandUnknow\n"
+        "OMX_EventUnknow OMX_StateUnknow OMX_CommandUnknow",
+        o);
 }
 
 TEST(ComponentBase, UnimplementedUnconnectedAndMisconnectedComponentsRefuseWithoutHarm)
 {
     CSinkComponent oSink;
     CComponent& ro = oSink;
-    for (OMX_ERRORTYPE e : {ro.CComponent::Start(), ro.CComponent::Stop(), ro.CComponent::Execute(0), ro.CComponent::Pause(),
-                            ro.CComponent::Loaded(0), ro.CComponent::StartBufferProcessing(),
+    for (OMX_ERRORTYPE e : {ro.CComponent::Start(), ro.CComponent::Stop(), ro.CComponent::Execute(0),
+                            ro.CComponent::Pause(), ro.CComponent::Loaded(0), ro.CComponent::StartBufferProcessing(),
                             ro.CComponent::StopBufferProcessing(), ro.CComponent::FillThisBuffer(nullptr),
                             ro.CComponent::FillBufferDone(nullptr), ro.CComponent::EmptyThisBuffer(nullptr),
                             ro.CComponent::EmptyBufferDone(nullptr), ro.CComponent::SetParameters()})
@@ -67,31 +68,42 @@ TEST(ComponentBase, UnimplementedUnconnectedAndMisconnectedComponentsRefuseWitho
     // answer not ready, without one; the negotiation this system does not use is refused, with one.
     CRec oUp, oDown;
     ASSERT_TRUE(oUp.Init() == OMX_ErrorNone && oDown.Init() == OMX_ErrorNone);
-    EXPECT_EQ(std::vector<std::string>(3, local_oBase + "OMXClassComponent/ConnectTo/OMX_ErrorBadParameter"), AbortKeys([&] {
-                  for (OMX_ERRORTYPE e : {oUp.ConnectTo(1, &oDown, 0), oUp.ConnectTo(0, &oDown, 1), oUp.ConnectTo(0, nullptr, 0)})
-                      EXPECT_EQ(OMX_ErrorBadParameter, e);
-              }));
+    EXPECT_EQ(std::vector<std::string>(3, local_oBase + "OMXClassComponent/ConnectTo/OMX_ErrorBadParameter"),
+              AbortKeys(
+                  [&]
+                  {
+                      for (OMX_ERRORTYPE e :
+                           {oUp.ConnectTo(1, &oDown, 0), oUp.ConnectTo(0, &oDown, 1), oUp.ConnectTo(0, nullptr, 0)})
+                          EXPECT_EQ(OMX_ErrorBadParameter, e);
+                  }));
     OMX_BUFFERHEADERTYPE oHeader{};
     CSourcePort oOrphan;
     SPortBufferInfo oInfo = local_o1080;
     CPort& roIn = oDown.m_oInput;
-    EXPECT_EQ(5u, AbortKeys([&] {
-                  for (OMX_ERRORTYPE e : {oUp.m_oOutput.Execute(0), oUp.m_oOutput.Loaded(), oUp.m_oOutput.EmptyThisBuffer(&oHeader),
-                                          roIn.FillThisBuffer(&oHeader), oOrphan.FillThisBuffer(&oHeader), oOrphan.Pause(),
-                                          roIn.CanConnect(&oInfo), roIn.SetBufferInfo(&oInfo), roIn.SetBufferCount(3),
-                                          roIn.SetAsProvider(1), roIn.SetAsNonProvider(1)})
-                      EXPECT_EQ(OMX_ErrorNotReady, e);
-              }).size());
+    EXPECT_EQ(5u,
+              AbortKeys(
+                  [&]
+                  {
+                      for (OMX_ERRORTYPE e :
+                           {oUp.m_oOutput.Execute(0), oUp.m_oOutput.Loaded(), oUp.m_oOutput.EmptyThisBuffer(&oHeader),
+                            roIn.FillThisBuffer(&oHeader), oOrphan.FillThisBuffer(&oHeader), oOrphan.Pause(),
+                            roIn.CanConnect(&oInfo), roIn.SetBufferInfo(&oInfo), roIn.SetBufferCount(3),
+                            roIn.SetAsProvider(1), roIn.SetAsNonProvider(1)})
+                          EXPECT_EQ(OMX_ErrorNotReady, e);
+                  })
+                  .size());
     EXPECT_TRUE(oUp.m_oOutput.GetRemotePort() == nullptr && oDown.Count(CRec::Op_Execute) == 0);
     // Linked: control requests run the component downstream with its port index and its result.
-    EXPECT_NE(std::string::npos,
-              LogOf(1, [&] { EXPECT_EQ(OMX_ErrorNone, oUp.ConnectTo(0, &oDown, 0)); }).find("# ConnectTo            (nil)[0] to (nil)[0]\n"));
+    EXPECT_NE(std::string::npos, LogOf(1, [&] { EXPECT_EQ(OMX_ErrorNone, oUp.ConnectTo(0, &oDown, 0)); })
+                                     .find("# ConnectTo            (nil)[0] to (nil)[0]\n"));
     oDown.m_oInput.SetPortID(5);
     oDown.SetResult(CRec::Op_Loaded, OMX_ErrorHardware);
-    EXPECT_TRUE(oUp.m_oOutput.Loaded() == OMX_ErrorHardware && oDown.m_uiLastLoadedPort == 5 && oUp.m_oOutput.Execute(1) == OMX_ErrorNone &&
-                oDown.m_uiLastTestMode == 1 && oUp.m_oOutput.Pause() == OMX_ErrorNone &&
-                oUp.m_oOutput.StartBufferProcessing() == OMX_ErrorNone && oUp.m_oOutput.StopBufferProcessing() == OMX_ErrorNone);
-    for (auto e : {CRec::Op_Execute, CRec::Op_Pause, CRec::Op_Loaded, CRec::Op_StartBufferProcessing, CRec::Op_StopBufferProcessing})
+    EXPECT_TRUE(oUp.m_oOutput.Loaded() == OMX_ErrorHardware && oDown.m_uiLastLoadedPort == 5 &&
+                oUp.m_oOutput.Execute(1) == OMX_ErrorNone && oDown.m_uiLastTestMode == 1 &&
+                oUp.m_oOutput.Pause() == OMX_ErrorNone && oUp.m_oOutput.StartBufferProcessing() == OMX_ErrorNone &&
+                oUp.m_oOutput.StopBufferProcessing() == OMX_ErrorNone);
+    for (auto e : {CRec::Op_Execute, CRec::Op_Pause, CRec::Op_Loaded, CRec::Op_StartBufferProcessing,
+                   CRec::Op_StopBufferProcessing})
         EXPECT_TRUE(oDown.Count(e) == 1 && oUp.Count(e) == 0) << e;
 }
 
@@ -110,19 +122,25 @@ TEST(ComponentBase, PortsProvideAdoptAndSplitFramesIntoFields)
     ASSERT_TRUE(roInput.ProvideBuffer(&oInfo, 4) == OMX_ErrorNone && roInput.HeaderTable() == ppoTable);
     ASSERT_TRUE(roInput.ProvideBuffer(&oInfo, 6) == OMX_ErrorNone && roInput.GetBufferHeader(6) == nullptr);
     roInput.SetInterlaced(true);
-    EXPECT_TRUE(roInput.IsBufferProvider() && !roInput.IsBufferReady() && !roInput.IsInterlaced() && roInput.ReleaseBuffers() == OMX_ErrorNone);
+    EXPECT_TRUE(roInput.IsBufferProvider() && !roInput.IsBufferReady() && !roInput.IsInterlaced() &&
+                roInput.ReleaseBuffers() == OMX_ErrorNone);
     const std::string oRefused = local_oBase + "OMXClassPort/";
-    EXPECT_EQ((std::vector<std::string>{oRefused + "AllocBuffers/OMX_ErrorInvalidComponent", oRefused + "UseRemoteBuffers/OMX_ErrorInvalidComponent",
-                                        oRefused + "UseRemoteBuffers/OMX_ErrorInvalidComponent", oRefused + "ProvideBuffer/OMX_ErrorInvalidComponent"}),
-              AbortKeys([&] {
-                  // Before the other side is ready a port cannot adopt; a ready port provides nothing more.
-                  EXPECT_NE(OMX_ErrorNone, roInput.AllocBuffers());
-                  EXPECT_NE(OMX_ErrorNone, roOutput.UseRemoteBuffers());
-                  ASSERT_TRUE(roInput.Deinit() == OMX_ErrorNone && oDown.Init() == OMX_ErrorNone && oUp.ConnectTo(0, &oDown, 0) == OMX_ErrorNone);
-                  EXPECT_NE(OMX_ErrorNone, roOutput.UseRemoteBuffers());
-                  roInput.FakeProvide(local_o1080, nullptr, 1);
-                  EXPECT_NE(OMX_ErrorNone, roInput.ProvideBuffer(&oInfo, 2));
-              }));
+    EXPECT_EQ((std::vector<std::string>{oRefused + "AllocBuffers/OMX_ErrorInvalidComponent",
+                                        oRefused + "UseRemoteBuffers/OMX_ErrorInvalidComponent",
+                                        oRefused + "UseRemoteBuffers/OMX_ErrorInvalidComponent",
+                                        oRefused + "ProvideBuffer/OMX_ErrorInvalidComponent"}),
+              AbortKeys(
+                  [&]
+                  {
+                      // Before the other side is ready a port cannot adopt; a ready port provides nothing more.
+                      EXPECT_NE(OMX_ErrorNone, roInput.AllocBuffers());
+                      EXPECT_NE(OMX_ErrorNone, roOutput.UseRemoteBuffers());
+                      ASSERT_TRUE(roInput.Deinit() == OMX_ErrorNone && oDown.Init() == OMX_ErrorNone &&
+                                  oUp.ConnectTo(0, &oDown, 0) == OMX_ErrorNone);
+                      EXPECT_NE(OMX_ErrorNone, roOutput.UseRemoteBuffers());
+                      roInput.FakeProvide(local_o1080, nullptr, 1);
+                      EXPECT_NE(OMX_ErrorNone, roInput.ProvideBuffer(&oInfo, 2));
+                  }));
     roInput.FakeRelease();
     // An interlaced user splits each of 4 remote 1080-line frames into two field headers of 540
     // lines, the odd ones 3840 x 540 bytes in, of its own; a release forgets them, Deinit
@@ -137,14 +155,18 @@ TEST(ComponentBase, PortsProvideAdoptAndSplitFramesIntoFields)
     for (MUINT32 i = 0; i < 8; ++i)
     {
         const OMX_BUFFERHEADERTYPE* po = roInput.GetBufferHeader(i);
-        EXPECT_TRUE(po->pBuffer == roOutput.GetBufferHeader(i / 2)->pBuffer + (i % 2 ? 2073600 : 0) && po->nAllocLen == 1920u * 1080 &&
-                    po->nSize == sizeof(OMX_BUFFERHEADERTYPE) && po->nVersion.s.nVersionMajor == 1 && po->nFilledLen == 0 &&
-                    po->nInputPortIndex == 7 && po->nOutputPortIndex == 7 && po->pAppPrivate == nullptr) << i;
+        EXPECT_TRUE(po->pBuffer == roOutput.GetBufferHeader(i / 2)->pBuffer + (i % 2 ? 2073600 : 0) &&
+                    po->nAllocLen == 1920u * 1080 && po->nSize == sizeof(OMX_BUFFERHEADERTYPE) &&
+                    po->nVersion.s.nVersionMajor == 1 && po->nFilledLen == 0 && po->nInputPortIndex == 7 &&
+                    po->nOutputPortIndex == 7 && po->pAppPrivate == nullptr)
+            << i;
     }
-    ASSERT_TRUE(roInput.ReleaseBuffers() == OMX_ErrorNone && !roInput.IsBufferReady() && roInput.GetBufferHeader(0) == nullptr);
+    ASSERT_TRUE(roInput.ReleaseBuffers() == OMX_ErrorNone && !roInput.IsBufferReady() &&
+                roInput.GetBufferHeader(0) == nullptr);
     ASSERT_EQ(OMX_ErrorNone, roInput.Deinit());
     EXPECT_TRUE(!roInput.IsInterlaced() && roInput.GetOddFieldOffset() == 0 && roInput.GetRemotePort() == nullptr &&
-                roInput.GetParent() == nullptr && roInput.HeaderTable() == nullptr && roInput.GetState() == CPort::PortState_Sink);
+                roInput.GetParent() == nullptr && roInput.HeaderTable() == nullptr &&
+                roInput.GetState() == CPort::PortState_Sink);
 }
 
 TEST(ComponentBase, TheSourcesReportTheirFailuresAndTheDefaultOneMarksABlackBlock)
@@ -155,7 +177,8 @@ TEST(ComponentBase, TheSourcesReportTheirFailuresAndTheDefaultOneMarksABlackBloc
     CSourceComponent oSource;
     CRec oConsumer;
     oConsumer.ProvideOnExecute({OMX_COLOR_FORMATTYPE(0), 256, 0, 0}, aucMemory.data(), 3);
-    ASSERT_TRUE(oConsumer.Init() == OMX_ErrorNone && oSource.Init() == OMX_ErrorNone && oSource.ConnectTo(0, &oConsumer, 0) == OMX_ErrorNone);
+    ASSERT_TRUE(oConsumer.Init() == OMX_ErrorNone && oSource.Init() == OMX_ErrorNone &&
+                oSource.ConnectTo(0, &oConsumer, 0) == OMX_ErrorNone);
     const std::string oFile = local_oBase + "CSourceComponent/";
     oConsumer.SetResult(CRec::Op_Execute, OMX_ErrorHardware);
     EXPECT_EQ((std::vector<std::string>{oFile + "Execute/OMX_ErrorHardware", oFile + "Start/OMX_ErrorHardware"}),
@@ -163,7 +186,8 @@ TEST(ComponentBase, TheSourcesReportTheirFailuresAndTheDefaultOneMarksABlackBloc
     EXPECT_TRUE(oConsumer.Count(CRec::Op_EmptyThisBuffer) == 0 && !oSource.GetOutputPort().IsBufferReady());
     oConsumer.SetResult(CRec::Op_Execute, OMX_ErrorNone);
     oConsumer.SetResult(CRec::Op_EmptyThisBuffer, OMX_ErrorOverflow);
-    EXPECT_EQ((std::vector<std::string>{oFile + "FillThisBuffer/OMX_ErrorOverflow", oFile + "StartBufferProcessing/OMX_ErrorOverflow",
+    EXPECT_EQ((std::vector<std::string>{oFile + "FillThisBuffer/OMX_ErrorOverflow",
+                                        oFile + "StartBufferProcessing/OMX_ErrorOverflow",
                                         oFile + "Start/OMX_ErrorOverflow"}),
               AbortKeys([&] { EXPECT_EQ(OMX_ErrorOverflow, oSource.Start()); }));
     ASSERT_EQ(OMX_ErrorNone, oSource.Stop());
@@ -197,8 +221,9 @@ TEST(ComponentBase, TheSinkHandsEveryBufferStraightBackAndReportsTheRateWhenTheS
     CRec oUp;
     CSinkComponent oSink;
     ASSERT_TRUE(oUp.Init() == OMX_ErrorNone && oUp.ConnectTo(0, &oSink, 0) == OMX_ErrorNone);
-    for (OMX_ERRORTYPE e : {oSink.Init(), oSink.Execute(0), oSink.Pause(), oSink.Loaded(0), oSink.StartBufferProcessing(),
-                            oSink.StopBufferProcessing(), oSink.StartProcessing(), oSink.Deinit()})
+    for (OMX_ERRORTYPE e :
+         {oSink.Init(), oSink.Execute(0), oSink.Pause(), oSink.Loaded(0), oSink.StartBufferProcessing(),
+          oSink.StopBufferProcessing(), oSink.StartProcessing(), oSink.Deinit()})
         EXPECT_EQ(OMX_ErrorNone, e);
     // Every 40 ms, well away from a change of second, so that the second the sink reads is the one
     // read here just before: no line at the first buffer, then one at each buffer whose second

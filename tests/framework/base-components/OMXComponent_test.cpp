@@ -16,8 +16,10 @@
 
 namespace
 {
-const std::string local_oC = "framework/base-components/OMXClassComponent/", local_oP = "framework/base-components/OMXClassPort/";
-const std::string local_oS = "framework/base-components/CSourceComponent/", local_oW = "tests/framework/base-components/PlatformTestSupport/";
+const std::string local_oC = "framework/base-components/OMXClassComponent/",
+                  local_oP = "framework/base-components/OMXClassPort/";
+const std::string local_oS = "framework/base-components/CSourceComponent/",
+                  local_oW = "tests/framework/base-components/PlatformTestSupport/";
 
 std::string Key(const std::string& roFile, const char* szFunction, OMX_ERRORTYPE eError)
 {
@@ -35,7 +37,8 @@ unsigned TestComponentThreads()
 {
     std::error_code oError;
     unsigned uiCount = 0;
-    for (std::filesystem::directory_iterator it("/proc/self/task", oError), end; !oError && it != end; it.increment(oError))
+    for (std::filesystem::directory_iterator it("/proc/self/task", oError), end; !oError && it != end;
+         it.increment(oError))
     {
         std::string oName;
         std::getline(std::ifstream(it->path() / "comm"), oName);
@@ -47,7 +50,8 @@ unsigned TestComponentThreads()
 // A consumer blocked in WaitNotEmpty on its own thread.
 std::future<OMX_ERRORTYPE> Waiter(CFifo& roFifo)
 {
-    std::future<OMX_ERRORTYPE> o = std::async(std::launch::async, [&roFifo] { return roFifo.WaitNotEmpty(0xFFFFFFFF); });
+    std::future<OMX_ERRORTYPE> o =
+        std::async(std::launch::async, [&roFifo] { return roFifo.WaitNotEmpty(0xFFFFFFFF); });
     EXPECT_TRUE(Eventually([&] { return roFifo.IsWaiting(); }));
     return o;
 }
@@ -82,7 +86,8 @@ TEST(CFifo, HoldsThirtyOneInOrderAndWakesOneCountedWaiterPerWriteOrUnblock)
     std::future<OMX_ERRORTYPE> oWaiter = Waiter(oFifo);
     EXPECT_FALSE(Returned(oWaiter, std::chrono::milliseconds(0)));
     oFifo.Write(&aoHeaders[1]);
-    ASSERT_TRUE(Returned(oWaiter) && Ok(oWaiter.get()) && !oFifo.IsWaiting() && Ok(oFifo.Read(&hRead)) && hRead == &aoHeaders[1]);
+    ASSERT_TRUE(Returned(oWaiter) && Ok(oWaiter.get()) && !oFifo.IsWaiting() && Ok(oFifo.Read(&hRead)) &&
+                hRead == &aoHeaders[1]);
     oWaiter = Waiter(oFifo);
     oFifo.UnBlockWaitFifo();
     ASSERT_TRUE(Returned(oWaiter) && Ok(oWaiter.get()) && oFifo.IsEmpty() && !oFifo.IsWaiting());
@@ -95,7 +100,8 @@ TEST(CFifo, HoldsThirtyOneInOrderAndWakesOneCountedWaiterPerWriteOrUnblock)
     std::future<OMX_ERRORTYPE> aoWaiters[2] = {Waiter(oFifo), Waiter(oFifo)};
     ASSERT_TRUE(Eventually([&] {
         oFifo.UnBlockWaitFifo();
-        return Returned(aoWaiters[0], std::chrono::milliseconds(0)) && Returned(aoWaiters[1], std::chrono::milliseconds(0));
+        return Returned(aoWaiters[0], std::chrono::milliseconds(0)) &&
+               Returned(aoWaiters[1], std::chrono::milliseconds(0));
     }));
     EXPECT_FALSE(oFifo.IsWaiting());
 }
@@ -161,7 +167,8 @@ TEST_F(OMXComponent, HandlesCommandsAndStartsFailWithTheirRecordsAndLeaveNothing
     EXPECT_EQ(std::vector<std::string>{Key(local_oC, "EnablePort", OMX_ErrorHardware)},
               AbortKeys([&] { EXPECT_EQ(OMX_ErrorHardware, oFilter.EnablePort(0, 0)); }));
     Arm(PellixFault_FreeHandle, PELLIX_TEST_PASS_THROUGH, PELLIX_ANY_INDEX, OMX_ErrorHardware);
-    EXPECT_EQ((std::vector<std::string>{Key(local_oC, "Deinit", OMX_ErrorHardware), Key(local_oW, "Deinit", OMX_ErrorHardware)}),
+    EXPECT_EQ((std::vector<std::string>{Key(local_oC, "Deinit", OMX_ErrorHardware),
+                                        Key(local_oW, "Deinit", OMX_ErrorHardware)}),
               AbortKeys([&] { EXPECT_EQ(OMX_ErrorHardware, oFilter.Deinit()); }));
     EXPECT_TRUE(oFilter.GetOMXHandle() != nullptr && PellixPlatform_LiveHandleCount() == m_uiLiveBefore + 2);
     Arm(PellixFault_FreeHandle, PELLIX_TEST_SOURCE, PELLIX_ANY_INDEX, OMX_ErrorTimeout);
@@ -171,10 +178,12 @@ TEST_F(OMXComponent, HandlesCommandsAndStartsFailWithTheirRecordsAndLeaveNothing
     EXPECT_EQ(OMX_StateInvalid, oFilter.GetCtrlState());
     // A handle not had: the platform's code up the chain and a line on standard error; Deinit then
     // frees nothing (a free would take this fault).
-    for (const std::string& roName : {std::string(PELLIX_TEST_PASS_THROUGH), std::string("OMX.Pellix.Test.NoSuchComponent")})
+    for (const std::string& roName :
+         {std::string(PELLIX_TEST_PASS_THROUGH), std::string("OMX.Pellix.Test.NoSuchComponent")})
     {
         CTestOMXWrapper oFailing(roName.c_str(), {}, {});
-        const OMX_ERRORTYPE eError = roName == PELLIX_TEST_PASS_THROUGH ? OMX_ErrorInsufficientResources : OMX_ErrorComponentNotFound;
+        const OMX_ERRORTYPE eError =
+            roName == PELLIX_TEST_PASS_THROUGH ? OMX_ErrorInsufficientResources : OMX_ErrorComponentNotFound;
         Arm(PellixFault_GetHandle, roName.c_str(), 0, eError);
         std::string oSaid;
         EXPECT_EQ((std::vector<std::string>{Key(local_oC, "Init", eError), Key(local_oW, "Init", eError)}),
@@ -182,14 +191,16 @@ TEST_F(OMXComponent, HandlesCommandsAndStartsFailWithTheirRecordsAndLeaveNothing
         EXPECT_EQ("OMX_GetHandle(" + roName + ") fails", oSaid);
         PellixTest_Reset();
         Arm(PellixFault_FreeHandle, nullptr, PELLIX_ANY_INDEX, OMX_ErrorHardware);
-        EXPECT_TRUE(AbortKeys([&] { EXPECT_EQ(OMX_ErrorNone, oFailing.Deinit()); }).empty() && PellixTest_PendingFaults() == 1);
+        EXPECT_TRUE(AbortKeys([&] { EXPECT_EQ(OMX_ErrorNone, oFailing.Deinit()); }).empty() &&
+                    PellixTest_PendingFaults() == 1);
         PellixTest_Reset();
     }
     // A start whose step fails returns the platform's code up the chain; the teardown after it is
     // clean. The fifth allocation is refused on a port of four, all four go back and the port can
     // be set again; refused in idle, the component stays idle with its buffers and the stop takes
     // it down.
-    const OMX_ERRORTYPE eHardware = OMX_ErrorHardware, eState = OMX_ErrorIncorrectStateOperation, eBad = OMX_ErrorBadParameter;
+    const OMX_ERRORTYPE eHardware = OMX_ErrorHardware, eState = OMX_ErrorIncorrectStateOperation,
+                        eBad = OMX_ErrorBadParameter;
     const struct
     {
         PellixFaultKind eKind;  // PellixFault_KindCount: none, a hook or the count fails instead
@@ -198,9 +209,12 @@ TEST_F(OMXComponent, HandlesCommandsAndStartsFailWithTheirRecordsAndLeaveNothing
         MUINT32 uiProvide;
         std::string oTail;  // the record below the filter's Execute
     } aoCases[] = {
-        {PellixFault_SendCommand, OMX_CommandStateSet, eHardware, OMX_ErrorNone, OMX_ErrorNone, 0, Key(local_oC, "SetState", eHardware)},
-        {PellixFault_AllocateBuffer, 0, eHardware, OMX_ErrorNone, OMX_ErrorNone, 0, Key(local_oP, "AllocBuffers", eHardware)},
-        {PellixFault_AllocateBuffer, 1, eHardware, OMX_ErrorNone, OMX_ErrorNone, 0, Key(local_oP, "AllocBuffers", eHardware)},
+        {PellixFault_SendCommand, OMX_CommandStateSet, eHardware, OMX_ErrorNone, OMX_ErrorNone, 0,
+         Key(local_oC, "SetState", eHardware)},
+        {PellixFault_AllocateBuffer, 0, eHardware, OMX_ErrorNone, OMX_ErrorNone, 0,
+         Key(local_oP, "AllocBuffers", eHardware)},
+        {PellixFault_AllocateBuffer, 1, eHardware, OMX_ErrorNone, OMX_ErrorNone, 0,
+         Key(local_oP, "AllocBuffers", eHardware)},
         {PellixFault_KindCount, 0, eState, OMX_ErrorNone, OMX_ErrorNone, 5, Key(local_oP, "AllocBuffers", eState)},
         {PellixFault_KindCount, 0, eBad, eBad, OMX_ErrorNone, 0, Key(local_oW, "SetParameters", eBad)},
         {PellixFault_KindCount, 0, OMX_ErrorUnsupportedSetting, OMX_ErrorNone, OMX_ErrorUnsupportedSetting, 0, ""}};
@@ -220,14 +234,16 @@ TEST_F(OMXComponent, HandlesCommandsAndStartsFailWithTheirRecordsAndLeaveNothing
             aoExpected.insert(aoExpected.begin(), ro.oTail);
         EXPECT_EQ(aoExpected, AbortKeys([&] { EXPECT_EQ(ro.eError, oChain.m_oSource.Start()); }));
         const bool bIdle = ro.eParametersIdle != OMX_ErrorNone;
-        EXPECT_TRUE(PellixTest_PendingFaults() == 0 && oChain.m_oSink.Count() == 0 && !oChain.m_oSource.IsBufferProcessing() &&
+        EXPECT_TRUE(PellixTest_PendingFaults() == 0 && oChain.m_oSink.Count() == 0 &&
+                    !oChain.m_oSource.IsBufferProcessing() &&
                     PlatformState(oChain.m_oFilter.GetOMXHandle()) == (bIdle ? OMX_StateIdle : OMX_StateLoaded) &&
                     oChain.m_oFilter.m_oOutput.IsBufferReady() == bIdle);
         OMX_PARAM_PORTDEFINITIONTYPE oDefinition;
         InitStruct(oDefinition);
-        EXPECT_TRUE(ro.uiProvide == 0 || (oChain.m_oFilter.m_aoInput[0].GetBufferCount() == 0 &&
-                                          Ok(oChain.m_oFilter.GetOmxParam(OMX_IndexParamPortDefinition, &oDefinition)) &&
-                                          Ok(oChain.m_oFilter.SetOmxParam(OMX_IndexParamPortDefinition, &oDefinition))));
+        EXPECT_TRUE(ro.uiProvide == 0 ||
+                    (oChain.m_oFilter.m_aoInput[0].GetBufferCount() == 0 &&
+                     Ok(oChain.m_oFilter.GetOmxParam(OMX_IndexParamPortDefinition, &oDefinition)) &&
+                     Ok(oChain.m_oFilter.SetOmxParam(OMX_IndexParamPortDefinition, &oDefinition))));
         EXPECT_TRUE(AbortKeys([&] { oChain.TearDown(); }).empty());
     }
 }
@@ -249,10 +265,12 @@ TEST_F(OMXComponent, BuffersGotHalfWayAreGivenBackAndAStopFailingHalfWayCanBeFin
         EXPECT_EQ((std::vector<std::string>{Key(local_oP, "UseRemoteBuffers", eError), Key(local_oC, "Execute", eError),
                                             Key(local_oC, "Execute", eError), Key(local_oC, "Start", eError)}),
                   AbortKeys([&] { EXPECT_EQ(eError, oChain.m_oSource.Start()); }));
-        EXPECT_TRUE(!oChain.m_oFirst.m_aoInput[0].IsBufferReady() && oChain.m_oFirst.m_aoInput[0].GetBufferHeader(0) == nullptr);
+        EXPECT_TRUE(!oChain.m_oFirst.m_aoInput[0].IsBufferReady() &&
+                    oChain.m_oFirst.m_aoInput[0].GetBufferHeader(0) == nullptr);
         ASSERT_TRUE(Eventually([&] { return oChain.m_oSource.GetComponentState() == OMX_StateIdle; }));
         EXPECT_TRUE(AbortKeys([&] { EXPECT_EQ(OMX_ErrorNone, oChain.m_oSource.Stop()); }).empty());
-        EXPECT_TRUE(PlatformState(oChain.m_oSource.GetOMXHandle()) == OMX_StateLoaded && !oChain.m_oSource.m_oOutput.IsBufferReady());
+        EXPECT_TRUE(PlatformState(oChain.m_oSource.GetOMXHandle()) == OMX_StateLoaded &&
+                    !oChain.m_oSource.m_oOutput.IsBufferReady());
         PellixTest_Reset();
         oChain.Deinit();
     }
@@ -263,18 +281,20 @@ TEST_F(OMXComponent, BuffersGotHalfWayAreGivenBackAndAStopFailingHalfWayCanBeFin
     const OMX_ERRORTYPE eError = OMX_ErrorHardware;
     const OMX_HANDLETYPE hSource = oChain.m_oSource.GetOMXHandle();
     Arm(PellixFault_SendCommand, PELLIX_TEST_SOURCE, OMX_CommandStateSet, eError);
-    EXPECT_EQ((std::vector<std::string>{Key(local_oC, "SetState", eError), Key(local_oC, "StopBufferProcessing", eError),
-                                        Key(local_oC, "Stop", eError)}),
+    EXPECT_EQ((std::vector<std::string>{Key(local_oC, "SetState", eError),
+                                        Key(local_oC, "StopBufferProcessing", eError), Key(local_oC, "Stop", eError)}),
               AbortKeys([&] { EXPECT_EQ(eError, oChain.m_oSource.Stop()); }));
     EXPECT_EQ(OMX_StateExecuting, PlatformState(hSource));
     ASSERT_EQ(OMX_ErrorNone, oChain.m_oSource.StopBufferProcessing());
-    EXPECT_TRUE(PlatformState(hSource) == OMX_StateIdle && PlatformState(oChain.m_oFirst.GetOMXHandle()) == OMX_StateIdle);
+    EXPECT_TRUE(PlatformState(hSource) == OMX_StateIdle &&
+                PlatformState(oChain.m_oFirst.GetOMXHandle()) == OMX_StateIdle);
     // The move to loaded refused; then a buffer that cannot be freed: the release stops there.
     Arm(PellixFault_SendCommand, PELLIX_TEST_SOURCE, OMX_CommandStateSet, eError);
     EXPECT_EQ((std::vector<std::string>{Key(local_oC, "SetState", eError), Key(local_oC, "Loaded", eError)}),
               AbortKeys([&] { EXPECT_EQ(eError, oChain.m_oSource.Loaded(0)); }));
     Arm(PellixFault_FreeBuffer, PELLIX_TEST_SOURCE, 0, OMX_ErrorTimeout);
-    EXPECT_EQ((std::vector<std::string>{Key(local_oP, "ReleaseBuffers", OMX_ErrorTimeout), Key(local_oC, "Loaded", OMX_ErrorTimeout)}),
+    EXPECT_EQ((std::vector<std::string>{Key(local_oP, "ReleaseBuffers", OMX_ErrorTimeout),
+                                        Key(local_oC, "Loaded", OMX_ErrorTimeout)}),
               AbortKeys([&] { EXPECT_EQ(OMX_ErrorTimeout, oChain.m_oSource.Loaded(0)); }));
     EXPECT_TRUE(oChain.m_oSource.m_oOutput.IsBufferReady() && oChain.m_oSource.m_oOutput.GetBufferHeader(0) != nullptr);
     // The filter downstream was never taken down by the failed Loaded: its own does it.
@@ -282,7 +302,8 @@ TEST_F(OMXComponent, BuffersGotHalfWayAreGivenBackAndAStopFailingHalfWayCanBeFin
     // A port that cannot free fails Deinit until it can; the port forgets its table, the platform
     // component frees the buffers with its handle.
     Arm(PellixFault_FreeBuffer, PELLIX_TEST_SOURCE, 0, OMX_ErrorHardware);
-    EXPECT_EQ((std::vector<std::string>{Key(local_oP, "ReleaseBuffers", eError), Key(local_oP, "Deinit", eError), Key(local_oW, "Deinit", eError)}),
+    EXPECT_EQ((std::vector<std::string>{Key(local_oP, "ReleaseBuffers", eError), Key(local_oP, "Deinit", eError),
+                                        Key(local_oW, "Deinit", eError)}),
               AbortKeys([&] { EXPECT_EQ(eError, oChain.m_oSource.Deinit()); }));
     EXPECT_TRUE(oChain.m_oSource.GetOMXHandle() != nullptr && !oChain.m_oSource.m_oOutput.IsBufferReady());
     EXPECT_TRUE(AbortKeys([&] { oChain.Deinit(); }).empty());
@@ -297,42 +318,59 @@ TEST_F(OMXComponent, EventsAreCountedForTheirWaitsAndAWaitGoesOnPastARefusedComp
     const OMX_HANDLETYPE hFilter = roFilter.GetOMXHandle(), hCtrl = roFilter.GetOMXCtrlHandle();
     // Completions of port commands and the end of stream are counted, the rest only logged (error
     // events too, in order with the rest); a wait for an event outside the range is ignored.
-    const std::string oText = LogOf(1, [&] {
-        for (const std::vector<OMX_U32>& ro : std::vector<std::vector<OMX_U32>>{
-                 {OMX_EventBufferFlag, 1, OMX_BUFFERFLAG_EOS}, {OMX_EventBufferFlag, 1, OMX_BUFFERFLAG_ENDOFFRAME},
-                 {OMX_EventCmdComplete, OMX_CommandPortEnable, 1}, {OMX_EventCmdComplete, OMX_CommandFlush, 1}, {OMX_EventPortSettingsChanged, 1, 2}})
-            EXPECT_EQ(OMX_ErrorNone, COMXComponent::CallbackOMXEvent(hFilter, &roFilter, OMX_EVENTTYPE(ro[0]), ro[1], ro[2], nullptr));
-        ASSERT_TRUE(Ok(PellixTest_RaiseError(nullptr, hFilter, OMX_ErrorHardware, 0)) && Ok(roFilter.EnablePort(1, 0)) &&
-                    Ok(roFilter.EnablePort(1, 1)));
-    });
-    EXPECT_TRUE(roFilter.PendingEvents(OMXEvent_EOSBuffer) == 1 && roFilter.PendingEvents(OMXEvent_EnableDisablePort) == 1);
+    const std::string oText =
+        LogOf(1,
+              [&]
+              {
+                  for (const std::vector<OMX_U32>& ro :
+                       std::vector<std::vector<OMX_U32>>{{OMX_EventBufferFlag, 1, OMX_BUFFERFLAG_EOS},
+                                                         {OMX_EventBufferFlag, 1, OMX_BUFFERFLAG_ENDOFFRAME},
+                                                         {OMX_EventCmdComplete, OMX_CommandPortEnable, 1},
+                                                         {OMX_EventCmdComplete, OMX_CommandFlush, 1},
+                                                         {OMX_EventPortSettingsChanged, 1, 2}})
+                      EXPECT_EQ(OMX_ErrorNone, COMXComponent::CallbackOMXEvent(hFilter, &roFilter, OMX_EVENTTYPE(ro[0]),
+                                                                               ro[1], ro[2], nullptr));
+                  ASSERT_TRUE(Ok(PellixTest_RaiseError(nullptr, hFilter, OMX_ErrorHardware, 0)) &&
+                              Ok(roFilter.EnablePort(1, 0)) && Ok(roFilter.EnablePort(1, 1)));
+              });
+    EXPECT_TRUE(roFilter.PendingEvents(OMXEvent_EOSBuffer) == 1 &&
+                roFilter.PendingEvents(OMXEvent_EnableDisablePort) == 1);
     EXPECT_TRUE(Occurrences(oText, "# CallbackOMXEvent     Unhandled event, param1 = 1, param2 = 2.\n") == 1 &&
                 Occurrences(oText, "# CallbackOMXEvent     OMX_EventError\n") == 1) << oText;
     roFilter.WaitOMXEvent(OMXEvent_EOSBuffer);
     roFilter.WaitOMXEvent(OMXEvent_EnableDisablePort);
     roFilter.WaitOMXEvent(OMXEvent_LastEvent);
     roFilter.PostOMXEvent(hFilter, OMXEvent_LastEvent, 0);
-    EXPECT_TRUE(roFilter.PendingEvents(OMXEvent_EOSBuffer) == 0 && roFilter.PendingEvents(OMXEvent_EnableDisablePort) == 0);
+    EXPECT_TRUE(roFilter.PendingEvents(OMXEvent_EOSBuffer) == 0 &&
+                roFilter.PendingEvents(OMXEvent_EnableDisablePort) == 0);
     // A completion that came before the wait is not lost; one of the control component makes the
     // wait for the main one take a second event; two of another handle end a wait as failed.
     ASSERT_TRUE(Ok(roFilter.SetParameters()) && Ok(roFilter.ScheduleStateTransition(hFilter, OMX_StateIdle)));
     ASSERT_TRUE(Ok(roFilter.m_aoInput[0].AllocBuffers()) && Ok(roFilter.m_oOutput.AllocBuffers()));
     ASSERT_TRUE(Eventually([&] { return roFilter.PendingEvents(OMXEvent_StateChanged) == 1; }));
-    EXPECT_EQ(0u, Occurrences(LogOf(0, [&] { EXPECT_EQ(OMX_ErrorNone, roFilter.WaitForStateTransition(hFilter, OMX_StateIdle)); }), "Wait"));
+    EXPECT_EQ(0u,
+              Occurrences(
+                  LogOf(0, [&] { EXPECT_EQ(OMX_ErrorNone, roFilter.WaitForStateTransition(hFilter, OMX_StateIdle)); }),
+                  "Wait"));
     ASSERT_TRUE(Ok(roFilter.ScheduleStateTransition(hCtrl, OMX_StateIdle)) &&
                 Eventually([&] { return roFilter.PendingEvents(OMXEvent_StateChanged) == 1; }));
-    ASSERT_TRUE(Ok(PellixTest_DelayCommands(PELLIX_TEST_PASS_THROUGH, 300)) && Ok(roFilter.ScheduleStateTransition(hFilter, OMX_StatePause)));
-    EXPECT_EQ(1u, Occurrences(LogOf(0, [&] { EXPECT_EQ(OMX_ErrorNone, roFilter.WaitForStateTransition(hFilter, OMX_StatePause)); }),
-                              "# WaitForStateTransition Wait next OMX event...\n"));
+    ASSERT_TRUE(Ok(PellixTest_DelayCommands(PELLIX_TEST_PASS_THROUGH, 300)) &&
+                Ok(roFilter.ScheduleStateTransition(hFilter, OMX_StatePause)));
+    EXPECT_EQ(1u,
+              Occurrences(
+                  LogOf(0, [&] { EXPECT_EQ(OMX_ErrorNone, roFilter.WaitForStateTransition(hFilter, OMX_StatePause)); }),
+                  "# WaitForStateTransition Wait next OMX event...\n"));
     EXPECT_TRUE(roFilter.GetCtrlState() == OMX_StateIdle && roFilter.GetComponentState() == OMX_StatePause &&
                 roFilter.PendingEvents(OMXEvent_StateChanged) == 0);
-    ASSERT_TRUE(Ok(PellixTest_DelayCommands(PELLIX_TEST_PASS_THROUGH, 0)) && Ok(roFilter.ScheduleAndWaitStateTransition(hFilter, OMX_StateIdle)));
-    EXPECT_TRUE(Ok(roFilter.Loaded(0)) && PlatformState(hFilter) == OMX_StateLoaded && roFilter.GetCtrlState() == OMX_StateLoaded &&
-                roFilter.PendingEvents(OMXEvent_StateChanged) == 0);
+    ASSERT_TRUE(Ok(PellixTest_DelayCommands(PELLIX_TEST_PASS_THROUGH, 0)) &&
+                Ok(roFilter.ScheduleAndWaitStateTransition(hFilter, OMX_StateIdle)));
+    EXPECT_TRUE(Ok(roFilter.Loaded(0)) && PlatformState(hFilter) == OMX_StateLoaded &&
+                roFilter.GetCtrlState() == OMX_StateLoaded && roFilter.PendingEvents(OMXEvent_StateChanged) == 0);
     roFilter.PostOMXEvent(hCtrl, OMXEvent_StateChanged, OMX_StateLoaded);
     roFilter.PostOMXEvent(hCtrl, OMXEvent_StateChanged, OMX_StateLoaded);
     EXPECT_TRUE(roFilter.WaitForStateTransition(hFilter, OMX_StateIdle) == OMX_ErrorInvalidState &&
-                roFilter.PendingEvents(OMXEvent_StateChanged) == 0 && Ok(roFilter.Deinit()) && Ok(oChain.m_oSource.Deinit()));
+                roFilter.PendingEvents(OMXEvent_StateChanged) == 0 && Ok(roFilter.Deinit()) &&
+                Ok(oChain.m_oSource.Deinit()));
     // A start waiting for a refused completion goes on with the next one (the teardown of a
     // failing start hung when a free raced a state command).
     SSoftwareChain oRefused;
@@ -342,7 +380,8 @@ TEST_F(OMXComponent, EventsAreCountedForTheirWaitsAndAWaitGoesOnPastARefusedComp
     ASSERT_TRUE(Eventually([] { return PellixTest_PendingFaults() == 0; }));
     EXPECT_TRUE(oStart.wait_for(std::chrono::milliseconds(200)) == std::future_status::timeout &&
                 PlatformState(oRefused.m_oFilter.GetOMXHandle()) == OMX_StateIdle);
-    ASSERT_EQ(OMX_ErrorNone, OMX_SendCommand(oRefused.m_oFilter.GetOMXHandle(), OMX_CommandStateSet, OMX_StateExecuting, nullptr));
+    ASSERT_EQ(OMX_ErrorNone,
+              OMX_SendCommand(oRefused.m_oFilter.GetOMXHandle(), OMX_CommandStateSet, OMX_StateExecuting, nullptr));
     EXPECT_TRUE(oStart.get() == OMX_ErrorNone && oRefused.m_oFilter.GetComponentState() == OMX_StateExecuting);
     oRefused.TearDown();
 }
@@ -355,13 +394,17 @@ TEST_F(OMXComponent, UnknownBuffersAreRefusedAndFramesGoBackOnceTheirFieldsAre)
     OMX_U8 aucElsewhere[16];
     OMX_BUFFERHEADERTYPE oStranger{};
     oStranger.pBuffer = aucElsewhere;
-    EXPECT_EQ((std::vector<std::string>{Key(local_oC, "EmptyThisBuffer", OMX_ErrorBadParameter), Key(local_oC, "FillThisBuffer", OMX_ErrorBadParameter),
-                                        Key(local_oC, "FillBufferDone", OMX_ErrorBadParameter), Key(local_oC, "EmptyBufferDone", OMX_ErrorBadParameter)}),
-              AbortKeys([&] {
-                  for (auto pfn : {&COMXComponent::EmptyThisBuffer, &COMXComponent::FillThisBuffer, &COMXComponent::FillBufferDone,
-                                   &COMXComponent::EmptyBufferDone})
-                      EXPECT_EQ(OMX_ErrorBadParameter, (oChain.m_oFilter.*pfn)(&oStranger));
-              }));
+    EXPECT_EQ((std::vector<std::string>{Key(local_oC, "EmptyThisBuffer", OMX_ErrorBadParameter),
+                                        Key(local_oC, "FillThisBuffer", OMX_ErrorBadParameter),
+                                        Key(local_oC, "FillBufferDone", OMX_ErrorBadParameter),
+                                        Key(local_oC, "EmptyBufferDone", OMX_ErrorBadParameter)}),
+              AbortKeys(
+                  [&]
+                  {
+                      for (auto pfn : {&COMXComponent::EmptyThisBuffer, &COMXComponent::FillThisBuffer,
+                                       &COMXComponent::FillBufferDone, &COMXComponent::EmptyBufferDone})
+                          EXPECT_EQ(OMX_ErrorBadParameter, (oChain.m_oFilter.*pfn)(&oStranger));
+                  }));
     oChain.TearDown();
     // A wrapper without a platform handle whose interlaced input adopts two frames as four field
     // headers: both fields marked before either goes on; the frame goes back up once, when its
@@ -383,9 +426,10 @@ TEST_F(OMXComponent, UnknownBuffersAreRefusedAndFramesGoBackOnceTheirFieldsAre)
         poFrame->nFlags = OMX_BUFFERFLAG_ENDOFFRAME | OMXBufferFlag_SecondField;
         EXPECT_EQ(OMX_ErrorNone, oFields.EmptyThisBuffer(poFrame));
         for (MUINT32 uiField = 0; uiField < 2; ++uiField)
-            EXPECT_TRUE(roInput.GetBufferHeader(2 * uiFrame + uiField)->nFlags ==
-                            OMX_U32(OMX_BUFFERFLAG_ENDOFFRAME | (uiField ? OMXBufferFlag_FieldMask : OMXBufferFlag_Field)) &&
-                        roInput.GetBufferHeader(2 * uiFrame + uiField)->nFilledLen == oFrames.uiBufferSize / 2);
+            EXPECT_TRUE(
+                roInput.GetBufferHeader(2 * uiFrame + uiField)->nFlags ==
+                    OMX_U32(OMX_BUFFERFLAG_ENDOFFRAME | (uiField ? OMXBufferFlag_FieldMask : OMXBufferFlag_Field)) &&
+                roInput.GetBufferHeader(2 * uiFrame + uiField)->nFilledLen == oFrames.uiBufferSize / 2);
     }
     const MUINT32 auiOrder[] = {1, 0, 2, 3};
     const unsigned auiReturnsAfter[] = {0, 1, 1, 2};
@@ -393,7 +437,8 @@ TEST_F(OMXComponent, UnknownBuffersAreRefusedAndFramesGoBackOnceTheirFieldsAre)
         EXPECT_TRUE(Ok(oFields.EmptyBufferDone(roInput.GetBufferHeader(auiOrder[i]))) &&
                     (roInput.GetBufferHeader(auiOrder[i])->nFlags & OMXBufferFlag_FieldMask) == 0 &&
                     oProducer.Count(CRecordingComponent::Op_FillThisBuffer) == auiReturnsAfter[i]) << i;
-    EXPECT_TRUE(oProducer.Last(CRecordingComponent::Op_FillThisBuffer) == roInput.GetBufferHeader(2) && Ok(roInput.Deinit()));
+    EXPECT_TRUE(oProducer.Last(CRecordingComponent::Op_FillThisBuffer) == roInput.GetBufferHeader(2) &&
+                Ok(roInput.Deinit()));
 }
 
 class ComponentChain : public CEngineTest, public ::testing::WithParamInterface<bool>
@@ -417,24 +462,32 @@ TEST_P(ComponentChain, PlatformSourceThroughTwoPassThroughsIntoASinkAndAHundredC
             oChain.Init();
             const size_t uiSinkStart = oChain.m_oSink.Count();
             ASSERT_TRUE(Ok(oChain.m_oSource.Start()) && TestComponentThreads() == 3) << iCycle;
-            for (const auto& roLink : {std::make_pair(&oChain.m_oSource, &oChain.m_oFirst), std::make_pair(&oChain.m_oFirst, &oChain.m_oSecond)})
+            for (const auto& roLink : {std::make_pair(&oChain.m_oSource, &oChain.m_oFirst),
+                                       std::make_pair(&oChain.m_oFirst, &oChain.m_oSecond)})
                 for (MUINT32 i = 0; i < 4; ++i)
                 {
                     CPort& roOut = roLink.first->m_oOutput;
                     OMX_BUFFERHEADERTYPE *poLocal = nullptr, *poBack = nullptr;
-                    ASSERT_TRUE(roOut.IsBufferProvider() == GetParam() && roLink.second->m_aoInput[0].IsBufferProvider() != GetParam() &&
-                                roLink.second->FindLocalBufferHeader(roOut.GetBufferHeader(i), &poLocal, 0) == &roLink.second->m_aoInput[0] &&
-                                poLocal != roOut.GetBufferHeader(i) && poLocal->pBuffer == roOut.GetBufferHeader(i)->pBuffer &&
-                                roLink.first->FindLocalBufferHeader(poLocal, &poBack, 0) == &roOut && poBack == roOut.GetBufferHeader(i));
+                    ASSERT_TRUE(roOut.IsBufferProvider() == GetParam() &&
+                                roLink.second->m_aoInput[0].IsBufferProvider() != GetParam() &&
+                                roLink.second->FindLocalBufferHeader(roOut.GetBufferHeader(i), &poLocal, 0) ==
+                                    &roLink.second->m_aoInput[0] &&
+                                poLocal != roOut.GetBufferHeader(i) &&
+                                poLocal->pBuffer == roOut.GetBufferHeader(i)->pBuffer &&
+                                roLink.first->FindLocalBufferHeader(poLocal, &poBack, 0) == &roOut &&
+                                poBack == roOut.GetBufferHeader(i));
                 }
-            ASSERT_TRUE(Eventually([&] { return oChain.m_oSink.Count() >= uiSinkStart + (iCycle == 0 ? 40 : 8); })) << iCycle;
+            ASSERT_TRUE(Eventually([&] { return oChain.m_oSink.Count() >= uiSinkStart + (iCycle == 0 ? 40 : 8); }))
+                << iCycle;
             ASSERT_EQ(OMX_ErrorNone, oChain.m_oSource.Stop()) << iCycle;
             for (CTestOMXWrapper* po : {&oChain.m_oSource, &oChain.m_oFirst, &oChain.m_oSecond})
                 ASSERT_TRUE(PlatformState(po->GetOMXHandle()) == OMX_StateLoaded && !po->IsBuffersReady()) << iCycle;
             oChain.Deinit();
             oHead.Init();
             const size_t uiHeadStart = oHead.m_oSink.Count();
-            ASSERT_TRUE(Ok(oHead.m_oSource.Start()) && Eventually([&] { return oHead.m_oSink.Count() >= uiHeadStart + 8; })) << iCycle;
+            ASSERT_TRUE(Ok(oHead.m_oSource.Start()) &&
+                        Eventually([&] { return oHead.m_oSink.Count() >= uiHeadStart + 8; }))
+                << iCycle;
             oHead.TearDown();
             // A joined thread may linger in /proc for a moment after its join.
             if (iCycle == 0)
@@ -442,20 +495,24 @@ TEST_P(ComponentChain, PlatformSourceThroughTwoPassThroughsIntoASinkAndAHundredC
                 ASSERT_TRUE(Eventually([] { return TestComponentThreads() == 0; }));
                 uiThreads = ThreadCount();
             }
-            ASSERT_TRUE(Eventually([&] { return TestComponentThreads() == 0 && ThreadCount() == uiThreads; })) << iCycle;
+            ASSERT_TRUE(Eventually([&] { return TestComponentThreads() == 0 && ThreadCount() == uiThreads; }))
+                << iCycle;
         }
     }).empty());
     unsigned long long uiEmptied = oHead.m_oFilter.m_uiEmptyBufferDone, uiFilled = oHead.m_oFilter.m_uiFillBufferDone;
     CTestOMXWrapper* apo[] = {&oChain.m_oSource, &oChain.m_oFirst, &oChain.m_oSecond};
     for (size_t ui = 1; ui < 3; ++ui)
     {
-        EXPECT_TRUE(apo[ui - 1]->m_uiFillBufferDone == apo[ui]->m_uiEmptyThisBuffer && apo[ui]->m_uiEmptyBufferDone == apo[ui - 1]->m_uiFillThisBuffer &&
+        EXPECT_TRUE(apo[ui - 1]->m_uiFillBufferDone == apo[ui]->m_uiEmptyThisBuffer &&
+                    apo[ui]->m_uiEmptyBufferDone == apo[ui - 1]->m_uiFillThisBuffer &&
                     apo[ui]->m_uiEmptyBufferDone <= apo[ui]->m_uiEmptyThisBuffer &&
-                    apo[ui]->m_uiEmptyThisBuffer <= apo[ui]->m_uiEmptyBufferDone + 8 * 100) << ui;
+                    apo[ui]->m_uiEmptyThisBuffer <= apo[ui]->m_uiEmptyBufferDone + 8 * 100)
+            << ui;
         uiEmptied += apo[ui]->m_uiEmptyBufferDone;
         uiFilled += apo[ui]->m_uiFillBufferDone;
     }
-    EXPECT_TRUE(oChain.m_oSecond.m_uiFillBufferDone == oChain.m_oSink.Count() && oChain.m_oSink.Count() == oChain.m_oSecond.m_uiFillThisBuffer &&
+    EXPECT_TRUE(oChain.m_oSecond.m_uiFillBufferDone == oChain.m_oSink.Count() &&
+                oChain.m_oSink.Count() == oChain.m_oSecond.m_uiFillThisBuffer &&
                 oHead.m_oFilter.m_uiFillBufferDone == oHead.m_oSink.Count());
     EXPECT_TRUE(uiEmptied == PellixTest_GetCounter(PELLIX_TEST_PASS_THROUGH, PellixCounter_BuffersEmptied) &&
                 uiFilled == PellixTest_GetCounter(PELLIX_TEST_PASS_THROUGH, PellixCounter_BuffersFilled));

@@ -30,7 +30,8 @@ class CTestOMXWrapper : public COMXComponent
 {
 public:
     CTestOMXWrapper(const char* szName, std::vector<SWrapperPort> aoInputs, std::vector<SWrapperPort> aoOutputs)
-        : COMXComponent(const_cast<char*>(szName)), m_aoInputSpec(std::move(aoInputs)), m_aoOutputSpec(std::move(aoOutputs))
+        : COMXComponent(const_cast<char*>(szName)), m_aoInputSpec(std::move(aoInputs)),
+          m_aoOutputSpec(std::move(aoOutputs))
     {
     }
 
@@ -81,17 +82,34 @@ public:
         ++m_uiSetParameters;
         ZEM_CHECK(m_eSetParametersResult);
         for (MUINT32 i = 0; i < m_uiInputPortCount + m_uiOutputPortCount; ++i)
-            ZEM_CHECK(i < m_uiInputPortCount ? SetUpPort(m_aoInput[i], m_aoInputSpec[i]) : SetUpPort(m_oOutput, m_aoOutputSpec[0]));
+            ZEM_CHECK(i < m_uiInputPortCount ? SetUpPort(m_aoInput[i], m_aoInputSpec[i])
+                                             : SetUpPort(m_oOutput, m_aoOutputSpec[0]));
         return OMX_ErrorNone;
     Zem_Abort:
         ZEM_ABORT_RECORD();
         return eError;
     }
     OMX_ERRORTYPE SetParametersIdle() override { return m_eSetParametersIdleResult; }
-    OMX_ERRORTYPE FillThisBuffer(OMX_BUFFERHEADERTYPE* po) override { ++m_uiFillThisBuffer; return COMXComponent::FillThisBuffer(po); }
-    OMX_ERRORTYPE EmptyThisBuffer(OMX_BUFFERHEADERTYPE* po) override { ++m_uiEmptyThisBuffer; return COMXComponent::EmptyThisBuffer(po); }
-    OMX_ERRORTYPE FillBufferDone(OMX_BUFFERHEADERTYPE* po) override { ++m_uiFillBufferDone; return COMXComponent::FillBufferDone(po); }
-    OMX_ERRORTYPE EmptyBufferDone(OMX_BUFFERHEADERTYPE* po) override { ++m_uiEmptyBufferDone; return COMXComponent::EmptyBufferDone(po); }
+    OMX_ERRORTYPE FillThisBuffer(OMX_BUFFERHEADERTYPE* po) override
+    {
+        ++m_uiFillThisBuffer;
+        return COMXComponent::FillThisBuffer(po);
+    }
+    OMX_ERRORTYPE EmptyThisBuffer(OMX_BUFFERHEADERTYPE* po) override
+    {
+        ++m_uiEmptyThisBuffer;
+        return COMXComponent::EmptyThisBuffer(po);
+    }
+    OMX_ERRORTYPE FillBufferDone(OMX_BUFFERHEADERTYPE* po) override
+    {
+        ++m_uiFillBufferDone;
+        return COMXComponent::FillBufferDone(po);
+    }
+    OMX_ERRORTYPE EmptyBufferDone(OMX_BUFFERHEADERTYPE* po) override
+    {
+        ++m_uiEmptyBufferDone;
+        return COMXComponent::EmptyBufferDone(po);
+    }
     // Events posted and not yet consumed.
     unsigned PendingEvents(OMXEventType eEvent)
     {
@@ -118,13 +136,15 @@ private:
         InitStruct(oDefinition, roSpec.uiPortID);
         OMX_VIDEO_PORTDEFINITIONTYPE& roVideo = oDefinition.format.video;
         ZEM_CHECK(GetOmxParam(OMX_IndexParamPortDefinition, &oDefinition));
-        oDefinition.nBufferCountActual = roSpec.nBufferCount != 0 ? roSpec.nBufferCount : oDefinition.nBufferCountActual;
+        oDefinition.nBufferCountActual =
+            roSpec.nBufferCount != 0 ? roSpec.nBufferCount : oDefinition.nBufferCountActual;
         ZEM_CHECK(SetOmxParam(OMX_IndexParamPortDefinition, &oDefinition));
         if (roSpec.bProvider)
         {
-            SPortBufferInfo oInfo = {roVideo.eColorFormat, MUINT32(oDefinition.nBufferSize), MUINT32(roVideo.nFrameWidth),
-                                     MUINT32(roVideo.nFrameHeight)};
-            ZEM_CHECK(roPort.ProvideBuffer(&oInfo, roSpec.uiProvideCount != 0 ? roSpec.uiProvideCount : oDefinition.nBufferCountActual));
+            SPortBufferInfo oInfo = {roVideo.eColorFormat, MUINT32(oDefinition.nBufferSize),
+                                     MUINT32(roVideo.nFrameWidth), MUINT32(roVideo.nFrameHeight)};
+            ZEM_CHECK(roPort.ProvideBuffer(&oInfo, roSpec.uiProvideCount != 0 ? roSpec.uiProvideCount
+                                                                              : oDefinition.nBufferCountActual));
         }
         return OMX_ErrorNone;
     Zem_Abort:
@@ -172,9 +192,13 @@ struct SPlatformChain
             ASSERT_EQ(OMX_ErrorNone, apoStages[ui]->Init());
         ASSERT_EQ(OMX_ErrorNone, m_oSink.Init());
         for (unsigned ui = 0; ui <= m_uiFilters; ++ui)
-            ASSERT_EQ(OMX_ErrorNone, ui < m_uiFilters ? apoStages[ui]->ConnectTo(0, apoStages[ui + 1], 0) : apoStages[ui]->ConnectTo(0, &m_oSink, 0));
+            ASSERT_EQ(OMX_ErrorNone, ui < m_uiFilters ? apoStages[ui]->ConnectTo(0, apoStages[ui + 1], 0)
+                                                      : apoStages[ui]->ConnectTo(0, &m_oSink, 0));
     }
-    void Deinit() { EXPECT_TRUE(Ok(m_oSink.Deinit()) && Ok(m_oSecond.Deinit()) && Ok(m_oFirst.Deinit()) && Ok(m_oSource.Deinit())); }
+    void Deinit()
+    {
+        EXPECT_TRUE(Ok(m_oSink.Deinit()) && Ok(m_oSecond.Deinit()) && Ok(m_oFirst.Deinit()) && Ok(m_oSource.Deinit()));
+    }
     unsigned m_uiFilters;
     CTestOMXWrapper m_oSource, m_oFirst, m_oSecond;
     CFrameSink m_oSink;

@@ -8,12 +8,22 @@
 TEST(Gtf, WorkedValuesOfEachVariantAndTheirIntegerHelpers)
 {
     // Rounded division (by 0: 0) and the square root searched upwards from a start.
-    for (const auto& rauiCase : std::vector<std::vector<MUINT32>>{
-             {7, 2, 4}, {5, 2, 3}, {8, 3, 3}, {7, 3, 2}, {9, 0, 0}, {0xFFFFFFFFu, 2, 2147483648u}, {0xFFFFFFFFu, 0xFFFFFFFFu, 1}})
+    for (const auto& rauiCase : std::vector<std::vector<MUINT32>>{{7, 2, 4},
+                                                                  {5, 2, 3},
+                                                                  {8, 3, 3},
+                                                                  {7, 3, 2},
+                                                                  {9, 0, 0},
+                                                                  {0xFFFFFFFFu, 2, 2147483648u},
+                                                                  {0xFFFFFFFFu, 0xFFFFFFFFu, 1}})
         EXPECT_EQ(rauiCase[2], CGtf::RoundedDivision(rauiCase[0], rauiCase[1])) << rauiCase[0] << "/" << rauiCase[1];
     // 700.4999 down, 700.5006 up; values above 65535^2 do not wrap the search around.
-    for (const auto& rauiCase : std::vector<std::vector<MUINT32>>{
-             {490000, 700}, {600000, 775}, {10, 701}, {490700, 700}, {490701, 701}, {0xFFFFFFFFu, 65536}, {65535u * 65535u, 65535}})
+    for (const auto& rauiCase : std::vector<std::vector<MUINT32>>{{490000, 700},
+                                                                  {600000, 775},
+                                                                  {10, 701},
+                                                                  {490700, 700},
+                                                                  {490701, 701},
+                                                                  {0xFFFFFFFFu, 65536},
+                                                                  {65535u * 65535u, 65535}})
         EXPECT_EQ(rauiCase[1], CGtf::SquareRoot(rauiCase[0], 300)) << rauiCase[0];
     // From the field rate, the line rate (kHz, kept as given) and the clock (MHz); the rate's
     // magnitude chooses the variant (Hz, line rate in Hz, clock in Hz), without interlace or
@@ -29,12 +39,16 @@ TEST(Gtf, WorkedValuesOfEachVariantAndTheirIntegerHelpers)
     CDetailedTiming oTiming;
     for (const auto& roCase : aoCases)
     {
-        ASSERT_TRUE(std::get<0>(roCase)(oTiming, std::get<1>(roCase), std::get<2>(roCase), std::get<3>(roCase), true, true, nullptr));
-        EXPECT_EQ(std::string(std::get<4>(roCase)) + " " + std::to_string(std::get<5>(roCase)) + " " + std::to_string(std::get<6>(roCase)),
-                  TimingText(oTiming) + " " + std::to_string(oTiming.GetHorizontalRate()) + " " + std::to_string(oTiming.GetVerticalRate()));
+        ASSERT_TRUE(std::get<0>(roCase)(oTiming, std::get<1>(roCase), std::get<2>(roCase), std::get<3>(roCase), true,
+                                        true, nullptr));
+        EXPECT_EQ(std::string(std::get<4>(roCase)) + " " + std::to_string(std::get<5>(roCase)) + " " +
+                      std::to_string(std::get<6>(roCase)),
+                  TimingText(oTiming) + " " + std::to_string(oTiming.GetHorizontalRate()) + " " +
+                      std::to_string(oTiming.GetVerticalRate()));
     }
     const CDetailedTiming oBefore = oTiming;
-    EXPECT_FALSE(CGtf::GetGtfTiming(oTiming, 1024, 768, 0, false, false, nullptr) || CGtf::GetGtfTiming(oTiming, 1024, 768, -60, false, false, nullptr));
+    EXPECT_FALSE(CGtf::GetGtfTiming(oTiming, 1024, 768, 0, false, false, nullptr) ||
+                 CGtf::GetGtfTiming(oTiming, 1024, 768, -60, false, false, nullptr));
     EXPECT_EQ(oBefore, oTiming);
 }
 

@@ -120,7 +120,8 @@ TEST_F(ALSAAudioCaptureTest, FillsWholeBuffersWithTheSignalAndPlaysExactlyThatBa
             EXPECT_NE(SPcmSegment::Segment_Other, roSegment.eKind);
             uiSilences += roSegment.eKind == SPcmSegment::Segment_Silence ? 1 : 0;
         }
-        const size_t uiRecoveries = Occurrences(oText, "Playback state :") + Occurrences(oText, "Error from snd_pcm_writei()");
+        const size_t uiRecoveries =
+            Occurrences(oText, "Playback state :") + Occurrences(oText, "Error from snd_pcm_writei()");
         EXPECT_EQ(uiSilences - 1, uiRecoveries) << oText;
         if (uiRecoveries == 0) { EXPECT_EQ(oCaptured, oPlayed.substr(aoPlayed[0].uiFrames * 4)); }
     }

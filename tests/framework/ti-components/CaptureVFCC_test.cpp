@@ -20,8 +20,8 @@ const std::string local_oFile = "framework/ti-components/CaptureVFCC/";
 // "1920x1080@60p", "none 1280x720@50p": detected or not, size, rate, scan.
 std::string Mode(bool bDetected, MSIZE32 oSize, MUINT32 uiRate, bool bInterlaced)
 {
-    return std::string(bDetected ? "" : "none ") + std::to_string(oSize.m_uiCx) + "x" + std::to_string(oSize.m_uiCy) + "@" +
-           std::to_string(uiRate) + (bInterlaced ? "i" : "p");
+    return std::string(bDetected ? "" : "none ") + std::to_string(oSize.m_uiCx) + "x" + std::to_string(oSize.m_uiCy) +
+           "@" + std::to_string(uiRate) + (bInterlaced ? "i" : "p");
 }
 
 OMX_ERRORTYPE Set(CCaptureVFCC& ro, int iDiv = 1, MUINT32 uiWidth = 1920, MUINT32 uiHeight = 1080, MUINT32 uiRate = 60,
@@ -55,7 +55,8 @@ struct SModeChanges
 
 // The frames the sink got, from the first one on: "<counter>@<time stamp>", "broken" where the
 // pattern was not upright in its place, "empty" for a buffer handed on unfilled.
-std::vector<std::string> Frames(CFrameSink& roSink, size_t uiFirst, unsigned uiWidth, unsigned uiHeight, bool bSemiPlanar, bool bFields)
+std::vector<std::string> Frames(CFrameSink& roSink, size_t uiFirst, unsigned uiWidth, unsigned uiHeight,
+                                bool bSemiPlanar, bool bFields)
 {
     const std::string oData = roSink.Data();
     std::vector<std::string> aoFrames;
@@ -64,8 +65,11 @@ std::vector<std::string> Frames(CFrameSink& roSink, size_t uiFirst, unsigned uiW
     {
         const CFrameSink::SBuffer& ro = aoBuffers[i];
         const SPatternSeen o = ro.nFilledLen == 0 ? SPatternSeen{-1, false}
-                                                  : ReadPattern(oData.substr(ro.uiOffset, ro.nFilledLen), uiWidth, uiHeight, bSemiPlanar, uiWidth, uiHeight, bFields);
-        aoFrames.push_back(ro.nFilledLen == 0 ? "empty" : std::to_string(o.llCounter) + "@" + std::to_string(ro.nTimeStamp) + (o.bInPlace ? "" : " broken"));
+                                                  : ReadPattern(oData.substr(ro.uiOffset, ro.nFilledLen), uiWidth,
+                                                                uiHeight, bSemiPlanar, uiWidth, uiHeight, bFields);
+        aoFrames.push_back(ro.nFilledLen == 0 ? "empty"
+                                              : std::to_string(o.llCounter) + "@" + std::to_string(ro.nTimeStamp) +
+                                                    (o.bInPlace ? "" : " broken"));
     }
     return aoFrames;
 }
@@ -81,25 +85,35 @@ TEST_F(CaptureVFCCTest, RefusesBadParametersSilentlyAndDetectsTheMode)
     // zero): refused without a word, nothing kept; the bounds themselves are taken.
     const std::string oSaid = LogOf(9, [&] {
         COutputCapture oErr(STDERR_FILENO);
-        for (const std::vector<int>& a : std::vector<std::vector<int>>{{1, 1920, 1201}, {1, 639, 480}, {1, 1921, 1080}, {1, 640, 479},
-                                                                       {0, 1920, 1080}, {1, 1920, 1080, OmxPixFmt_RGB888},
+        for (const std::vector<int>& a : std::vector<std::vector<int>>{{1, 1920, 1201},
+                                                                       {1, 639, 480},
+                                                                       {1, 1921, 1080},
+                                                                       {1, 640, 479},
+                                                                       {0, 1920, 1080},
+                                                                       {1, 1920, 1080, OmxPixFmt_RGB888},
                                                                        {1, 1920, 1080, 0}})
-            EXPECT_EQ(OMX_ErrorBadParameter, Set(oCapture, a[0], MUINT32(a[1]), MUINT32(a[2]), 30, a.size() > 3 ? OmxPixelFormat(a[3]) : OmxPixFmt_YUV420));
+            EXPECT_EQ(OMX_ErrorBadParameter, Set(oCapture, a[0], MUINT32(a[1]), MUINT32(a[2]), 30,
+                                                 a.size() > 3 ? OmxPixelFormat(a[3]) : OmxPixFmt_YUV420));
         EXPECT_EQ("", oErr.Finish());
     });
     EXPECT_EQ("", oSaid);
-    EXPECT_EQ("1920x1080@60p", Mode(oCapture.IsVideoDetected(), oCapture.GetFrameSize(), oCapture.GetFrameRate(), oCapture.IsInterlaced()));
+    EXPECT_EQ("1920x1080@60p", Mode(oCapture.IsVideoDetected(), oCapture.GetFrameSize(), oCapture.GetFrameRate(),
+                                    oCapture.IsInterlaced()));
     EXPECT_TRUE(Ok(Set(oCapture, 1, 640, 480, 60, OmxPixFmt_YUV420)) && Ok(Set(oCapture, 2, 1920, 1200)));
     // The given mode stands where nothing is detected; the divisor rounds half up and never
     // gives 0. A field of 540 lines every 60th of a second is 1080 lines at 30 frames a second;
     // fields of 240 lines are below the smallest size. The receiver control goes back to loaded.
     const std::vector<std::tuple<const char*, int, MUINT32, const char*, const char*>> aoCases = {
-        {"1920x1080p60", 1, 50, "1920x1080@60p", ""}, {"1280x720p50", 1, 60, "1280x720@50p", ""},
+        {"1920x1080p60", 1, 50, "1920x1080@60p", ""},
+        {"1280x720p50", 1, 60, "1280x720@50p", ""},
         {"1920x1080i60", 1, 50, "1920x1080@30i", ""},
         {"1918x1078p60", 1, 50, "1920x1080@60p",
-         "**** Detected 1918x1078! Patched to 1920x1078. *****\n**** Detected 1920x1078! Patched to 1920x1080. *****\n"},
-        {"720x480i60", 1, 50, "none 1280x720@50p", ""}, {"1920x1080p25", 2, 50, "1920x1080@13p", ""},
-        {"1920x1080p60", 2, 50, "1920x1080@30p", ""},   {"1280x720p50", 3, 60, "1280x720@17p", ""},
+         "**** Detected 1918x1078! Patched to 1920x1078. *****\n**** Detected 1920x1078! Patched to 1920x1080. "
+         "*****\n"},
+        {"720x480i60", 1, 50, "none 1280x720@50p", ""},
+        {"1920x1080p25", 2, 50, "1920x1080@13p", ""},
+        {"1920x1080p60", 2, 50, "1920x1080@30p", ""},
+        {"1280x720p50", 3, 60, "1280x720@17p", ""},
         {"none", 2, 0, "none 1280x720@1p", ""},
         {"none", 1, 0, "none 1280x720@1p", ""}};
     for (const auto& ro : aoCases)
@@ -108,8 +122,10 @@ TEST_F(CaptureVFCCTest, RefusesBadParametersSilentlyAndDetectsTheMode)
         COutputCapture oPrinted(STDOUT_FILENO);
         EXPECT_EQ(OMX_ErrorNone, Set(oCapture, std::get<1>(ro), 1280, 720, std::get<2>(ro)));
         EXPECT_EQ(std::get<4>(ro), oPrinted.Finish());
-        EXPECT_EQ(std::get<3>(ro), Mode(oCapture.IsVideoDetected(), oCapture.GetFrameSize(), oCapture.GetFrameRate(), oCapture.IsInterlaced()));
-        EXPECT_TRUE(PlatformState(oCapture.GetOMXCtrlHandle()) == OMX_StateLoaded && oCapture.GetCtrlState() == OMX_StateLoaded);
+        EXPECT_EQ(std::get<3>(ro), Mode(oCapture.IsVideoDetected(), oCapture.GetFrameSize(), oCapture.GetFrameRate(),
+                                        oCapture.IsInterlaced()));
+        EXPECT_TRUE(PlatformState(oCapture.GetOMXCtrlHandle()) == OMX_StateLoaded &&
+                    oCapture.GetCtrlState() == OMX_StateLoaded);
     }
     // One detection on its own: without a signal only the flag changes; without a control, none.
     bool bDetected = true, bInterlaced = true;
@@ -127,14 +143,20 @@ TEST_F(CaptureVFCCTest, SendsItsConfigurationAndFailsCleanlyAtEachPlatformCall)
     // Deinit after it frees what there was.
     const std::string oBase = "framework/base-components/OMXClassComponent/";
     for (const auto& ro : std::vector<std::tuple<PellixFaultKind, const char*, OMX_U32, std::vector<std::string>>>{
-             {PellixFault_GetHandle, "OMX.TI.VPSSM3.VFCC", 0, {oBase + "Init/OMX_ErrorHardware", local_oFile + "Init/OMX_ErrorHardware"}},
+             {PellixFault_GetHandle,
+              "OMX.TI.VPSSM3.VFCC",
+              0,
+              {oBase + "Init/OMX_ErrorHardware", local_oFile + "Init/OMX_ErrorHardware"}},
              {PellixFault_GetHandle, "OMX.TI.VPSSM3.CTRL.TVP", 0, {local_oFile + "Init/OMX_ErrorHardware"}},
-             {PellixFault_SendCommand, "OMX.TI.VPSSM3.VFCC", OMX_CommandPortEnable,
-              {oBase + "EnablePort/OMX_ErrorHardware", local_oFile + "CreatePorts/OMX_ErrorHardware", oBase + "InitPorts/OMX_ErrorHardware",
-               local_oFile + "Init/OMX_ErrorHardware"}}})
+             {PellixFault_SendCommand,
+              "OMX.TI.VPSSM3.VFCC",
+              OMX_CommandPortEnable,
+              {oBase + "EnablePort/OMX_ErrorHardware", local_oFile + "CreatePorts/OMX_ErrorHardware",
+               oBase + "InitPorts/OMX_ErrorHardware", local_oFile + "Init/OMX_ErrorHardware"}}})
     {
         CCaptureVFCC oCapture;
-        ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(std::get<0>(ro), std::get<1>(ro), std::get<2>(ro), 1, OMX_ErrorHardware));
+        ASSERT_EQ(OMX_ErrorNone,
+                  PellixTest_InjectFault(std::get<0>(ro), std::get<1>(ro), std::get<2>(ro), 1, OMX_ErrorHardware));
         std::string oSaid;
         EXPECT_EQ(std::get<3>(ro), AbortKeys([&] { EXPECT_EQ(OMX_ErrorHardware, oCapture.Init()); }, &oSaid));
         EXPECT_TRUE(AbortKeys([&] { EXPECT_EQ(OMX_ErrorNone, oCapture.Deinit()); }).empty());
@@ -146,27 +168,34 @@ TEST_F(CaptureVFCCTest, SendsItsConfigurationAndFailsCleanlyAtEachPlatformCall)
     // (1080 lines, not 540) in 4:2:2, every other frame skipped, the receiver's properties on the
     // control (the largest picture) and the capture (its picture).
     ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("1920x1080i60"));
-    ExpectEachCallFails<CCaptureVFCC>(6, local_oFile + "SetCaptureParam", [](CCaptureVFCC&) {}, [](CCaptureVFCC& ro) { return Set(ro, 2); },
-                                      nullptr, 6, oBase + "SetState/OMX_ErrorHardware", 1);
+    ExpectEachCallFails<CCaptureVFCC>(
+        6, local_oFile + "SetCaptureParam", [](CCaptureVFCC&) {}, [](CCaptureVFCC& ro) { return Set(ro, 2); }, nullptr,
+        6, oBase + "SetState/OMX_ErrorHardware", 1);
     ExpectEachCallFails<CCaptureVFCC>(
         8, local_oFile + "SetParameters", [](CCaptureVFCC& ro) { ASSERT_EQ(OMX_ErrorNone, Set(ro, 2)); },
         [](CCaptureVFCC& ro) { return ro.SetParameters(); },
         [](CCaptureVFCC& ro) {
             const auto oPort = ReadParam<OMX_PARAM_PORTDEFINITIONTYPE>(ro.GetOMXHandle(), OMX_IndexParamPortDefinition);
             EXPECT_EQ((std::vector<OMX_U32>{1920, 1080, 3840, OMX_COLOR_FormatYCbYCr, 4, 1920 * 1080 * 2, 0x2AAAAAAA}),
-                      (std::vector<OMX_U32>{oPort.format.video.nFrameWidth, oPort.format.video.nFrameHeight, OMX_U32(oPort.format.video.nStride),
-                                            oPort.format.video.eColorFormat, oPort.nBufferCountActual, oPort.nBufferSize,
-                                            ReadParam<OMX_CONFIG_VFCC_FRAMESKIP_INFO>(ro.GetOMXHandle(), OMX_TI_IndexConfigVFCCFrameSkip, 0, true)
+                      (std::vector<OMX_U32>{oPort.format.video.nFrameWidth, oPort.format.video.nFrameHeight,
+                                            OMX_U32(oPort.format.video.nStride), oPort.format.video.eColorFormat,
+                                            oPort.nBufferCountActual, oPort.nBufferSize,
+                                            ReadParam<OMX_CONFIG_VFCC_FRAMESKIP_INFO>(
+                                                ro.GetOMXHandle(), OMX_TI_IndexConfigVFCCFrameSkip, 0, true)
                                                 .frameSkipMask}));
             for (OMX_HANDLETYPE h : {ro.GetOMXCtrlHandle(), ro.GetOMXHandle()})
             {
                 const auto o = ReadParam<OMX_PARAM_VFCC_HWPORT_PROPERTIES>(h, OMX_TI_IndexParamVFCCHwPortProperties);
-                EXPECT_EQ((std::vector<OMX_U32>{OMX_VIDEO_CaptureVifMode_16BIT, OMX_VIDEO_CaptureScanTypeInterlaced, 1920,
-                                                h == ro.GetOMXCtrlHandle() ? 1200u : 1080u, OMX_VIDEO_CaptureHWPortVIP1_PORTA}),
-                          (std::vector<OMX_U32>{o.eVifMode, o.eScanType, o.nMaxWidth, o.nMaxHeight,
-                                                ReadParam<OMX_PARAM_VFCC_HWPORT_ID>(h, OMX_TI_IndexParamVFCCHwPortID).eHwPortId}));
+                EXPECT_EQ((std::vector<OMX_U32>{OMX_VIDEO_CaptureVifMode_16BIT, OMX_VIDEO_CaptureScanTypeInterlaced,
+                                                1920, h == ro.GetOMXCtrlHandle() ? 1200u : 1080u,
+                                                OMX_VIDEO_CaptureHWPortVIP1_PORTA}),
+                          (std::vector<OMX_U32>{
+                              o.eVifMode, o.eScanType, o.nMaxWidth, o.nMaxHeight,
+                              ReadParam<OMX_PARAM_VFCC_HWPORT_ID>(h, OMX_TI_IndexParamVFCCHwPortID).eHwPortId}));
             }
-            EXPECT_EQ(OMX_TRUE, ReadParam<OMX_PARAM_CTRL_COLOR_RANGE>(ro.GetOMXCtrlHandle(), OMX_TI_IndexParamCtrlColorRange).bFullRange);
+            EXPECT_EQ(OMX_TRUE,
+                      ReadParam<OMX_PARAM_CTRL_COLOR_RANGE>(ro.GetOMXCtrlHandle(), OMX_TI_IndexParamCtrlColorRange)
+                          .bFullRange);
         });
 }
 
@@ -181,7 +210,8 @@ TEST_F(CaptureVFCCTest, PollingReportsModeChangesNeverInterleavingWithStartsAndS
     const unsigned uiThreadsInit = ThreadCount();
     ASSERT_TRUE(Ok(oSink.Init()) && Ok(Set(oCapture, 2)) && Ok(oCapture.ConnectTo(&oSink, 0)));
     ASSERT_EQ(OMX_ErrorNone, oCapture.SetCallbackVideoModeChanged(&SModeChanges::Callback, &oChanges));
-    EXPECT_TRUE(oCapture.GetCallbackVideoModeChanged() == &SModeChanges::Callback && ThreadCount() == uiThreadsInit + 1);
+    EXPECT_TRUE(oCapture.GetCallbackVideoModeChanged() == &SModeChanges::Callback &&
+                ThreadCount() == uiThreadsInit + 1);
     // Polls fall between and into starts and stops for three seconds: each start and stop
     // completes with the capture where it belongs, and every detection succeeds, the mode never
     // changes. (A poll between a stop and the next start powers the receiver control for its
@@ -192,11 +222,13 @@ TEST_F(CaptureVFCCTest, PollingReportsModeChangesNeverInterleavingWithStartsAndS
     for (; std::chrono::steady_clock::now() < oEnd && !HasFailure(); ++uiCycles)
     {
         EXPECT_EQ(OMX_ErrorNone, oCapture.Start());
-        EXPECT_TRUE(PlatformState(oCapture.GetOMXCtrlHandle()) == OMX_StateExecuting && PlatformState(oCapture.GetOMXHandle()) == OMX_StateExecuting);
+        EXPECT_TRUE(PlatformState(oCapture.GetOMXCtrlHandle()) == OMX_StateExecuting &&
+                    PlatformState(oCapture.GetOMXHandle()) == OMX_StateExecuting);
         EXPECT_EQ(OMX_ErrorNone, oCapture.Stop());
         EXPECT_EQ(OMX_StateLoaded, PlatformState(oCapture.GetOMXHandle()));
     }
-    EXPECT_TRUE(uiCycles > 3 && oChanges.Modes().empty() && PlatformState(oCapture.GetOMXCtrlHandle()) == OMX_StateLoaded);
+    EXPECT_TRUE(uiCycles > 3 && oChanges.Modes().empty() &&
+                PlatformState(oCapture.GetOMXCtrlHandle()) == OMX_StateLoaded);
     PellixTest_Reset();
     // A new rate alone is no change: two polls go by without a call. A new size, a lost signal,
     // an interlaced signal: one call each, in order, all from the one polling thread; the
@@ -214,7 +246,8 @@ TEST_F(CaptureVFCCTest, PollingReportsModeChangesNeverInterleavingWithStartsAndS
     EXPECT_TRUE(oChanges.Modes() == aoExpected && oChanges.m_bOneOtherThread && oCapture.GetFrameRate() == 30);
     // A null callback stops polling: no thread, no more calls.
     ASSERT_EQ(OMX_ErrorNone, oCapture.SetCallbackVideoModeChanged(nullptr, nullptr));
-    EXPECT_TRUE(Eventually([&] { return ThreadCount() == uiThreadsInit; }) && oCapture.GetPollingThreadKillSwitch() == 0);
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() == uiThreadsInit; }) &&
+                oCapture.GetPollingThreadKillSwitch() == 0);
     ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("1280x720p60"));
     std::this_thread::sleep_for(std::chrono::milliseconds(1300));
     EXPECT_EQ(3u, oChanges.Modes().size());
@@ -228,7 +261,9 @@ TEST_F(CaptureVFCCTest, PollingReportsModeChangesNeverInterleavingWithStartsAndS
     for (const std::string& roFrame : Frames(oSink, 0, 1280, 720, false, false))
     {
         const long long llCounter = std::stoll(roFrame);
-        EXPECT_TRUE(llCounter % 2 == 0 && roFrame == std::to_string(llCounter) + "@" + std::to_string(llCounter * 16666666 / 1000)) << roFrame;
+        EXPECT_TRUE(llCounter % 2 == 0 &&
+                    roFrame == std::to_string(llCounter) + "@" + std::to_string(llCounter * 16666666 / 1000))
+            << roFrame;
     }
     EXPECT_EQ(std::vector<std::string>{local_oFile + "SetCaptureParam/Unknown error"},
               AbortKeys([&] { EXPECT_EQ(OMX_ErrorIncorrectStateOperation, Set(oCapture, 2)); }));
@@ -243,9 +278,11 @@ TEST_F(CaptureVFCCTest, PollingReportsModeChangesNeverInterleavingWithStartsAndS
     uiFrom = oSink.Count();
     std::this_thread::sleep_for(g_oQuietPeriod);
     EXPECT_EQ(uiFrom, oSink.Count());
-    ASSERT_TRUE(Ok(PellixTest_SetSimulatedInput("1280x720p60")) && Eventually([&] { return oSink.Count() >= uiFrom + 3; }));
+    ASSERT_TRUE(Ok(PellixTest_SetSimulatedInput("1280x720p60")) &&
+                Eventually([&] { return oSink.Count() >= uiFrom + 3; }));
     oSink.Hold(true);
-    EXPECT_TRUE(Eventually([&] { return PellixTest_GetCounter("OMX.TI.VPSSM3.VFCC", PellixCounter_FramesDropped) >= 3; }));
+    EXPECT_TRUE(
+        Eventually([&] { return PellixTest_GetCounter("OMX.TI.VPSSM3.VFCC", PellixCounter_FramesDropped) >= 3; }));
     EXPECT_EQ(oSink.Count(), PellixTest_GetCounter("OMX.TI.VPSSM3.VFCC", PellixCounter_FramesProduced));
     ASSERT_EQ(OMX_ErrorNone, oCapture.Stop());
     // Interlaced frames hold their fields one after the other: put back in frame order, the lines
@@ -254,10 +291,12 @@ TEST_F(CaptureVFCCTest, PollingReportsModeChangesNeverInterleavingWithStartsAndS
     for (OmxPixelFormat eFormat : {OmxPixFmt_YUV422, OmxPixFmt_YUV420})
     {
         oSink.Clear();
-        ASSERT_TRUE(Ok(Set(oCapture, 1, 1920, 1080, 60, eFormat)) && Ok(oCapture.Start()) && Eventually([&] { return oSink.Count() >= 3; }));
+        ASSERT_TRUE(Ok(Set(oCapture, 1, 1920, 1080, 60, eFormat)) && Ok(oCapture.Start()) &&
+                    Eventually([&] { return oSink.Count() >= 3; }));
         ASSERT_EQ(OMX_ErrorNone, oCapture.Stop());
         for (const std::string& roFrame : Frames(oSink, 0, 1920, 1080, eFormat == OmxPixFmt_YUV420, true))
-            EXPECT_TRUE(roFrame == "empty" || roFrame == std::to_string(std::stoll(roFrame)) + "@" + std::to_string(std::stoll(roFrame) * 33333333 / 1000))
+            EXPECT_TRUE(roFrame == "empty" || roFrame == std::to_string(std::stoll(roFrame)) + "@" +
+                                                             std::to_string(std::stoll(roFrame) * 33333333 / 1000))
                 << roFrame;
     }
     // Deinit stops polling too: what remains are the threads there were before the two components.

@@ -33,24 +33,55 @@ TEST_F(DSPAudioEncoderTest, SendsStereo48kHz192kbpsAacLcOrTheRecordGivenAndFails
         const auto oPcm = ReadParam<OMX_AUDIO_PARAM_PCMMODETYPE>(h, OMX_IndexParamAudioPcm, 0);
         const auto oIn = ReadParam<OMX_PARAM_PORTDEFINITIONTYPE>(h, OMX_IndexParamPortDefinition, 0);
         const auto oOut = ReadParam<OMX_PARAM_PORTDEFINITIONTYPE>(h, OMX_IndexParamPortDefinition, 1);
-        return std::vector<OMX_U32>{oAac.nChannels, oAac.nSampleRate, oAac.nBitRate, oAac.nFrameLength, oAac.eAACProfile,
-                                    oAac.eAACStreamFormat, oAac.nAACtools, oPcm.nChannels, oPcm.nSamplingRate, oPcm.nBitPerSample,
-                                    oPcm.eNumData, oPcm.eEndian, oPcm.bInterleaved, oPcm.ePCMMode, oIn.nBufferCountActual,
-                                    oIn.format.audio.eEncoding, oOut.nBufferCountActual, oOut.format.audio.eEncoding,
-                                    oEncoder.GetInputBufferSize(), oEncoder.GetOutputBufferSize()};
+        return std::vector<OMX_U32>{oAac.nChannels,
+                                    oAac.nSampleRate,
+                                    oAac.nBitRate,
+                                    oAac.nFrameLength,
+                                    oAac.eAACProfile,
+                                    oAac.eAACStreamFormat,
+                                    oAac.nAACtools,
+                                    oPcm.nChannels,
+                                    oPcm.nSamplingRate,
+                                    oPcm.nBitPerSample,
+                                    oPcm.eNumData,
+                                    oPcm.eEndian,
+                                    oPcm.bInterleaved,
+                                    oPcm.ePCMMode,
+                                    oIn.nBufferCountActual,
+                                    oIn.format.audio.eEncoding,
+                                    oOut.nBufferCountActual,
+                                    oOut.format.audio.eEncoding,
+                                    oEncoder.GetInputBufferSize(),
+                                    oEncoder.GetOutputBufferSize()};
     };
     EXPECT_NE(std::string::npos, LogOf(2, [&] { ASSERT_EQ(OMX_ErrorNone, oEncoder.SetParameters()); })
                                      .find("DSPAudioEncoder provide output buffers: size = 1543, buffer count: 1\n"));
     const OMX_U32 uiAll = OMX_AUDIO_AACToolAll, uiLc = OMX_AUDIO_AACObjectLC, uiAdts = OMX_AUDIO_AACStreamFormatMP4ADTS;
     const OMX_U32 uiSigned = OMX_NumericalDataSigned, uiLittle = OMX_EndianLittle, uiLinear = OMX_AUDIO_PCMModeLinear;
-    EXPECT_EQ((std::vector<OMX_U32>{2, 48000, 192000, 1024, uiLc, uiAdts, uiAll, 2, 48000, 16, uiSigned, uiLittle, OMX_TRUE, uiLinear, 1,
-                                    OMX_AUDIO_CodingPCM, 1, OMX_AUDIO_CodingAAC, 4096, 2 * 768 + 7}),
+    EXPECT_EQ((std::vector<OMX_U32>{2,        48000,
+                                    192000,   1024,
+                                    uiLc,     uiAdts,
+                                    uiAll,    2,
+                                    48000,    16,
+                                    uiSigned, uiLittle,
+                                    OMX_TRUE, uiLinear,
+                                    1,        OMX_AUDIO_CodingPCM,
+                                    1,        OMX_AUDIO_CodingAAC,
+                                    4096,     2 * 768 + 7}),
               fnSent());
     // The host's record takes effect at the next configuration.
     EXPECT_EQ(OMX_ErrorNone, oEncoder.SetAudioEncoderParams(SampleRate_44100Hz, 128000, 1, 2, 3, 4096, 4608));
     ASSERT_EQ(OMX_ErrorNone, oEncoder.SetParameters());
-    EXPECT_EQ((std::vector<OMX_U32>{1, 44100, 128000, 1024, uiLc, uiAdts, uiAll, 1, 44100, 16, uiSigned, uiLittle, OMX_TRUE, uiLinear, 2,
-                                    OMX_AUDIO_CodingPCM, 3, OMX_AUDIO_CodingAAC, 4096, 2 * 768 + 7}),
+    EXPECT_EQ((std::vector<OMX_U32>{1,        44100,
+                                    128000,   1024,
+                                    uiLc,     uiAdts,
+                                    uiAll,    1,
+                                    44100,    16,
+                                    uiSigned, uiLittle,
+                                    OMX_TRUE, uiLinear,
+                                    2,        OMX_AUDIO_CodingPCM,
+                                    3,        OMX_AUDIO_CodingAAC,
+                                    4096,     2 * 768 + 7}),
               fnSent());
     // What the platform cannot honour; a definition's buffer size stays the component's.
     const auto oAac = ReadParam<OMX_AUDIO_PARAM_AACPROFILETYPE>(h, OMX_IndexParamAudioAac, 1);
@@ -78,18 +109,25 @@ TEST_F(DSPAudioEncoderTest, SendsStereo48kHz192kbpsAacLcOrTheRecordGivenAndFails
     EXPECT_TRUE(Ok(OMX_SetParameter(h, OMX_IndexParamPortDefinition, &oOut)) &&
                 ReadParam<OMX_PARAM_PORTDEFINITIONTYPE>(h, OMX_IndexParamPortDefinition, 1).nBufferSize == 2 * 768 + 7);
     // Execute passes a refusal on, the component stays loaded.
-    ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SetParameter, "OMX.TI.DSP.AUDENC", OMX_IndexParamAudioAac, 1, OMX_ErrorBadParameter));
+    ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SetParameter, "OMX.TI.DSP.AUDENC",
+                                                    OMX_IndexParamAudioAac, 1, OMX_ErrorBadParameter));
     EXPECT_EQ((std::vector<std::string>{local_oFile + "SetParameters/OMX_ErrorBadParameter",
                                         "framework/base-components/OMXClassComponent/Execute/OMX_ErrorBadParameter"}),
               AbortKeys([&] { EXPECT_EQ(OMX_ErrorBadParameter, oEncoder.Execute(0)); }));
     EXPECT_TRUE(PlatformState(h) == OMX_StateLoaded && oEncoder.Deinit() == OMX_ErrorNone);
     // A port that cannot be enabled fails Init; the handle stays until Deinit. Each port's enabling
     // (2 calls), then each call of SetParameters, the later steps skipped.
-    ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SendCommand, "OMX.TI.DSP.AUDENC", OMX_CommandPortEnable, 1, OMX_ErrorHardware));
-    EXPECT_EQ(local_oFile + "Init/OMX_ErrorHardware", AbortKeys([&] { EXPECT_EQ(OMX_ErrorHardware, oEncoder.Init()); }).back());
+    ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SendCommand, "OMX.TI.DSP.AUDENC", OMX_CommandPortEnable,
+                                                    1, OMX_ErrorHardware));
+    EXPECT_EQ(local_oFile + "Init/OMX_ErrorHardware",
+              AbortKeys([&] { EXPECT_EQ(OMX_ErrorHardware, oEncoder.Init()); }).back());
     EXPECT_TRUE(PellixPlatform_LiveHandleCount() == m_uiLiveBefore + 1 && oEncoder.Deinit() == OMX_ErrorNone);
-    ExpectEachCallFails<CDSPAudioEncoder>(2, local_oFile + "CreatePorts", [](CDSPAudioEncoder&) {}, [](CDSPAudioEncoder& ro) { return ro.CreatePorts(); });
-    ExpectEachCallFails<CDSPAudioEncoder>(11, local_oFile + "SetParameters", [](CDSPAudioEncoder&) {}, [](CDSPAudioEncoder& ro) { return ro.SetParameters(); });
+    ExpectEachCallFails<CDSPAudioEncoder>(
+        2, local_oFile + "CreatePorts", [](CDSPAudioEncoder&) {},
+        [](CDSPAudioEncoder& ro) { return ro.CreatePorts(); });
+    ExpectEachCallFails<CDSPAudioEncoder>(
+        11, local_oFile + "SetParameters", [](CDSPAudioEncoder&) {},
+        [](CDSPAudioEncoder& ro) { return ro.SetParameters(); });
 }
 
 TEST_F(DSPAudioEncoderTest, TheCapturedSignalComesOutAsAdtsFramesThatDecodeIntoItsTones)
@@ -99,8 +137,8 @@ TEST_F(DSPAudioEncoderTest, TheCapturedSignalComesOutAsAdtsFramesThatDecodeIntoI
     CDSPAudioEncoder oEncoder;
     CFrameSink oSink;
     oSink.m_bKeepData = true;
-    ASSERT_TRUE(Ok(oSink.Init()) && Ok(oEncoder.Init()) && Ok(oCapture.Init()) && Ok(oCapture.ConnectTo(&oEncoder, 0)) &&
-                Ok(oEncoder.ConnectTo(&oSink, 0)));
+    ASSERT_TRUE(Ok(oSink.Init()) && Ok(oEncoder.Init()) && Ok(oCapture.Init()) &&
+                Ok(oCapture.ConnectTo(&oEncoder, 0)) && Ok(oEncoder.ConnectTo(&oSink, 0)));
     ASSERT_TRUE(Ok(oCapture.Start()) && Eventually([&] { return oSink.Count() >= 100; }));
     ASSERT_EQ(OMX_ErrorNone, oCapture.Stop());
     // One frame a buffer, each an ADTS frame (MPEG-4, no CRC) of its own length, stamped after the
@@ -119,7 +157,8 @@ TEST_F(DSPAudioEncoderTest, TheCapturedSignalComesOutAsAdtsFramesThatDecodeIntoI
     // Decoded by ffmpeg without a word: the signal's tone and level on each channel.
     const CTempDir oDir;
     std::string oErrors;
-    const std::vector<int16_t> aiDecoded = PcmSamples(DecodeAac(oDir.Write("stream.aac", oStream).string(), 2, oErrors));
+    const std::vector<int16_t> aiDecoded =
+        PcmSamples(DecodeAac(oDir.Write("stream.aac", oStream).string(), 2, oErrors));
     EXPECT_TRUE(oErrors.empty() && aiDecoded.size() / 2 >= (aoFrames.size() - 1) * 1024u) << oErrors;
     for (unsigned c = 0; c < 2; ++c)
     {

@@ -79,7 +79,8 @@ TEST_F(DisplayVFDC, ChoosesThePreferredTimingOrTheFallbackAndWritesTheDriversFil
             EXPECT_TRUE(CDisplayVFDC::ChangeDisplayMode(oDisplay.GetDisplayMode()));
         });
         const std::string oLine = Line(oDisplay.GetDisplayMode(), false);
-        EXPECT_EQ(std::get<2>(roCase) + " " + std::get<3>(roCase), Line(oDisplay.GetDisplayMode()) + " " + oDisplay.GetMonitorName());
+        EXPECT_EQ(std::get<2>(roCase) + " " + std::get<3>(roCase),
+                  Line(oDisplay.GetDisplayMode()) + " " + oDisplay.GetMonitorName());
         EXPECT_EQ(std::get<0>(roCase) != "none", oDisplay.GetEdid(false) != nullptr);
         EXPECT_EQ(oLine + (oLine == k1080p60 ? "\n" : "") + " 1", DriverFile("timings") + " " + DriverFile("enabled"));
         EXPECT_EQ(oLine != k1080p60, oLog.find("Timings= " + oLine + "\n") != std::string::npos);
@@ -245,10 +246,14 @@ TEST_F(DisplayVFDC, AMatrixWaitsForTheControllerAndEachFailingStepIsRecorded)
         CDisplayVFDC oDisplay;
         ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_GetHandle, "OMX.TI.VPSSM3.CTRL.DC",
                                                         PELLIX_ANY_INDEX, 1, OMX_ErrorInsufficientResources));
-        const std::string oLog = LogOf(1, [&] {
-            EXPECT_EQ(std::vector<std::string>{"framework/ti-components/DisplayVFDC/Init/OMX_ErrorInsufficientResources"},
-                      AbortKeys([&] { EXPECT_EQ(OMX_ErrorInsufficientResources, oDisplay.Init()); }));
-        });
+        const std::string oLog = LogOf(
+            1,
+            [&]
+            {
+                EXPECT_EQ(
+                    std::vector<std::string>{"framework/ti-components/DisplayVFDC/Init/OMX_ErrorInsufficientResources"},
+                    AbortKeys([&] { EXPECT_EQ(OMX_ErrorInsufficientResources, oDisplay.Init()); }));
+            });
         EXPECT_NE(std::string::npos, oLog.find("(** m_hOMXComponent=(nil) -- m_hOMXCtrl=(nil) **)"));
         EXPECT_EQ(m_uiLiveBefore, PellixPlatform_LiveHandleCount());
         EXPECT_EQ(OMX_ErrorNone, oDisplay.Deinit());
@@ -276,7 +281,8 @@ TEST_F(DisplayVFDC, AMatrixWaitsForTheControllerAndEachFailingStepIsRecorded)
                                              OMX_TI_IndexConfigVFDCMosaicPort2WinMap, 1, OMX_ErrorHardware));
         const OMX_ERRORTYPE eExpected = bFiles ? OMX_ErrorUndefined : OMX_ErrorHardware;
         std::vector<std::string> aoKeys;
-        const std::string oLog = LogOf(0, [&] { aoKeys = AbortKeys([&] { EXPECT_EQ(eExpected, oDisplay.SetParameters()); }); });
+        const std::string oLog =
+            LogOf(0, [&] { aoKeys = AbortKeys([&] { EXPECT_EQ(eExpected, oDisplay.SetParameters()); }); });
         EXPECT_EQ(oStep + "/" + CComponent::ErrorToStr(eExpected), aoKeys.empty() ? "" : aoKeys.back());
         EXPECT_EQ(!bFiles, oLog.find("Failed selecting layout id= 0!\n") != std::string::npos);
         EXPECT_EQ(OMX_ErrorNone, oDisplay.Deinit());

@@ -17,9 +17,16 @@ const std::string local_oFile = "framework/ti-components/EncoderVIDENC/";
 
 // The system's record: 4:2:0 at 60 frames a second, better quality, an I frame every 90, no B
 // frames; quantiser limits (I, P, B minimum and maximum) in force or not, no frame skipping.
-EncodingParam Record(MUINT32 uiWidth, MUINT32 uiHeight, MUINT32 uiPInterval = 1, EncPreset ePreset = EncPre_BetterQuality, bool bLimits = false)
+EncodingParam Record(MUINT32 uiWidth, MUINT32 uiHeight, MUINT32 uiPInterval = 1,
+                     EncPreset ePreset = EncPre_BetterQuality, bool bLimits = false)
 {
-    return EncodingParam{{uiWidth, uiHeight}, OmxPixFmt_YUV420, 60, 8000000, ePreset, {90, uiPInterval}, {bLimits, 10, 40, 12, 42, 14, 51, 0x100}};  // any bit of the truth value skips
+    return EncodingParam{{uiWidth, uiHeight},
+                         OmxPixFmt_YUV420,
+                         60,
+                         8000000,
+                         ePreset,
+                         {90, uiPInterval},
+                         {bLimits, 10, 40, 12, 42, 14, 51, 0x100}};  // any bit of the truth value skips
 }
 
 class EncoderVIDENC : public CWrapperTest
@@ -36,12 +43,14 @@ protected:
                 // The dynamic parameters as the platform holds them before SetParametersIdle (an
                 // armed fault is left for the wrapper's own call).
                 if (PellixTest_PendingFaults() == 0)
-                    m_auiDynamic = Words(ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(m_oEncoder.GetOMXHandle(), local_uiDynamic, 1, true));
+                    m_auiDynamic = Words(
+                        ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(m_oEncoder.GetOMXHandle(), local_uiDynamic, 1, true));
                 reIdle = reSet == OMX_ErrorNone ? m_oEncoder.SetParametersIdle() : OMX_ErrorNone;
             });
         });
         std::vector<std::string> aoNames;
-        for (size_t uiPos = m_oLog.find("\nOMX_VIDEO_PARAM_"); uiPos != std::string::npos; uiPos = m_oLog.find("\nOMX_VIDEO_PARAM_", uiPos + 1))
+        for (size_t uiPos = m_oLog.find("\nOMX_VIDEO_PARAM_"); uiPos != std::string::npos;
+             uiPos = m_oLog.find("\nOMX_VIDEO_PARAM_", uiPos + 1))
             aoNames.push_back(m_oLog.substr(uiPos + 1, m_oLog.find('\n', uiPos + 1) - uiPos - 1));
         return aoNames;
     }
@@ -75,7 +84,14 @@ TEST_F(EncoderVIDENC, RefusesBadRecordsSilentlyAndKeepsTheLastGoodOne)
         EncodingParam oParam = Record(1920, 1080);
         aoCases[i].first(oParam);
         COutputCapture oErr(STDERR_FILENO);
-        EXPECT_EQ("", LogOf(9, [&] { EXPECT_EQ(aoCases[i].second ? OMX_ErrorNone : OMX_ErrorBadParameter, m_oEncoder.SetEncoderParams(oParam, 3, 4)) << i; }) + oErr.Finish());
+        EXPECT_EQ("", LogOf(9,
+                            [&]
+                            {
+                                EXPECT_EQ(aoCases[i].second ? OMX_ErrorNone : OMX_ErrorBadParameter,
+                                          m_oEncoder.SetEncoderParams(oParam, 3, 4))
+                                    << i;
+                            }) +
+                          oErr.Finish());
         oGood = aoCases[i].second ? oParam : oGood;
         EXPECT_EQ(0, memcmp(&oGood, &m_oEncoder.GetEncoderParams(), sizeof(oGood))) << i;
     }
@@ -87,32 +103,35 @@ TEST_F(EncoderVIDENC, SendsTheRecordToThePlatformListsEachStructureAndFailsWithT
     const OMX_HANDLETYPE hEncoder = m_oEncoder.GetOMXHandle();
     OMX_ERRORTYPE eSet = OMX_ErrorUndefined, eIdle = OMX_ErrorUndefined;
     // One listing after each write (and after the static read), in the order of the steps.
-    EXPECT_EQ((std::vector<std::string>{"OMX_VIDEO_PARAM_ENCODER_PRESETTYPE", "OMX_VIDEO_PARAM_AVCTYPE", "OMX_VIDEO_PARAM_STATICPARAMS",
-                                        "OMX_VIDEO_PARAM_DYNAMICPARAMS"}),
+    EXPECT_EQ((std::vector<std::string>{"OMX_VIDEO_PARAM_ENCODER_PRESETTYPE", "OMX_VIDEO_PARAM_AVCTYPE",
+                                        "OMX_VIDEO_PARAM_STATICPARAMS", "OMX_VIDEO_PARAM_DYNAMICPARAMS"}),
               Configure(Record(1920, 1080), eSet, eIdle));
     EXPECT_TRUE(eSet == OMX_ErrorNone && eIdle == OMX_ErrorNone && m_aoAborts.empty());
     // Both ports: count, size, frame size, Q16 rate; the input's stride and colour format, the
     // output's bit rate and coding. The output allocates its buffers, the input adopts its feeder's.
     const auto oIn = ReadParam<OMX_PARAM_PORTDEFINITIONTYPE>(hEncoder, OMX_IndexParamPortDefinition, 0);
     const auto oOut = ReadParam<OMX_PARAM_PORTDEFINITIONTYPE>(hEncoder, OMX_IndexParamPortDefinition, 1);
-    EXPECT_EQ((std::vector<OMX_U32>{8, 3110400, 1920, 1080, 60 << 16, 1920, OMX_COLOR_FormatYUV420SemiPlanar, 8, 3110400, 1920, 1080, 60 << 16,
-                                    8000000, OMX_VIDEO_CodingAVC, 1, 0, 8, 3110400}),
-              (std::vector<OMX_U32>{oIn.nBufferCountActual, oIn.nBufferSize, oIn.format.video.nFrameWidth, oIn.format.video.nFrameHeight,
-                                    oIn.format.video.xFramerate, OMX_U32(oIn.format.video.nStride), oIn.format.video.eColorFormat,
-                                    oOut.nBufferCountActual, oOut.nBufferSize, oOut.format.video.nFrameWidth, oOut.format.video.nFrameHeight,
-                                    oOut.format.video.xFramerate, oOut.format.video.nBitrate, oOut.format.video.eCompressionFormat,
-                                    m_oEncoder.GetOutputPort().IsBufferProvider(), m_oEncoder.GetInputPort().IsBufferProvider(),
-                                    m_oEncoder.GetOutputPort().GetBufferCount(), m_oEncoder.GetOutputPort().GetPortBufferInfo().uiBufferSize}));
+    EXPECT_EQ(
+        (std::vector<OMX_U32>{8, 3110400, 1920, 1080, 60 << 16, 1920, OMX_COLOR_FormatYUV420SemiPlanar, 8, 3110400,
+                              1920, 1080, 60 << 16, 8000000, OMX_VIDEO_CodingAVC, 1, 0, 8, 3110400}),
+        (std::vector<OMX_U32>{
+            oIn.nBufferCountActual, oIn.nBufferSize, oIn.format.video.nFrameWidth, oIn.format.video.nFrameHeight,
+            oIn.format.video.xFramerate, OMX_U32(oIn.format.video.nStride), oIn.format.video.eColorFormat,
+            oOut.nBufferCountActual, oOut.nBufferSize, oOut.format.video.nFrameWidth, oOut.format.video.nFrameHeight,
+            oOut.format.video.xFramerate, oOut.format.video.nBitrate, oOut.format.video.eCompressionFormat,
+            m_oEncoder.GetOutputPort().IsBufferProvider(), m_oEncoder.GetInputPort().IsBufferProvider(),
+            m_oEncoder.GetOutputPort().GetBufferCount(), m_oEncoder.GetOutputPort().GetPortBufferInfo().uiBufferSize}));
     // Without quantiser limits the dynamic parameters go back as they were, with the bit rate.
     const auto oDynamic = ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(hEncoder, local_uiDynamic, 1, true);
-    EXPECT_TRUE(m_auiDynamic == Words(oDynamic) && oDynamic.videoDynamicParams.videnc2DynamicParams.targetBitRate == 8000000 &&
-                oDynamic.videoDynamicParams.rateControlParams.rateControlParamsPreset == IH264_RATECONTROLPARAMS_DEFAULTPRESET);
+    EXPECT_TRUE(
+        m_auiDynamic == Words(oDynamic) && oDynamic.videoDynamicParams.videnc2DynamicParams.targetBitRate == 8000000 &&
+        oDynamic.videoDynamicParams.rateControlParams.rateControlParamsPreset == IH264_RATECONTROLPARAMS_DEFAULTPRESET);
     for (const char* szLine :
          {"\nOMX_VIDEO_PARAM_ENCODER_PRESETTYPE\n{\n  nSize               = ",
           "  eEncodingModePreset = 5\n  eRateControlPreset  = 0\n}\n", "\nOMX_VIDEO_PARAM_AVCTYPE\n{\n",
           "  nPFrames            = 89\n", "  nBFrames            = 0\n", "  eProfile            = 1\n",
-          "  eLevel              = 8192\n", "  nPortIndex          = 1\n", "  IH264ENC_Params\n", "    IVIDENC2_Params\n",
-          "      profile                 = 66\n", "      level                   = 42\n",
+          "  eLevel              = 8192\n", "  nPortIndex          = 1\n", "  IH264ENC_Params\n",
+          "    IVIDENC2_Params\n", "      profile                 = 66\n", "      level                   = 42\n",
           "    IH264ENC_SliceCodingParams\n", "      sliceStartOffset[0]     = 34\n",
           "  IH264ENC_DynamicParams\n    IVIDENC2_DynamicParams\n", "      targetBitRate           = 8000000\n",
           "    IH264ENC_RateControlParams\n", "      rateControlParamsPreset = 0\n"})
@@ -123,43 +142,63 @@ TEST_F(EncoderVIDENC, SendsTheRecordToThePlatformListsEachStructureAndFailsWithT
     // user-defined preset written after the other, the limits in the dynamic parameters.
     // Level, static level, profile, B frames, encoding preset, rate-control preset, listings.
     const std::vector<std::pair<EncodingParam, std::vector<OMX_U32>>> aoCases = {
-        {Record(1920, 1200), {OMX_VIDEO_AVCLevel5, 50, OMX_VIDEO_AVCProfileBaseline, 0, OMX_Video_Enc_Med_Speed_High_Quality, OMX_Video_RC_Low_Delay, 4}},
-        {Record(1280, 720, 3, EncPre_BetterSpeed), {OMX_VIDEO_AVCLevel42, 42, OMX_VIDEO_AVCProfileMain, 2, OMX_Video_Enc_High_Speed_Med_Quality, OMX_Video_RC_Storage, 4}},
-        {Record(1280, 720, 3, EncPre_BetterQuality, true), {OMX_VIDEO_AVCLevel42, 42, OMX_VIDEO_AVCProfileHigh, 2, OMX_Video_Enc_User_Defined, OMX_Video_RC_Storage, 5}}};
+        {Record(1920, 1200),
+         {OMX_VIDEO_AVCLevel5, 50, OMX_VIDEO_AVCProfileBaseline, 0, OMX_Video_Enc_Med_Speed_High_Quality,
+          OMX_Video_RC_Low_Delay, 4}},
+        {Record(1280, 720, 3, EncPre_BetterSpeed),
+         {OMX_VIDEO_AVCLevel42, 42, OMX_VIDEO_AVCProfileMain, 2, OMX_Video_Enc_High_Speed_Med_Quality,
+          OMX_Video_RC_Storage, 4}},
+        {Record(1280, 720, 3, EncPre_BetterQuality, true),
+         {OMX_VIDEO_AVCLevel42, 42, OMX_VIDEO_AVCProfileHigh, 2, OMX_Video_Enc_User_Defined, OMX_Video_RC_Storage, 5}}};
     for (const auto& roCase : aoCases)
     {
         const size_t uiListings = Configure(roCase.first, eSet, eIdle).size();
         ASSERT_TRUE(eSet == OMX_ErrorNone && eIdle == OMX_ErrorNone);
         const auto oAvc = ReadParam<OMX_VIDEO_PARAM_AVCTYPE>(hEncoder, OMX_IndexParamVideoAvc, 1);
-        const auto oPreset = ReadParam<OMX_VIDEO_PARAM_ENCODER_PRESETTYPE>(hEncoder, OMX_TI_IndexParamVideoEncoderPreset, 1);
+        const auto oPreset =
+            ReadParam<OMX_VIDEO_PARAM_ENCODER_PRESETTYPE>(hEncoder, OMX_TI_IndexParamVideoEncoderPreset, 1);
         const auto oStatic = ReadParam<OMX_VIDEO_PARAM_STATICPARAMS>(hEncoder, OMX_TI_IndexParamVideoStaticParams, 1);
-        EXPECT_EQ(roCase.second, (std::vector<OMX_U32>{oAvc.eLevel, OMX_U32(oStatic.videoStaticParams.videnc2Params.level), oAvc.eProfile, oAvc.nBFrames,
-                                                        oPreset.eEncodingModePreset, oPreset.eRateControlPreset, OMX_U32(uiListings)}));
+        EXPECT_EQ(roCase.second,
+                  (std::vector<OMX_U32>{oAvc.eLevel, OMX_U32(oStatic.videoStaticParams.videnc2Params.level),
+                                        oAvc.eProfile, oAvc.nBFrames, oPreset.eEncodingModePreset,
+                                        oPreset.eRateControlPreset, OMX_U32(uiListings)}));
     }
-    EXPECT_NE(std::string::npos, m_oLog.find("  eEncodingModePreset = 2\n", m_oLog.find("  eEncodingModePreset = 5\n")));
-    EXPECT_NE(std::string::npos, m_oLog.find("      rateControlParamsPreset = 1\n      qpI                     = -1\n"));
-    const IH264ENC_RateControlParams oRate = ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(hEncoder, local_uiDynamic, 1, true).videoDynamicParams.rateControlParams;
-    EXPECT_EQ((std::vector<int>{IH264_RATECONTROLPARAMS_USERDEFINED, -1, -1, -1, 10, 40, 12, 42, 14, 51, 1}),
-              (std::vector<int>{oRate.rateControlParamsPreset, oRate.qpI, oRate.qpP, oRate.qpOffsetB, oRate.qpMinI, oRate.qpMaxI,
-                                oRate.qpMinP, oRate.qpMaxP, oRate.qpMinB, oRate.qpMaxB, oRate.allowFrameSkip}));
+    EXPECT_NE(std::string::npos,
+              m_oLog.find("  eEncodingModePreset = 2\n", m_oLog.find("  eEncodingModePreset = 5\n")));
+    EXPECT_NE(std::string::npos,
+              m_oLog.find("      rateControlParamsPreset = 1\n      qpI                     = -1\n"));
+    const IH264ENC_RateControlParams oRate =
+        ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(hEncoder, local_uiDynamic, 1, true)
+            .videoDynamicParams.rateControlParams;
+    EXPECT_EQ(
+        (std::vector<int>{IH264_RATECONTROLPARAMS_USERDEFINED, -1, -1, -1, 10, 40, 12, 42, 14, 51, 1}),
+        (std::vector<int>{oRate.rateControlParamsPreset, oRate.qpI, oRate.qpP, oRate.qpOffsetB, oRate.qpMinI,
+                          oRate.qpMaxI, oRate.qpMinP, oRate.qpMaxP, oRate.qpMinB, oRate.qpMaxB, oRate.allowFrameSkip}));
 
     // A failing call skips the later steps (no listing of theirs); a record that passes the
     // wrapper's checks but not the platform's (no frame rate) fails the same way.
     const std::vector<std::tuple<PellixFaultKind, OMX_U32, bool, size_t>> aoFaults = {
-        {PellixFault_GetParameter, OMX_IndexParamPortDefinition, false, 0}, {PellixFault_SetParameter, OMX_TI_IndexParamVideoEncoderPreset, false, 0},
-        {PellixFault_SetParameter, OMX_IndexParamVideoAvc, false, 1},       {PellixFault_GetParameter, OMX_TI_IndexParamVideoStaticParams, false, 2},
-        {PellixFault_GetConfig, local_uiDynamic, true, 3},                  {PellixFault_SetConfig, local_uiDynamic, true, 3},
+        {PellixFault_GetParameter, OMX_IndexParamPortDefinition, false, 0},
+        {PellixFault_SetParameter, OMX_TI_IndexParamVideoEncoderPreset, false, 0},
+        {PellixFault_SetParameter, OMX_IndexParamVideoAvc, false, 1},
+        {PellixFault_GetParameter, OMX_TI_IndexParamVideoStaticParams, false, 2},
+        {PellixFault_GetConfig, local_uiDynamic, true, 3},
+        {PellixFault_SetConfig, local_uiDynamic, true, 3},
         {PellixFault_KindCount, 0, false, 0}};
     for (const auto& roCase : aoFaults)
     {
         const bool bIdle = std::get<2>(roCase), bFaultless = std::get<0>(roCase) == PellixFault_KindCount;
-        ASSERT_TRUE(bFaultless || Ok(PellixTest_InjectFault(std::get<0>(roCase), "OMX.TI.DUCATI.VIDENC", std::get<1>(roCase), 1, OMX_ErrorHardware)));
+        ASSERT_TRUE(bFaultless || Ok(PellixTest_InjectFault(std::get<0>(roCase), "OMX.TI.DUCATI.VIDENC",
+                                                            std::get<1>(roCase), 1, OMX_ErrorHardware)));
         EncodingParam oParam = Record(1280, 720);
         oParam.m_uiFrameRate = bFaultless ? 0 : 60;
         EXPECT_EQ(std::get<3>(roCase), Configure(oParam, eSet, eIdle).size());
         const OMX_ERRORTYPE eError = bFaultless ? OMX_ErrorBadParameter : OMX_ErrorHardware;
-        EXPECT_TRUE(eSet == (bIdle ? OMX_ErrorNone : eError) && eIdle == (bIdle ? eError : OMX_ErrorNone) && PellixTest_PendingFaults() == 0);
-        EXPECT_EQ(std::vector<std::string>{local_oFile + (bIdle ? "SetParametersIdle/" : "SetParameters/") + CComponent::ErrorToStr(eError)}, m_aoAborts);
+        EXPECT_TRUE(eSet == (bIdle ? OMX_ErrorNone : eError) && eIdle == (bIdle ? eError : OMX_ErrorNone) &&
+                    PellixTest_PendingFaults() == 0);
+        EXPECT_EQ(std::vector<std::string>{local_oFile + (bIdle ? "SetParametersIdle/" : "SetParameters/") +
+                                           CComponent::ErrorToStr(eError)},
+                  m_aoAborts);
     }
     EXPECT_EQ(OMX_ErrorNone, m_oEncoder.Deinit());
 }

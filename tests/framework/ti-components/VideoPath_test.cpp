@@ -31,12 +31,14 @@ void ExpectPictureAt(const std::string& roName, const tagMRECT32& roWindow)
 {
     const SSnapshot o((local_oArtifacts / ("video-path-" + roName + ".ppm")).string());
     ASSERT_TRUE(o.eWritten == OMX_ErrorNone && o.uiWidth == 1920 && o.uiHeight == 1080);
-    const int iX = roWindow.m_oPos.m_iX, iY = roWindow.m_oPos.m_iY, iW = int(roWindow.m_oSize.m_uiCx), iH = int(roWindow.m_oSize.m_uiCy);
+    const int iX = roWindow.m_oPos.m_iX, iY = roWindow.m_oPos.m_iY, iW = int(roWindow.m_oSize.m_uiCx),
+              iH = int(roWindow.m_oSize.m_uiCy);
     const int iStep = iW / 24;
     EXPECT_FALSE(o.IsDark(iX + 4, iY + 4) && o.IsDark(iX + 4 + iStep, iY + 4)) << roName << " top left";
     EXPECT_TRUE(o.IsDark(iX + iW - 4, iY + 4) || o.IsDark(iX + iW - 4 - iStep, iY + 4)) << roName << " top right";
     EXPECT_TRUE(o.IsDark(iX + 4, iY + iH - 4) || o.IsDark(iX + 4 + iStep, iY + iH - 4)) << roName << " bottom left";
-    EXPECT_FALSE(o.IsDark(iX + iW - 4, iY + iH - 4) && o.IsDark(iX + iW - 4 - iStep, iY + iH - 4)) << roName << " bottom right";
+    EXPECT_FALSE(o.IsDark(iX + iW - 4, iY + iH - 4) && o.IsDark(iX + iW - 4 - iStep, iY + iH - 4))
+        << roName << " bottom right";
     EXPECT_TRUE((iX == 0 || o.IsDark(iX - 1, iY + iH / 2)) && (iY == 0 || o.IsDark(iX + iW / 2, iY - 1)) &&
                 (iX + iW == 1920 || o.IsDark(iX + iW, iY + iH / 2)) && (iY + iH == 1080 || o.IsDark(iX + 1, iY + iH)))
         << roName << " around the window";
@@ -68,19 +70,20 @@ TEST_P(VideoPath, ShowsTheFittedPictureAndEncodesADecodableStream)
     oSink.m_bKeepData = true;
     for (CComponent* po : std::vector<CComponent*>{&oCapture, &oDei, &oDisplay, &oEncoder, &oSink})
         ASSERT_EQ(OMX_ErrorNone, po->Init());
-    ASSERT_EQ(OMX_ErrorNone, oCapture.SetCaptureParam(OmxPixFmt_YUV422, CCaptureVFCC::CaptureFpsDiv_1, 6, true, 1920, 1080, 60));
+    ASSERT_EQ(OMX_ErrorNone,
+              oCapture.SetCaptureParam(OmxPixFmt_YUV422, CCaptureVFCC::CaptureFpsDiv_1, 6, true, 1920, 1080, 60));
     const MSIZE32 oSize = oCapture.GetFrameSize();
     oDisplay.SetVideoOutParams(true, 1920, 1080, false, 60, 148500, 88, 148, 44, 4, 36, 5);
     tagMRECT32 oWindow;
     ASSERT_TRUE(FitRectangle(oSize, {oDisplay.GetDisplayWidth(), oDisplay.GetDisplayHeight()}, true, true, oWindow));
     ASSERT_EQ(OMX_ErrorNone, oDisplay.InitSingleWindowLayout(OmxPixFmt_YUV422, 6, oWindow));
-    ASSERT_EQ(OMX_ErrorNone, oDei.SetDeiParams(oSize, oWindow.m_oSize, oSize, OmxPixFmt_YUV422, OmxPixFmt_YUV422, OmxPixFmt_YUV420,
-                                               oCapture.IsInterlaced(), 6, 6, 8, false));
+    ASSERT_EQ(OMX_ErrorNone, oDei.SetDeiParams(oSize, oWindow.m_oSize, oSize, OmxPixFmt_YUV422, OmxPixFmt_YUV422,
+                                               OmxPixFmt_YUV420, oCapture.IsInterlaced(), 6, 6, 8, false));
     EncodingParam oParam = {oSize, OmxPixFmt_YUV420, oCapture.GetFrameRate(), 8000000, EncPre_BetterQuality, {90, 1},
                             {roCase.bLimits, 10, 51, 10, 51, 10, 51, 0}};
     ASSERT_EQ(OMX_ErrorNone, oEncoder.SetEncoderParams(oParam, 8, 8));
-    ASSERT_TRUE(Ok(oCapture.ConnectTo(&oDei, 0)) && Ok(oDei.ConnectPrimaryTo(&oDisplay, 0)) && Ok(oDei.ConnectSecondaryTo(&oEncoder, 0)) &&
-                Ok(oEncoder.ConnectTo(&oSink, 0)));
+    ASSERT_TRUE(Ok(oCapture.ConnectTo(&oDei, 0)) && Ok(oDei.ConnectPrimaryTo(&oDisplay, 0)) &&
+                Ok(oDei.ConnectSecondaryTo(&oEncoder, 0)) && Ok(oEncoder.ConnectTo(&oSink, 0)));
 
     ASSERT_EQ(OMX_ErrorNone, oCapture.Start());
     EXPECT_TRUE(oDisplay.GetComponentState() == OMX_StateExecuting && oDisplay.GetCtrlState() == OMX_StateExecuting);
@@ -97,49 +100,66 @@ TEST_P(VideoPath, ShowsTheFittedPictureAndEncodesADecodableStream)
         const unsigned long long uiShown = fnShown();
         const auto oStart = std::chrono::steady_clock::now();
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        const double dRate = (fnShown() - uiShown) / std::chrono::duration<double>(std::chrono::steady_clock::now() - oStart).count();
-        printf("%s: frames shown per second %.1f (mode: 60 Hz)%s\n", roCase.szSignal, dRate, bHeld ? ", the stream held" : "");
+        const double dRate =
+            (fnShown() - uiShown) / std::chrono::duration<double>(std::chrono::steady_clock::now() - oStart).count();
+        printf("%s: frames shown per second %.1f (mode: 60 Hz)%s\n", roCase.szSignal, dRate,
+               bHeld ? ", the stream held" : "");
         EXPECT_TRUE(dRate >= 1 && dRate < 90) << dRate;
     }
-    EXPECT_TRUE(oSink.Held() == 8 && PellixTest_GetCounter("OMX.TI.VPSSM3.VFPC.DEIMDUALOUT", PellixCounter_FramesDropped) > 0);
+    EXPECT_TRUE(oSink.Held() == 8 &&
+                PellixTest_GetCounter("OMX.TI.VPSSM3.VFPC.DEIMDUALOUT", PellixCounter_FramesDropped) > 0);
     oSink.Hold(false);
     ExpectPictureAt(oName + "-fitted", oWindow);
-    EXPECT_EQ(OMX_ErrorNone, PellixTest_WriteDisplaySnapshot((local_oArtifacts / ("video-path-" + oName + ".png")).c_str()));  // for a person
+    EXPECT_EQ(OMX_ErrorNone, PellixTest_WriteDisplaySnapshot(
+                                 (local_oArtifacts / ("video-path-" + oName + ".png")).c_str()));  // for a person
     // Ports are set while loaded only. Live changes rewrite the next layout and select it: 1, 2,
     // 3, 4, then 0 again; a matrix goes out at once.
-    EXPECT_EQ(CDisplayVFDC::s_uiInvalidPort, oDisplay.AddInputPort(false, OmxPixFmt_YUV422, false, 2, oWindow.m_oSize, oWindow.m_oSize));
+    EXPECT_EQ(CDisplayVFDC::s_uiInvalidPort,
+              oDisplay.AddInputPort(false, OmxPixFmt_YUV422, false, 2, oWindow.m_oSize, oWindow.m_oSize));
     const OMX_U32 uiMap = OMX_TI_IndexConfigVFDCMosaicPort2WinMap;
     const tagMRECT32 oMoved = {oWindow.m_oSize.m_uiCx < 1920 ? tagMPOS32{96, 48} : tagMPOS32{0, 0}, oWindow.m_oSize};
     for (OMX_U32 nExpected : {1u, 2u, 3u, 4u, 0u})
     {
         const CDisplayVFDC::MosaicRegion oRegion = {0, oMoved.m_oPos, 0};
         ASSERT_TRUE(oDisplay.SetMosaicLayout(1, &oRegion));
-        EXPECT_TRUE(oDisplay.GetMosaicLayoutId() == nExpected &&
-                    ReadParam<OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP>(oDisplay.GetOMXHandle(), uiMap, 0, true).nLayoutId == nExpected);
+        EXPECT_TRUE(
+            oDisplay.GetMosaicLayoutId() == nExpected &&
+            ReadParam<OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP>(oDisplay.GetOMXHandle(), uiMap, 0, true).nLayoutId ==
+                nExpected);
     }
     const unsigned long long uiShown = fnShown();
     ASSERT_TRUE(Eventually([&] { return fnShown() >= uiShown + 20; }));
     ExpectPictureAt(oName + "-moved", oMoved);
     EXPECT_TRUE(oDisplay.SetCscMatrix(CscMatrix{{1.5f, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, 0, 0}}));
-    EXPECT_EQ(1536u, ReadParam<OMX_CONFIG_CTRL_SET_CSC>(oDisplay.GetOMXCtrlHandle(), OMX_TI_IndexConfigCtrlSetCsc, 0, true).auiRedVector[0]);
+    EXPECT_EQ(1536u,
+              ReadParam<OMX_CONFIG_CTRL_SET_CSC>(oDisplay.GetOMXCtrlHandle(), OMX_TI_IndexConfigCtrlSetCsc, 0, true)
+                  .auiRedVector[0]);
     // A failed rewrite or selection is reported; the id moves on, the screen keeps its layout.
     const std::string oFailed = LogOf(0, [&] {
         for (OMX_U32 uiIndex : {OMX_U32(OMX_TI_IndexConfigVFDCModifyMosaicLayout), uiMap})
         {
-            ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SetConfig, "OMX.TI.VPSSM3.VFDC", uiIndex, 1, OMX_ErrorInsufficientResources));
+            ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SetConfig, "OMX.TI.VPSSM3.VFDC", uiIndex, 1,
+                                                            OMX_ErrorInsufficientResources));
             const CDisplayVFDC::MosaicRegion oRegion = {0, {0, 0}, 0};
             EXPECT_FALSE(oDisplay.SetMosaicLayout(1, &oRegion));
-            EXPECT_EQ(0u, ReadParam<OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP>(oDisplay.GetOMXHandle(), uiMap, 0, true).nLayoutId);
+            EXPECT_EQ(
+                0u,
+                ReadParam<OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP>(oDisplay.GetOMXHandle(), uiMap, 0, true).nLayoutId);
         }
     });
-    EXPECT_TRUE(Occurrences(oFailed, "Failed modifying layout id= 1!\n") == 1 && Occurrences(oFailed, "Failed selecting layout id= 2!\n") == 1) << oFailed;
+    EXPECT_TRUE(Occurrences(oFailed, "Failed modifying layout id= 1!\n") == 1 &&
+                Occurrences(oFailed, "Failed selecting layout id= 2!\n") == 1)
+        << oFailed;
 
     // The deinterlacer waits a second before it goes down to idle; everything ends loaded, the
     // last frame stays on the screen.
     const std::string oLog = LogOf(2, [&] { ASSERT_EQ(OMX_ErrorNone, oCapture.Stop()); });
-    const std::string oTransition = "Component OMX.TI.VPSSM3.VFPC.DEIMDUALOUT transition from OMX_StateExecuting to OMX_StateIdle, waiting ";
-    EXPECT_TRUE(Occurrences(oLog, oTransition + "1 sec...\n") == 1 && Occurrences(oLog, oTransition + "done.\n") == 1) << oLog;
-    for (OMX_HANDLETYPE h : {oCapture.GetOMXHandle(), oDei.GetOMXHandle(), oDisplay.GetOMXHandle(), oEncoder.GetOMXHandle()})
+    const std::string oTransition =
+        "Component OMX.TI.VPSSM3.VFPC.DEIMDUALOUT transition from OMX_StateExecuting to OMX_StateIdle, waiting ";
+    EXPECT_TRUE(Occurrences(oLog, oTransition + "1 sec...\n") == 1 && Occurrences(oLog, oTransition + "done.\n") == 1)
+        << oLog;
+    for (OMX_HANDLETYPE h :
+         {oCapture.GetOMXHandle(), oDei.GetOMXHandle(), oDisplay.GetOMXHandle(), oEncoder.GetOMXHandle()})
         EXPECT_EQ(OMX_StateLoaded, PlatformState(h));
     ExpectPictureAt(oName + "-stopped", oMoved);
 
@@ -158,9 +178,10 @@ TEST_P(VideoPath, ShowsTheFittedPictureAndEncodesADecodableStream)
     std::ofstream(oPath, std::ios::binary) << oSink.Data();
     const SStreamProbe oProbe = ProbeStream(oPath);
     EXPECT_EQ("", oProbe.oErrors);
-    EXPECT_EQ(std::to_string(oSize.m_uiCx) + "x" + std::to_string(oSize.m_uiCy) + " " + roCase.szProfile + " 42 " + std::to_string(aoBuffers.size() - 1),
-              std::to_string(oProbe.uiWidth) + "x" + std::to_string(oProbe.uiHeight) + " " + oProbe.oProfile + " " + std::to_string(oProbe.iLevel) + " " +
-                  std::to_string(oProbe.oKeyFrames.size()));
+    EXPECT_EQ(std::to_string(oSize.m_uiCx) + "x" + std::to_string(oSize.m_uiCy) + " " + roCase.szProfile + " 42 " +
+                  std::to_string(aoBuffers.size() - 1),
+              std::to_string(oProbe.uiWidth) + "x" + std::to_string(oProbe.uiHeight) + " " + oProbe.oProfile + " " +
+                  std::to_string(oProbe.iLevel) + " " + std::to_string(oProbe.oKeyFrames.size()));
     for (CComponent* po : std::vector<CComponent*>{&oSink, &oEncoder, &oDisplay, &oDei, &oCapture})
         EXPECT_EQ(OMX_ErrorNone, po->Deinit());
     EXPECT_EQ(OMX_ErrorNotReady, PellixTest_WriteDisplaySnapshot((m_oRoot.Path() / "gone.ppm").c_str()));
@@ -169,5 +190,7 @@ TEST_P(VideoPath, ShowsTheFittedPictureAndEncodesADecodableStream)
 // A picture smaller than the screen, not scaled up; an interlaced one filling it, encoded with
 // quantiser limits (High profile).
 INSTANTIATE_TEST_SUITE_P(Inputs, VideoPath,
-                         ::testing::Values(SCase{"1024x768p60", false, "Constrained Baseline"}, SCase{"1920x1080i60", true, "High"}),
-                         [](const ::testing::TestParamInfo<SCase>& roInfo) { return roInfo.param.bLimits ? "Interlaced" : "Progressive"; });
+                         ::testing::Values(SCase{"1024x768p60", false, "Constrained Baseline"},
+                                           SCase{"1920x1080i60", true, "High"}),
+                         [](const ::testing::TestParamInfo<SCase>& roInfo)
+                         { return roInfo.param.bLimits ? "Interlaced" : "Progressive"; });

@@ -26,7 +26,10 @@ protected:
         m_poMonitor.reset();
         m_poMonitor.reset(new CScopedEnv("PELLIX_SIM_MONITOR", roMonitor));
     }
-    std::string DriverFile(const std::string& roName) const { return m_oRoot.Read("sys/devices/platform/vpss/display0/" + roName); }
+    std::string DriverFile(const std::string& roName) const
+    {
+        return m_oRoot.Read("sys/devices/platform/vpss/display0/" + roName);
+    }
 
     CTempDir m_oRoot;
     CScopedEnv m_oRootEnv{"PELLIX_PLATFORM_ROOT", m_oRoot.Path().string()};

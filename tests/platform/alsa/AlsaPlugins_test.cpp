@@ -100,7 +100,8 @@ TEST_F(AlsaPluginsTest, CaptureDeliversTheSignalNoFasterThanRealTimeAtEveryRateA
         }
         // Nobody reads for longer than the ring lasts (16384 frames): an overrun.
         std::this_thread::sleep_for(std::chrono::milliseconds(700));
-        EXPECT_TRUE(snd_pcm_avail_update(oCapture.Get()) == -EPIPE && snd_pcm_state(oCapture.Get()) == SND_PCM_STATE_XRUN);
+        EXPECT_TRUE(snd_pcm_avail_update(oCapture.Get()) == -EPIPE &&
+                    snd_pcm_state(oCapture.Get()) == SND_PCM_STATE_XRUN);
     }
 }
 
@@ -112,7 +113,8 @@ TEST_F(AlsaPluginsTest, MutedCaptureIsSilentAndTellsWhenTheSignalComesBack)
     oCapture.Configure(48000, 2, 16384, 1024);
     const std::vector<int16_t> aiSilence = oCapture.Read(2048, 2);
     EXPECT_EQ(std::vector<int16_t>(aiSilence.size(), 0), aiSilence);
-    const auto fnNow = [] { return uint64_t(std::chrono::nanoseconds(std::chrono::steady_clock::now().time_since_epoch()).count()); };
+    const auto fnNow = []
+    { return uint64_t(std::chrono::nanoseconds(std::chrono::steady_clock::now().time_since_epoch()).count()); };
     const uint64_t uiBefore = fnNow();
     m_oAlsa.Remove("capture.mute");
     const std::vector<int16_t> aiSignal = oCapture.Read(2048, 2);

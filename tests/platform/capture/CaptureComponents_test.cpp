@@ -23,10 +23,12 @@ typedef CEngineTest VideoCaptureTest;
 TEST_F(VideoCaptureTest, ReceiverReportsTheSignalFromIdleOnAndBothRefuseWhatTheyCannotDo)
 {
     COmxTestClient oReceiver("OMX.TI.VPSSM3.CTRL.TVP"), oCapture("OMX.TI.VPSSM3.VFCC");
-    OMX_PARAM_CTRL_VIDDECODER_INFO oInfo = ReadParam<OMX_PARAM_CTRL_VIDDECODER_INFO>(oReceiver.Handle(), OMX_TI_IndexParamCTRLVidDecInfo);
+    OMX_PARAM_CTRL_VIDDECODER_INFO oInfo =
+        ReadParam<OMX_PARAM_CTRL_VIDDECODER_INFO>(oReceiver.Handle(), OMX_TI_IndexParamCTRLVidDecInfo);
     EXPECT_EQ(OMX_VID_DEC_ADV7611_DRV, oInfo.videoDecoderId);
     oInfo.videoDecoderId = static_cast<OMX_VID_DEC_ID>(3);
-    auto oProperties = ReadParam<OMX_PARAM_VFCC_HWPORT_PROPERTIES>(oReceiver.Handle(), OMX_TI_IndexParamVFCCHwPortProperties);
+    auto oProperties =
+        ReadParam<OMX_PARAM_VFCC_HWPORT_PROPERTIES>(oReceiver.Handle(), OMX_TI_IndexParamVFCCHwPortProperties);
     oProperties.nMaxChnlsPerHwPort = 2;
     OMX_PARAM_BUFFER_MEMORYTYPE oMemory;
     InitStruct(oMemory);
@@ -43,16 +45,19 @@ TEST_F(VideoCaptureTest, ReceiverReportsTheSignalFromIdleOnAndBothRefuseWhatThey
     oProperties.eScanType = OMX_VIDEO_CaptureScanTypeInterlaced;
     EXPECT_EQ(OMX_ErrorNone, oReceiver.Param(OMX_TI_IndexParamVFCCHwPortProperties, oProperties, true));
     EXPECT_EQ(OMX_VIDEO_CaptureScanTypeInterlaced,
-              ReadParam<OMX_PARAM_VFCC_HWPORT_PROPERTIES>(oReceiver.Handle(), OMX_TI_IndexParamVFCCHwPortProperties).eScanType);
+              ReadParam<OMX_PARAM_VFCC_HWPORT_PROPERTIES>(oReceiver.Handle(), OMX_TI_IndexParamVFCCHwPortProperties)
+                  .eScanType);
     OMX_PARAM_CTRL_COLOR_RANGE oRange;
     InitStruct(oRange);
     oRange.bFullRange = OMX_TRUE;
     EXPECT_EQ(OMX_ErrorNone, oReceiver.Param(OMX_TI_IndexParamCtrlColorRange, oRange, true));
-    EXPECT_EQ(OMX_TRUE, ReadParam<OMX_PARAM_CTRL_COLOR_RANGE>(oReceiver.Handle(), OMX_TI_IndexParamCtrlColorRange).bFullRange);
+    EXPECT_EQ(OMX_TRUE,
+              ReadParam<OMX_PARAM_CTRL_COLOR_RANGE>(oReceiver.Handle(), OMX_TI_IndexParamCtrlColorRange).bFullRange);
     // The capture's port: a width or height it cannot split, a buffer too small, RGB; a stride of
     // 0 is a line of the width, the slice follows the height.
     const OMX_PARAM_PORTDEFINITIONTYPE oDefault = oCapture.PortDefinition(0);
-    EXPECT_TRUE(oDefault.format.video.nFrameWidth == 1920 && oDefault.format.video.eColorFormat == OMX_COLOR_FormatYCbYCr);
+    EXPECT_TRUE(oDefault.format.video.nFrameWidth == 1920 &&
+                oDefault.format.video.eColorFormat == OMX_COLOR_FormatYCbYCr);
     const std::vector<std::tuple<OMX_U32, OMX_U32, OMX_COLOR_FORMATTYPE, OMX_U32, OMX_ERRORTYPE>> aoPorts = {
         {641, 480, OMX_COLOR_FormatYCbYCr, 641 * 480 * 2, OMX_ErrorBadParameter},
         {640, 481, OMX_COLOR_FormatYUV420SemiPlanar, 640 * 482 * 3 / 2, OMX_ErrorBadParameter},
@@ -67,13 +72,15 @@ TEST_F(VideoCaptureTest, ReceiverReportsTheSignalFromIdleOnAndBothRefuseWhatThey
             roDefinition.format.video.eColorFormat = std::get<2>(ro);
             roDefinition.nBufferSize = std::get<3>(ro);
         })) << std::get<0>(ro) << "x" << std::get<1>(ro) << " " << std::get<3>(ro);
-    EXPECT_TRUE(oCapture.PortDefinition(0).format.video.nStride == 640 && oCapture.PortDefinition(0).format.video.nSliceHeight == 480);
+    EXPECT_TRUE(oCapture.PortDefinition(0).format.video.nStride == 640 &&
+                oCapture.PortDefinition(0).format.video.nSliceHeight == 480);
 
     // Unpowered in Loaded; from Idle on the signal as it stands (one field every 1/60 s for 1080i),
     // for channel 0 only; the signal is not the client's to set; settings are for Loaded only.
     OMX_PARAM_CTRL_VIDDECODER_DETECT_VIDEO oDetect;
     InitStruct(oDetect);
-    EXPECT_EQ(OMX_ErrorIncorrectStateOperation, oReceiver.Param(OMX_TI_IndexParamCtrlVidDecDetectVideo, oDetect, false));
+    EXPECT_EQ(OMX_ErrorIncorrectStateOperation,
+              oReceiver.Param(OMX_TI_IndexParamCtrlVidDecDetectVideo, oDetect, false));
     ASSERT_TRUE(oReceiver.GoTo(OMX_StateIdle));
     EXPECT_EQ(OMX_ErrorIncorrectStateOperation, oReceiver.Param(OMX_TI_IndexParamCtrlColorRange, oRange, true));
     const std::vector<std::pair<const char*, std::vector<OMX_U32>>> aoSignals = {
@@ -84,8 +91,10 @@ TEST_F(VideoCaptureTest, ReceiverReportsTheSignalFromIdleOnAndBothRefuseWhatThey
     {
         ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput(roSignal.first));
         ASSERT_EQ(OMX_ErrorNone, oReceiver.Param(OMX_TI_IndexParamCtrlVidDecDetectVideo, oDetect, false));
-        EXPECT_EQ(roSignal.second, (std::vector<OMX_U32>{OMX_U32(oDetect.bIsPresent), oDetect.uiFrameWidth, oDetect.uiFrameHeight,
-                                                          oDetect.uiFrameInterval, OMX_U32(oDetect.bInterlaced)})) << roSignal.first;
+        EXPECT_EQ(roSignal.second,
+                  (std::vector<OMX_U32>{OMX_U32(oDetect.bIsPresent), oDetect.uiFrameWidth, oDetect.uiFrameHeight,
+                                        oDetect.uiFrameInterval, OMX_U32(oDetect.bInterlaced)}))
+            << roSignal.first;
     }
     oDetect.uiChannelIndex = 1;
     EXPECT_EQ(OMX_ErrorBadParameter, oReceiver.Param(OMX_TI_IndexParamCtrlVidDecDetectVideo, oDetect, false));
@@ -97,10 +106,14 @@ TEST_F(VideoCaptureTest, PictureIsChosenAfterTheModeAndEveryCapturedPictureCarri
 {
     // A picture after the mode, or none (the bars); a malformed choice changes nothing.
     const std::vector<std::tuple<const char*, OMX_ERRORTYPE, EPattern>> aoInputs = {
-        {"640x480p60:motion", OMX_ErrorNone, Pattern_Motion},        {"640x480p60:zoneplate", OMX_ErrorBadParameter, Pattern_Motion},
-        {"640x480p60:", OMX_ErrorBadParameter, Pattern_Motion},      {"none:motion", OMX_ErrorBadParameter, Pattern_Motion},
-        {"640x480p60motion", OMX_ErrorBadParameter, Pattern_Motion}, {"720x480i60:bars", OMX_ErrorNone, Pattern_Bars},
-        {"640x480i60:motion", OMX_ErrorNone, Pattern_Motion},        {"640x480p60", OMX_ErrorNone, Pattern_Bars},
+        {"640x480p60:motion", OMX_ErrorNone, Pattern_Motion},
+        {"640x480p60:zoneplate", OMX_ErrorBadParameter, Pattern_Motion},
+        {"640x480p60:", OMX_ErrorBadParameter, Pattern_Motion},
+        {"none:motion", OMX_ErrorBadParameter, Pattern_Motion},
+        {"640x480p60motion", OMX_ErrorBadParameter, Pattern_Motion},
+        {"720x480i60:bars", OMX_ErrorNone, Pattern_Bars},
+        {"640x480i60:motion", OMX_ErrorNone, Pattern_Motion},
+        {"640x480p60", OMX_ErrorNone, Pattern_Bars},
         {"640x480p60:motion", OMX_ErrorNone, Pattern_Motion}};
     for (const auto& ro : aoInputs)
         EXPECT_TRUE(PellixTest_SetSimulatedInput(std::get<0>(ro)) == std::get<1>(ro) &&
@@ -126,8 +139,10 @@ TEST_F(VideoCaptureTest, PictureIsChosenAfterTheModeAndEveryCapturedPictureCarri
         CCaptureTimeCode::SValue o{0, 0};
         if (ro.oData.empty())  // handed back empty on the way to Loaded
             continue;
-        ASSERT_TRUE(CCaptureTimeCode::Read(reinterpret_cast<const uint8_t*>(ro.oData.data()), 640, 1, 640, 480, o)) << uiFrames;
-        EXPECT_TRUE(o.uiTimeUs > oLast.uiTimeUs && o.uiTimeUs <= uiEndUs && (uiFrames++ == 0 || o.uiFrame > oLast.uiFrame))
+        ASSERT_TRUE(CCaptureTimeCode::Read(reinterpret_cast<const uint8_t*>(ro.oData.data()), 640, 1, 640, 480, o))
+            << uiFrames;
+        EXPECT_TRUE(o.uiTimeUs > oLast.uiTimeUs && o.uiTimeUs <= uiEndUs &&
+                    (uiFrames++ == 0 || o.uiFrame > oLast.uiFrame))
             << o.uiTimeUs << " " << o.uiFrame;
         oLast = o;
     }

@@ -55,7 +55,8 @@ TEST(MediaSourceDescription, FilesAndDevicesAreQuotedAndADescriptionIsTakenAsItI
     EXPECT_EQ("filesrc location=\"/tmp/clip one.mp4\"", CMediaSource::Describe(InputKind_File, "/tmp/clip one.mp4"));
     EXPECT_EQ("filesrc location=\"/a \\\"b\\\"\\\\c\"", CMediaSource::Describe(InputKind_File, "/a \"b\"\\c"));
     EXPECT_EQ("v4l2src device=\"/dev/video0\"", CMediaSource::Describe(InputKind_V4l2, "/dev/video0"));
-    EXPECT_EQ("videotestsrc ! video/x-raw,width=640", CMediaSource::Describe(InputKind_Gst, "videotestsrc ! video/x-raw,width=640"));
+    EXPECT_EQ("videotestsrc ! video/x-raw,width=640",
+              CMediaSource::Describe(InputKind_Gst, "videotestsrc ! video/x-raw,width=640"));
     SInputSelection oSelection;
     ASSERT_TRUE(CSimulatedInput::Parse("v4l2:/dev/video1", oSelection));
     EXPECT_TRUE(oSelection.eKind == InputKind_V4l2 && oSelection.oLocation == "/dev/video1");
@@ -67,7 +68,9 @@ TEST_F(MediaSource, FilesReportTheirModeAsTheReceiverSeesItAndTheirToneIsWhatThe
 {
     // Size, rate (fields/s when interlaced), interlaced, audio.
     const std::vector<std::pair<const char*, std::vector<unsigned>>> aoCases = {
-        {"i1080.mkv", {1920, 1080, 50, 1, 0}}, {"i576.mkv", {720, 576, 50, 1, 0}}, {"p720-tone.mp4", {1280, 720, 50, 0, 1}}};
+        {"i1080.mkv", {1920, 1080, 50, 1, 0}},
+        {"i576.mkv", {720, 576, 50, 1, 0}},
+        {"p720-tone.mp4", {1280, 720, 50, 0, 1}}};
     for (const auto& roCase : aoCases)
     {
         ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput(Clip(roCase.first).c_str())) << Status();
@@ -83,10 +86,14 @@ TEST_F(MediaSource, FilesReportTheirModeAsTheReceiverSeesItAndTheirToneIsWhatThe
     const auto fnFrequency = [&aiFrames](unsigned uiChannel) {
         return ToneFrequency(aiFrames.data() + uiChannel, aiFrames.size() - uiChannel, 2, PELLIX_INPUT_AUDIO_RATE);
     };
-    EXPECT_TRUE(Eventually([&]() {
-        PellixInput_ReadAudio(CAudioRing::FrameAt(MonotonicNs()) - uiFrames - PELLIX_INPUT_AUDIO_RATE / 50, aiFrames.data(), uiFrames);
-        return std::abs(fnFrequency(0) - 440.0) < 6.0 && std::abs(fnFrequency(1) - 440.0) < 6.0;
-    })) << fnFrequency(0) << " Hz, " << fnFrequency(1) << " Hz";
+    EXPECT_TRUE(Eventually(
+        [&]()
+        {
+            PellixInput_ReadAudio(CAudioRing::FrameAt(MonotonicNs()) - uiFrames - PELLIX_INPUT_AUDIO_RATE / 50,
+                                  aiFrames.data(), uiFrames);
+            return std::abs(fnFrequency(0) - 440.0) < 6.0 && std::abs(fnFrequency(1) - 440.0) < 6.0;
+        }))
+        << fnFrequency(0) << " Hz, " << fnFrequency(1) << " Hz";
     // What is not due yet is silence.
     PellixInput_ReadAudio(CAudioRing::FrameAt(MonotonicNs()) + PELLIX_INPUT_AUDIO_RATE, aiFrames.data(), uiFrames);
     EXPECT_EQ(std::vector<int16_t>(aiFrames.size(), 0), aiFrames);
@@ -113,12 +120,15 @@ TEST_F(MediaSource, ALiveSourceReportsItsModeThenItsEndAndAMissingDeviceIsNoSign
     });
     // 40 pictures at 50/s: the source ends 0.8 s after it started.
     ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("gst:videotestsrc is-live=true num-buffers=40 ! "
-                                                          "video/x-raw,width=1280,height=720,framerate=50/1")) << Status();
+                                                          "video/x-raw,width=1280,height=720,framerate=50/1"))
+        << Status();
     EXPECT_TRUE(Eventually([&oHeard] { return oHeard.Size() >= 2; }));
     CSimulatedInput::Instance().RemoveListener(&oHeard);
     ASSERT_EQ(2u, oHeard.aoSignals.size());
-    EXPECT_TRUE(oHeard.aoSignals[0].bPresent && oHeard.aoSignals[0].uiWidth == 1280 && oHeard.aoSignals[0].uiRate == 50);
-    EXPECT_TRUE(!oHeard.aoSignals[1].bPresent && !CSimulatedInput::Instance().Current().bPresent && Status() == "ended");
+    EXPECT_TRUE(oHeard.aoSignals[0].bPresent && oHeard.aoSignals[0].uiWidth == 1280 &&
+                oHeard.aoSignals[0].uiRate == 50);
+    EXPECT_TRUE(!oHeard.aoSignals[1].bPresent && !CSimulatedInput::Instance().Current().bPresent &&
+                Status() == "ended");
     ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("v4l2:/dev/pellix-no-such-video"));
     EXPECT_FALSE(CSimulatedInput::Instance().Current().bPresent);
     EXPECT_NE(std::string::npos, Status().find("Cannot identify device '/dev/pellix-no-such-video'")) << Status();
@@ -127,7 +137,8 @@ TEST_F(MediaSource, ALiveSourceReportsItsModeThenItsEndAndAMissingDeviceIsNoSign
 TEST_F(MediaSource, SourcesThatCannotServeAreRefusedWithTheirReasonAndTheInputStays)
 {
     const CTempDir oFolder;
-    const std::string oText = oFolder.Write("notes.mp4", "not a video").string(), oTone = (oFolder.Path() / "tone.wav").string();
+    const std::string oText = oFolder.Write("notes.mp4", "not a video").string(),
+                      oTone = (oFolder.Path() / "tone.wav").string();
     ASSERT_EQ(0, std::system(("ffmpeg -nostdin -v error -f lavfi -i sine=d=1 " + oTone).c_str()));
     const std::vector<std::pair<std::string, const char*>> aoCases = {
         {"file:" + (oFolder.Path() / "missing.mp4").string(), "Resource not found."},
@@ -142,7 +153,8 @@ TEST_F(MediaSource, SourcesThatCannotServeAreRefusedWithTheirReasonAndTheInputSt
         EXPECT_EQ(OMX_ErrorContentPipeOpenFailed, PellixTest_SetSimulatedInput(roCase.first.c_str())) << roCase.first;
         EXPECT_NE(std::string::npos, Status().find(roCase.second)) << roCase.first << ": " << Status();
         const SSimulatedSignal o = CSimulatedInput::Instance().Current();
-        EXPECT_TRUE(o.bPresent && o.uiWidth == 1280 && o.uiRate == 50 && CSimulatedInput::Instance().MediaSource() == nullptr)
+        EXPECT_TRUE(o.bPresent && o.uiWidth == 1280 && o.uiRate == 50 &&
+                    CSimulatedInput::Instance().MediaSource() == nullptr)
             << roCase.first;
     }
 }

@@ -61,8 +61,9 @@ TEST(OmxCore, HandsOutTrackedHandlesRefusesUnknownOnesAndChecksRegistrations)
     OMX_HANDLETYPE hHandle = nullptr;
     ASSERT_EQ(OMX_ErrorNone, GetHandle(&hHandle, "OMX.test.probe", &iAppData));
     const auto* po = static_cast<OMX_COMPONENTTYPE*>(hHandle);
-    EXPECT_TRUE(po->nSize == sizeof(OMX_COMPONENTTYPE) && po->nVersion.s.nVersionMajor == 1 && po->nVersion.s.nVersionMinor == 1 &&
-                po->pApplicationPrivate == &iAppData && g_iSetCallbacks == 1 && PellixPlatform_LiveHandleCount() == uiLiveBefore + 1);
+    EXPECT_TRUE(po->nSize == sizeof(OMX_COMPONENTTYPE) && po->nVersion.s.nVersionMajor == 1 &&
+                po->nVersion.s.nVersionMinor == 1 && po->pApplicationPrivate == &iAppData && g_iSetCallbacks == 1 &&
+                PellixPlatform_LiveHandleCount() == uiLiveBefore + 1);
     EXPECT_EQ(OMX_ErrorNone, OMX_FreeHandle(hHandle));
     // A handle freed twice, or never handed out, is refused.
     for (OMX_HANDLETYPE hBad : {hHandle, static_cast<OMX_HANDLETYPE>(nullptr), static_cast<OMX_HANDLETYPE>(&iAppData)})
@@ -72,7 +73,8 @@ TEST(OmxCore, HandsOutTrackedHandlesRefusesUnknownOnesAndChecksRegistrations)
     // nothing behind (the half-made component is deinitialised).
     hHandle = &iAppData;
     EXPECT_TRUE(GetHandle(&hHandle, "OMX.test.nobody") == OMX_ErrorComponentNotFound && hHandle == nullptr);
-    EXPECT_TRUE(OMX_GetHandle(nullptr, const_cast<char*>("OMX.test.probe"), nullptr, nullptr) == OMX_ErrorBadParameter &&
+    EXPECT_TRUE(OMX_GetHandle(nullptr, const_cast<char*>("OMX.test.probe"), nullptr, nullptr) ==
+                    OMX_ErrorBadParameter &&
                 OMX_GetHandle(&hHandle, nullptr, nullptr, nullptr) == OMX_ErrorBadParameter);
     EXPECT_TRUE(GetHandle(&hHandle, "OMX.test.failing") == OMX_ErrorInsufficientResources && hHandle == nullptr);
     g_eSetCallbacksResult = OMX_ErrorIncorrectStateOperation;
@@ -90,7 +92,8 @@ TEST(OmxCore, HandsOutTrackedHandlesRefusesUnknownOnesAndChecksRegistrations)
     EXPECT_TRUE(OMX_ComponentNameEnum(szName, sizeof(szName), static_cast<OMX_U32>(oNames.size())) == OMX_ErrorNoMore &&
                 OMX_ComponentNameEnum(nullptr, 10, 0) == OMX_ErrorBadParameter);
     // Registrations: removed once, names checked.
-    ASSERT_TRUE(PellixPlatform_UnregisterComponent("OMX.test.failing") == OMX_ErrorNone && Names().count("OMX.test.failing") == 0 &&
+    ASSERT_TRUE(PellixPlatform_UnregisterComponent("OMX.test.failing") == OMX_ErrorNone &&
+                Names().count("OMX.test.failing") == 0 &&
                 PellixPlatform_UnregisterComponent("OMX.test.failing") == OMX_ErrorComponentNotFound);
     const std::string oLong(OMX_MAX_STRINGNAME_SIZE, 'n');
     for (const char* szBad : {static_cast<const char*>(nullptr), "", oLong.c_str()})

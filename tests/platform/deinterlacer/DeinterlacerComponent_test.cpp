@@ -37,8 +37,8 @@ TEST_F(DeinterlacerTest, SettingsAreCheckedAndTheResolutionsAgainstThePorts)
     OMX_CONFIG_VIDCHANNEL_RESOLUTION oResolution;
     InitStruct(oResolution);
     oResolution.eDir = OMX_DirOutput;
-    ASSERT_TRUE(Ok(oClient.Param(OMX_TI_IndexConfigVidChResolution, oResolution, false, true)) && oResolution.Frm1Width == 1920 &&
-                oResolution.Frm1Pitch == 1920);
+    ASSERT_TRUE(Ok(oClient.Param(OMX_TI_IndexConfigVidChResolution, oResolution, false, true)) &&
+                oResolution.Frm1Width == 1920 && oResolution.Frm1Pitch == 1920);
     ASSERT_EQ(OMX_ErrorNone, oClient.SetPort(16, [](OMX_PARAM_PORTDEFINITIONTYPE& ro) {
         ro.format.video.nFrameWidth = 1280;
         ro.format.video.nFrameHeight = 720;
@@ -62,12 +62,14 @@ TEST_F(DeinterlacerTest, SettingsAreCheckedAndTheResolutionsAgainstThePorts)
         oResolution.FrmStartX = std::get<0>(ro);
         oResolution.FrmCropWidth = std::get<1>(ro);
         oResolution.eDir = std::get<2>(ro);
-        EXPECT_EQ(std::get<3>(ro), oClient.Param(OMX_TI_IndexConfigVidChResolution, oResolution, true, true)) << std::get<0>(ro);
+        EXPECT_EQ(std::get<3>(ro), oClient.Param(OMX_TI_IndexConfigVidChResolution, oResolution, true, true))
+            << std::get<0>(ro);
     }
     InitStruct(oResolution);
     oResolution.eDir = OMX_DirInput;
     ASSERT_EQ(OMX_ErrorNone, oClient.Param(OMX_TI_IndexConfigVidChResolution, oResolution, false, true));
     EXPECT_TRUE(oResolution.eDir == OMX_DirInput && oResolution.FrmStartX == 100 && oResolution.FrmCropWidth == 1820);
     oResolution.eDir = OMX_DirOutput;
-    ASSERT_TRUE(Ok(oClient.Param(OMX_TI_IndexConfigVidChResolution, oResolution, false, true)) && oResolution.Frm0Width == 1280);
+    ASSERT_TRUE(Ok(oClient.Param(OMX_TI_IndexConfigVidChResolution, oResolution, false, true)) &&
+                oResolution.Frm0Width == 1280);
 }

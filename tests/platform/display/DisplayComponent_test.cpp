@@ -20,8 +20,10 @@
 namespace
 {
 const char* const local_szDisplay = "OMX.TI.VPSSM3.VFDC";
-const OMX_U32 local_uiMode = OMX_TI_IndexParamVFDCCustomModeInfo, local_uiCreate = OMX_TI_IndexParamVFDCCreateMosaicLayout;
-const OMX_U32 local_uiModify = OMX_TI_IndexConfigVFDCModifyMosaicLayout, local_uiMap = OMX_TI_IndexConfigVFDCMosaicPort2WinMap;
+const OMX_U32 local_uiMode = OMX_TI_IndexParamVFDCCustomModeInfo,
+              local_uiCreate = OMX_TI_IndexParamVFDCCreateMosaicLayout;
+const OMX_U32 local_uiModify = OMX_TI_IndexConfigVFDCModifyMosaicLayout,
+              local_uiMap = OMX_TI_IndexConfigVFDCMosaicPort2WinMap;
 // Full-range YCbCr of pure red and pure green.
 const uint8_t local_aucRed[3] = {76, 85, 255}, local_aucGreen[3] = {150, 44, 21};
 
@@ -40,7 +42,8 @@ OMX_PARAM_DC_CUSTOM_MODE_INFO Mode(OMX_U32 nWidth, OMX_U32 nHeight, OMX_U32 nFps
 // One packed 4:2:2 window of w x h at (x, y) reading a buffer of the same size.
 OMX_VFDC_MultipleWindowFmt Window(OMX_U32 nX, OMX_U32 nY, OMX_U32 nWidth, OMX_U32 nHeight, OMX_U32 nPriority = 0)
 {
-    return OMX_VFDC_MultipleWindowFmt{nX, nY, nWidth, nHeight, {2 * nWidth, 0}, VFDC_DF_YUV422I_YVYU, VFDC_BPP_BITS16, nPriority};
+    return OMX_VFDC_MultipleWindowFmt{
+        nX, nY, nWidth, nHeight, {2 * nWidth, 0}, VFDC_DF_YUV422I_YVYU, VFDC_BPP_BITS16, nPriority};
 }
 
 OMX_PARAM_VFDC_CREATEMOSAICLAYOUT Layout(OMX_U32 nLayoutId, const std::vector<OMX_VFDC_MultipleWindowFmt>& aoWindows)
@@ -66,7 +69,10 @@ OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP Map(OMX_U32 nLayoutId, const std::vecto
 class DisplayComponent : public CEngineTest
 {
 protected:
-    std::string DriverFile(const char* szName) const { return m_oRoot.Read(std::string("sys/devices/platform/vpss/display0/") + szName); }
+    std::string DriverFile(const char* szName) const
+    {
+        return m_oRoot.Read(std::string("sys/devices/platform/vpss/display0/") + szName);
+    }
     // The driver's EDID file as the controller writes it for the monitor (the file made anew).
     std::string EdidFileFor(const std::string& roMonitor)
     {
@@ -124,7 +130,9 @@ TEST_F(DisplayComponent, DriverFilesDescribeTheMonitorThatTheEnvironmentNames)
     std::string oRaw;
     for (unsigned ui = 0; ui < 256; ++ui)
     {
-        const unsigned uiByte = ui < 128 ? std::stoul(oBuiltIn.substr(6 + (ui / 16) * 55 + (ui % 16) * 3, 2), nullptr, 16) : (ui * 7) & 0xFF;
+        const unsigned uiByte = ui < 128
+                                    ? std::stoul(oBuiltIn.substr(6 + (ui / 16) * 55 + (ui % 16) * 3, 2), nullptr, 16)
+                                    : (ui * 7) & 0xFF;
         oRaw += char(uiByte);
         char szByte[4];
         snprintf(szByte, sizeof(szByte), "%02x", uiByte);
@@ -192,7 +200,8 @@ TEST_F(DisplayComponent, SettingsLayoutsAndPortMapsAreCheckedAndReadBack)
     EXPECT_EQ(OMX_ErrorBadParameter, oController.Param(OMX_TI_IndexConfigCtrlSetCsc, oCsc, true, true));
     oCsc.auiOffsetVector[2] = 0xFFF;
     EXPECT_EQ(OMX_ErrorNone, oController.Param(OMX_TI_IndexConfigCtrlSetCsc, oCsc, true, true));
-    const auto oCscRead = ReadParam<OMX_CONFIG_CTRL_SET_CSC>(oController.Handle(), OMX_TI_IndexConfigCtrlSetCsc, 0, true);
+    const auto oCscRead =
+        ReadParam<OMX_CONFIG_CTRL_SET_CSC>(oController.Handle(), OMX_TI_IndexConfigCtrlSetCsc, 0, true);
     EXPECT_TRUE(oCscRead.auiRedVector[0] == 0x1C00 && oCscRead.auiOffsetVector[2] == 0xFFF);
     auto oRange = ReadParam<OMX_PARAM_CTRL_COLOR_RANGE>(oController.Handle(), OMX_TI_IndexParamCtrlColorRange);
     EXPECT_EQ(OMX_FALSE, oRange.bFullRange);
@@ -210,20 +219,25 @@ TEST_F(DisplayComponent, SettingsLayoutsAndPortMapsAreCheckedAndReadBack)
     OMX_PARAM_DC_CUSTOM_MODE_INFO oMode = Mode(1280, 720, 60);
     ASSERT_TRUE(Ok(m_poDisplay->Param(local_uiMode, oMode, true)) && EnablePort(0) && EnablePort(1));
     ASSERT_TRUE(Ok(SetUpPort(0, 640, 360, 3)) && Ok(SetUpPort(1, 320, 180, 3)));
-    const auto fnCreate = [hDisplay](OMX_PARAM_VFDC_CREATEMOSAICLAYOUT o) { return OMX_SetParameter(hDisplay, OMX_INDEXTYPE(local_uiCreate), &o); };
-    const auto fnMap = [hDisplay](OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP o) { return OMX_SetConfig(hDisplay, OMX_INDEXTYPE(local_uiMap), &o); };
+    const auto fnCreate = [hDisplay](OMX_PARAM_VFDC_CREATEMOSAICLAYOUT o)
+    { return OMX_SetParameter(hDisplay, OMX_INDEXTYPE(local_uiCreate), &o); };
+    const auto fnMap = [hDisplay](OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP o)
+    { return OMX_SetConfig(hDisplay, OMX_INDEXTYPE(local_uiMap), &o); };
     OMX_VFDC_MultipleWindowFmt oTwelveBits = Window(0, 0, 640, 360), oShortPitch = Window(0, 0, 640, 360);
     oTwelveBits.bpp = VFDC_BPP_BITS12;
     oShortPitch.pitch[0] = 1279;
     OMX_PARAM_VFDC_CREATEMOSAICLAYOUT oTooMany = Layout(0, {});
     oTooMany.nNumWindows = OMX_VFDC_MAX_WINDOWS + 1;
     for (const OMX_PARAM_VFDC_CREATEMOSAICLAYOUT& roRefused :
-         {Layout(0, {Window(700, 0, 640, 360)}), Layout(0, {Window(0, 400, 640, 360)}), Layout(5, {Window(0, 0, 640, 360)}),
-          Layout(0, {oTwelveBits}), Layout(0, {oShortPitch}), Layout(0, {Window(0, 0, 0, 360)}), oTooMany})
-        EXPECT_EQ(OMX_ErrorBadParameter, fnCreate(roRefused)) << roRefused.nLayoutId << " " << roRefused.sMosaicWinFmt[0].winStartX;
+         {Layout(0, {Window(700, 0, 640, 360)}), Layout(0, {Window(0, 400, 640, 360)}),
+          Layout(5, {Window(0, 0, 640, 360)}), Layout(0, {oTwelveBits}), Layout(0, {oShortPitch}),
+          Layout(0, {Window(0, 0, 0, 360)}), oTooMany})
+        EXPECT_EQ(OMX_ErrorBadParameter, fnCreate(roRefused))
+            << roRefused.nLayoutId << " " << roRefused.sMosaicWinFmt[0].winStartX;
     EXPECT_EQ(OMX_ErrorBadParameter, fnMap(Map(1, {0})));  // layout 1 was never created
     ASSERT_EQ(OMX_ErrorNone, fnCreate(Layout(1, {Window(0, 0, 640, 360), Window(640, 0, 320, 180)})));
-    ASSERT_EQ(OMX_ErrorNone, fnCreate(Layout(2, {{0, 0, 640, 360, {640, 320}, VFDC_DF_YUV422SP_VU, VFDC_BPP_BITS12, 0}})));
+    ASSERT_EQ(OMX_ErrorNone,
+              fnCreate(Layout(2, {{0, 0, 640, 360, {640, 320}, VFDC_DF_YUV422SP_VU, VFDC_BPP_BITS12, 0}})));
     // One window of two; a port feeds one window; 640 x 360 from 320 x 180 frames; no port 20;
     // a packed port read as semi-planar.
     for (const auto& roRefused : {Map(1, {0}), Map(1, {0, 0}), Map(1, {1, 0}), Map(1, {0, 20}), Map(2, {0})})
@@ -252,21 +266,29 @@ TEST_F(DisplayComponent, SnapshotShowsEachWindowAtItsPlaceAndOutlivesTheStop)
     // Port 1's window overlaps port 0's and lies above it; port 2, 4:2:0 in 64 x 32 buffers shown
     // through a 32 x 16 window, has its chroma plane after the 32 luma lines of the buffer, not
     // after the window's 16.
-    const std::vector<OMX_VFDC_MultipleWindowFmt> aoWindows = {Window(100, 50, 64, 16), Window(132, 58, 32, 8, 1),
-                                                                {10, 20, 32, 16, {64, 32}, VFDC_DF_YUV422SP_VU, VFDC_BPP_BITS12, 0}};
+    const std::vector<OMX_VFDC_MultipleWindowFmt> aoWindows = {
+        Window(100, 50, 64, 16),
+        Window(132, 58, 32, 8, 1),
+        {10, 20, 32, 16, {64, 32}, VFDC_DF_YUV422SP_VU, VFDC_BPP_BITS12, 0}};
     OMX_PARAM_DC_CUSTOM_MODE_INFO oMode = Mode(320, 240, 60);
     OMX_PARAM_VFDC_CREATEMOSAICLAYOUT oLayout = Layout(0, aoWindows);
     OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP oMap = Map(0, {0, 1, 2});
     for (OMX_U32 nPort : {0u, 1u, 2u})
-        ASSERT_TRUE(EnablePort(nPort) && Ok(nPort == 2 ? SetUpPort(nPort, 32, 16, 2, true, 64, 32) : SetUpPort(nPort, 64 >> nPort, 16 >> nPort, 2)));
-    ASSERT_TRUE(Ok(m_poDisplay->Param(local_uiMode, oMode, true)) && Ok(m_poDisplay->Param(local_uiCreate, oLayout, true)) &&
+        ASSERT_TRUE(EnablePort(nPort) && Ok(nPort == 2 ? SetUpPort(nPort, 32, 16, 2, true, 64, 32)
+                                                       : SetUpPort(nPort, 64 >> nPort, 16 >> nPort, 2)));
+    ASSERT_TRUE(Ok(m_poDisplay->Param(local_uiMode, oMode, true)) &&
+                Ok(m_poDisplay->Param(local_uiCreate, oLayout, true)) &&
                 Ok(m_poDisplay->Param(local_uiMap, oMap, true, true)) && m_poDisplay->GoToExecuting());
     for (OMX_U32 nPort : {0u, 1u, 2u})
     {
         OMX_BUFFERHEADERTYPE* po = m_poDisplay->Buffers(nPort)[0];
         const uint8_t* puc = nPort == 1 ? local_aucGreen : local_aucRed;
         for (OMX_U32 nAt = 0; nAt < po->nAllocLen; ++nAt)
-            po->pBuffer[nAt] = nPort < 2 ? puc[nAt % 2 == 0 ? 0 : nAt % 4 == 1 ? 1 : 2] : nAt < 64 * 32 ? puc[0] : puc[1 + nAt % 2];
+            po->pBuffer[nAt] = nPort < 2       ? puc[nAt % 2 == 0   ? 0
+                                                     : nAt % 4 == 1 ? 1
+                                                                    : 2]
+                               : nAt < 64 * 32 ? puc[0]
+                                               : puc[1 + nAt % 2];
         po->nFilledLen = po->nAllocLen;
     }
     EXPECT_EQ(OMX_ErrorNotReady, PellixTest_WriteDisplaySnapshot(Snapshot("early.ppm").c_str()));
@@ -283,7 +305,8 @@ TEST_F(DisplayComponent, SnapshotShowsEachWindowAtItsPlaceAndOutlivesTheStop)
         EXPECT_TRUE(o.Is(0, 0, 0, 0, 0) && o.Is(99, 50, 0, 0, 0) && o.Is(164, 50, 0, 0, 0) && o.Is(100, 66, 0, 0, 0));
         EXPECT_TRUE(o.Is(100, 50, 255, 0, 0) && o.Is(163, 50, 255, 0, 0) && o.Is(131, 65, 255, 0, 0));
         EXPECT_TRUE(o.Is(132, 58, 0, 255, 0) && o.Is(163, 65, 0, 255, 0));
-        EXPECT_TRUE(o.Is(10, 20, 255, 0, 0) && o.Is(41, 35, 255, 0, 0) && o.Is(42, 35, 0, 0, 0) && o.Is(41, 36, 0, 0, 0));
+        EXPECT_TRUE(o.Is(10, 20, 255, 0, 0) && o.Is(41, 35, 255, 0, 0) && o.Is(42, 35, 0, 0, 0) &&
+                    o.Is(41, 36, 0, 0, 0));
     }
     ASSERT_EQ(OMX_ErrorNone, PellixTest_WriteDisplaySnapshot(Snapshot("stopped.png").c_str()));
     EXPECT_EQ(0u, m_oRoot.Read("stopped.png").find("\x89PNG\r\n\x1a\n"));

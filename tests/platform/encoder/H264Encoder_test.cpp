@@ -59,14 +59,22 @@ protected:
         oAvc.eLevel = OMX_VIDEO_AVCLevel42;
         oAvc.nPFrames = ro.uiKeyInterval - 1;
         oAvc.nBFrames = ro.uiBFrames;
-        const bool bSet = Ok(m_oClient.SetPort(0, [&ro](OMX_PARAM_PORTDEFINITIONTYPE& o) {
-            o.format.video.nFrameWidth = o.format.video.nStride = ro.uiWidth;
-            o.format.video.nFrameHeight = ro.uiHeight;
-        })) && Ok(m_oClient.SetPort(1, [&ro](OMX_PARAM_PORTDEFINITIONTYPE& o) {
-            o.nBufferSize = ro.uiOutputBufferSize != 0 ? ro.uiOutputBufferSize : o.nBufferSize;
-            o.format.video.nBitrate = ro.uiBitRate;
-        })) && Ok(m_oClient.Param(local_uiPreset, oPreset, true)) && Ok(m_oClient.Param(OMX_IndexParamVideoAvc, oAvc, true)) &&
-                          (ro.iQpMin < 0 || SetLimits(ro.iQpMin, ro.iQpMax));
+        const bool bSet =
+            Ok(m_oClient.SetPort(0,
+                                 [&ro](OMX_PARAM_PORTDEFINITIONTYPE& o)
+                                 {
+                                     o.format.video.nFrameWidth = o.format.video.nStride = ro.uiWidth;
+                                     o.format.video.nFrameHeight = ro.uiHeight;
+                                 })) &&
+            Ok(m_oClient.SetPort(1,
+                                 [&ro](OMX_PARAM_PORTDEFINITIONTYPE& o)
+                                 {
+                                     o.nBufferSize = ro.uiOutputBufferSize != 0 ? ro.uiOutputBufferSize : o.nBufferSize;
+                                     o.format.video.nBitrate = ro.uiBitRate;
+                                 })) &&
+            Ok(m_oClient.Param(local_uiPreset, oPreset, true)) &&
+            Ok(m_oClient.Param(OMX_IndexParamVideoAvc, oAvc, true)) &&
+            (ro.iQpMin < 0 || SetLimits(ro.iQpMin, ro.iQpMax));
         m_oClient.Forget();
         m_oClient.Keep(true);
         m_oClient.Recycle(1, true);
@@ -95,7 +103,10 @@ protected:
         return Ok(m_oClient.Param(local_uiDynamic, oDynamic, true, true));
     }
     OMX_TICKS TimeStamp(unsigned uiFrame) const { return OMX_TICKS(uiFrame) * 1000000 / 60; }
-    static unsigned long long Counter(PellixCounter eCounter) { return PellixTest_GetCounter(local_szEncoder, eCounter); }
+    static unsigned long long Counter(PellixCounter eCounter)
+    {
+        return PellixTest_GetCounter(local_szEncoder, eCounter);
+    }
 
     COmxTestClient m_oClient{local_szEncoder};
     CTempDir m_oDir;
@@ -173,29 +184,36 @@ TEST_F(H264Encoder, SettingsAreCheckedDerivedAndSetOnlyWhileLoaded)
     oBaseline = ReadParam<OMX_VIDEO_PARAM_AVCTYPE>(h, OMX_IndexParamVideoAvc, 1);
     const auto oStaticNow = ReadParam<OMX_VIDEO_PARAM_STATICPARAMS>(h, local_uiStatic, 1);
     const auto& roS = oStaticNow.videoStaticParams;
-    EXPECT_EQ((std::vector<long>{OMX_FALSE, OMX_VIDEO_PictureTypeI | OMX_VIDEO_PictureTypeP, 66, 50, OMX_Video_RC_Storage,
-                                 IH264_ENTROPYCODING_CAVLC, 90}),
-              (std::vector<long>{oBaseline.bEntropyCodingCABAC, long(oBaseline.nAllowedPictureTypes), roS.videnc2Params.profile,
-                                 roS.videnc2Params.level, roS.videnc2Params.rateControlPreset, roS.entropyCodingMode,
+    EXPECT_EQ((std::vector<long>{OMX_FALSE, OMX_VIDEO_PictureTypeI | OMX_VIDEO_PictureTypeP, 66, 50,
+                                 OMX_Video_RC_Storage, IH264_ENTROPYCODING_CAVLC, 90}),
+              (std::vector<long>{oBaseline.bEntropyCodingCABAC, long(oBaseline.nAllowedPictureTypes),
+                                 roS.videnc2Params.profile, roS.videnc2Params.level,
+                                 roS.videnc2Params.rateControlPreset, roS.entropyCodingMode,
                                  ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(h, local_uiDynamic, 1, true)
                                      .videoDynamicParams.videnc2DynamicParams.intraFrameInterval}));
     // Dynamic parameters: as read, nothing changes; the size, the interval, no bit rate, limits
     // out of order or range, an unknown preset and another port are refused.
     const auto oDynamicNow = ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(h, local_uiDynamic, 1, true);
     ASSERT_EQ(OMX_ErrorNone, m_oClient.Param(local_uiDynamic, oDynamicNow, true, true));
-    for (void (*fnChange)(OMX_VIDEO_PARAM_DYNAMICPARAMS&) : std::vector<void (*)(OMX_VIDEO_PARAM_DYNAMICPARAMS&)>{
+    for (void (*fnChange)(OMX_VIDEO_PARAM_DYNAMICPARAMS&) :
+         std::vector<void (*)(OMX_VIDEO_PARAM_DYNAMICPARAMS&)>{
              [](OMX_VIDEO_PARAM_DYNAMICPARAMS& ro) { ro.videoDynamicParams.videnc2DynamicParams.inputWidth = 640; },
-             [](OMX_VIDEO_PARAM_DYNAMICPARAMS& ro) { ro.videoDynamicParams.videnc2DynamicParams.intraFrameInterval = 30; },
+             [](OMX_VIDEO_PARAM_DYNAMICPARAMS& ro)
+             { ro.videoDynamicParams.videnc2DynamicParams.intraFrameInterval = 30; },
              [](OMX_VIDEO_PARAM_DYNAMICPARAMS& ro) { ro.videoDynamicParams.videnc2DynamicParams.targetBitRate = 0; },
-             [](OMX_VIDEO_PARAM_DYNAMICPARAMS& ro) {
+             [](OMX_VIDEO_PARAM_DYNAMICPARAMS& ro)
+             {
                  auto& roRate = ro.videoDynamicParams.rateControlParams;
-                 roRate.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED, roRate.qpMinB = 30, roRate.qpMaxB = 20;
+                 roRate.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED, roRate.qpMinB = 30,
+                 roRate.qpMaxB = 20;
              },
-             [](OMX_VIDEO_PARAM_DYNAMICPARAMS& ro) {
+             [](OMX_VIDEO_PARAM_DYNAMICPARAMS& ro)
+             {
                  auto& roRate = ro.videoDynamicParams.rateControlParams;
                  roRate.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED, roRate.qpMaxP = 52;
              },
-             [](OMX_VIDEO_PARAM_DYNAMICPARAMS& ro) { ro.videoDynamicParams.rateControlParams.rateControlParamsPreset = 3; }})
+             [](OMX_VIDEO_PARAM_DYNAMICPARAMS& ro)
+             { ro.videoDynamicParams.rateControlParams.rateControlParamsPreset = 3; }})
     {
         auto oBad = oDynamicNow;
         fnChange(oBad);
@@ -233,21 +251,28 @@ TEST_F(H264Encoder, EveryStreamBeginsWithItsParameterSetsAndDecodesWholeWithOneA
     aoCases[1].bReordered = true;
     for (int i : {2, 3})
     {
-        aoCases[i] = SCase{{640, 360, 30, OMX_VIDEO_AVCProfileHigh, 30, 0, OMX_Video_RC_Low_Delay, OMX_Video_Enc_User_Defined,
-                            i == 2 ? 8000000u : 200000u, i == 2 ? 45 : 0, i == 2 ? 51 : 15}, "High", i == 2 ? 0.5 : 2.0, false};
+        aoCases[i] = SCase{{640, 360, 30, OMX_VIDEO_AVCProfileHigh, 30, 0, OMX_Video_RC_Low_Delay,
+                            OMX_Video_Enc_User_Defined, i == 2 ? 8000000u : 200000u, i == 2 ? 45 : 0, i == 2 ? 51 : 15},
+                           "High",
+                           i == 2 ? 0.5 : 2.0,
+                           false};
     }
     const unsigned auiPattern[4][2] = {{1, 0}, {1, 3}, {2, 3}, {20, 16}};
     for (int i = 4; i < 8; ++i)
     {
-        aoCases[i].oStream = {320, 180, 40, auiPattern[i - 4][1] > 0 ? OMX_VIDEO_AVCProfileMain : OMX_VIDEO_AVCProfileBaseline,
-                              auiPattern[i - 4][0], auiPattern[i - 4][1]};
+        aoCases[i].oStream = {320,
+                              180,
+                              40,
+                              auiPattern[i - 4][1] > 0 ? OMX_VIDEO_AVCProfileMain : OMX_VIDEO_AVCProfileBaseline,
+                              auiPattern[i - 4][0],
+                              auiPattern[i - 4][1]};
         aoCases[i].szProfile = auiPattern[i - 4][1] > 0 ? "Main" : "Constrained Baseline";
     }
     for (const SCase& roCase : aoCases)
     {
         const SStream& ro = roCase.oStream;
-        SCOPED_TRACE(testing::Message() << ro.uiWidth << "x" << ro.uiHeight << " " << roCase.szProfile << " " << ro.uiKeyInterval
-                                        << "/" << ro.uiBFrames << " QP " << ro.iQpMin);
+        SCOPED_TRACE(testing::Message() << ro.uiWidth << "x" << ro.uiHeight << " " << roCase.szProfile << " "
+                                        << ro.uiKeyInterval << "/" << ro.uiBFrames << " QP " << ro.iQpMin);
         PellixTest_Reset();
         const std::vector<COmxTestClient::SBuffer> aoOutputs = Encode(ro);
         ASSERT_EQ(ro.uiFrames + 1, aoOutputs.size());
@@ -257,8 +282,10 @@ TEST_F(H264Encoder, EveryStreamBeginsWithItsParameterSetsAndDecodesWholeWithOneA
                     aoHead[0].uiType == NalType_Sps && aoHead[1].uiType == NalType_Pps);
         // Then one picture per buffer: two slices (one per slice thread) of one kind; every picture's
         // time stamp once, in coding order; the end of stream last, after the pictures the codec held.
-        const unsigned uiSecondSlice = unsigned(ReadParam<OMX_VIDEO_PARAM_STATICPARAMS>(m_oClient.Handle(), local_uiStatic, 1)
-                                                    .videoStaticParams.sliceCodingParams.sliceStartOffset[0]) * ((ro.uiWidth + 15) / 16);
+        const unsigned uiSecondSlice =
+            unsigned(ReadParam<OMX_VIDEO_PARAM_STATICPARAMS>(m_oClient.Handle(), local_uiStatic, 1)
+                         .videoStaticParams.sliceCodingParams.sliceStartOffset[0]) *
+            ((ro.uiWidth + 15) / 16);
         std::map<OMX_TICKS, unsigned> oFrameOf;
         for (unsigned i = 0; i < ro.uiFrames; ++i)
             oFrameOf[TimeStamp(i)] = i;
@@ -270,9 +297,13 @@ TEST_F(H264Encoder, EveryStreamBeginsWithItsParameterSetsAndDecodesWholeWithOneA
             const bool bIdr = (roOut.nFlags & OMX_BUFFERFLAG_SYNCFRAME) != 0;
             const std::vector<SNalUnit> aoUnits = NalUnits(roOut.oData);
             ASSERT_EQ(2u, aoUnits.size()) << i;
-            EXPECT_TRUE(aoUnits[0].uiType == (bIdr ? NalType_IdrSlice : NalType_Slice) && aoUnits[1].uiType == aoUnits[0].uiType &&
-                        aoUnits[0].uiFirstMb == 0 && aoUnits[1].uiFirstMb == uiSecondSlice) << i;
-            EXPECT_EQ(OMX_BUFFERFLAG_ENDOFFRAME | (i + 1 == aoOutputs.size() ? OMX_BUFFERFLAG_EOS : 0), roOut.nFlags & ~OMX_BUFFERFLAG_SYNCFRAME) << i;
+            EXPECT_TRUE(aoUnits[0].uiType == (bIdr ? NalType_IdrSlice : NalType_Slice) &&
+                        aoUnits[1].uiType == aoUnits[0].uiType && aoUnits[0].uiFirstMb == 0 &&
+                        aoUnits[1].uiFirstMb == uiSecondSlice)
+                << i;
+            EXPECT_EQ(OMX_BUFFERFLAG_ENDOFFRAME | (i + 1 == aoOutputs.size() ? OMX_BUFFERFLAG_EOS : 0),
+                      roOut.nFlags & ~OMX_BUFFERFLAG_SYNCFRAME)
+                << i;
             ASSERT_EQ(1u, oFrameOf.count(roOut.nTimeStamp)) << i;
             EXPECT_EQ(oFrameOf[roOut.nTimeStamp] % ro.uiKeyInterval == 0, bIdr) << i;
             oFrameOf.erase(roOut.nTimeStamp);
@@ -294,7 +325,8 @@ TEST_F(H264Encoder, EveryStreamBeginsWithItsParameterSetsAndDecodesWholeWithOneA
             auiCounters.push_back(i);
         }
         EXPECT_EQ("", oProbe.oErrors);
-        EXPECT_TRUE(oProbe.uiWidth == ro.uiWidth && oProbe.uiHeight == ro.uiHeight && oProbe.iLevel == 42 && oProbe.oProfile == roCase.szProfile)
+        EXPECT_TRUE(oProbe.uiWidth == ro.uiWidth && oProbe.uiHeight == ro.uiHeight && oProbe.iLevel == 42 &&
+                    oProbe.oProfile == roCase.szProfile)
             << oProbe.oProfile;
         EXPECT_EQ(oKeyFrames, oProbe.oKeyFrames);
         EXPECT_EQ(auiCounters, oProbe.auiCounters);
@@ -303,7 +335,8 @@ TEST_F(H264Encoder, EveryStreamBeginsWithItsParameterSetsAndDecodesWholeWithOneA
         EXPECT_TRUE(roCase.dRateFactor == 0 || (roCase.dRateFactor < 1 ? dRate < roCase.dRateFactor * ro.uiBitRate
                                                                        : dRate > roCase.dRateFactor * ro.uiBitRate))
             << dRate << " bit/s for a target of " << ro.uiBitRate;
-        EXPECT_TRUE(Counter(PellixCounter_FramesEncoded) == ro.uiFrames && Counter(PellixCounter_FramesConsumed) == ro.uiFrames);
+        EXPECT_TRUE(Counter(PellixCounter_FramesEncoded) == ro.uiFrames &&
+                    Counter(PellixCounter_FramesConsumed) == ro.uiFrames);
     }
 }
 
@@ -316,8 +349,10 @@ TEST_F(H264Encoder, WhatCannotBeDeliveredWholeIsDroppedAndTheEndOfStreamStillCom
     oStream.uiOutputBufferSize = 64;
     std::vector<COmxTestClient::SBuffer> aoOutputs = Encode(oStream);
     ASSERT_EQ(2u, aoOutputs.size());
-    EXPECT_TRUE(aoOutputs[0].nFlags == local_nConfig && aoOutputs[1].nFlags == OMX_BUFFERFLAG_EOS && aoOutputs[1].oData.empty());
-    EXPECT_TRUE(m_oClient.CountEvents(OMX_EventError, OMX_ErrorOverflow, 1) == 5 && Counter(PellixCounter_FramesDropped) == 5);
+    EXPECT_TRUE(aoOutputs[0].nFlags == local_nConfig && aoOutputs[1].nFlags == OMX_BUFFERFLAG_EOS &&
+                aoOutputs[1].oData.empty());
+    EXPECT_TRUE(m_oClient.CountEvents(OMX_EventError, OMX_ErrorOverflow, 1) == 5 &&
+                Counter(PellixCounter_FramesDropped) == 5);
     // Input buffers shorter than a picture go back uncoded; without a picture the stream does
     // not even begin: no parameter sets, only the end of stream.
     PellixTest_Reset();
@@ -353,8 +388,10 @@ TEST_F(H264Encoder, TooSlowForItsInputItCodesFasterAndTheStreamGoesOnWithEveryCa
         oStream += ro.oData;
     const std::string oLog = oErrors.Finish(), oSwitch = "OMX.TI.DUCATI.VIDENC: coding took ";
     const std::string oBehind = "at the fastest x264 preset ultrafast: the input is held back\n";
-    EXPECT_TRUE(oLog.find("x264 preset superfast -> ultrafast\n") != std::string::npos && oLog.find(oSwitch) == oLog.rfind(oSwitch) &&
-                oLog.find(oBehind) != std::string::npos && oLog.find(oBehind) == oLog.rfind(oBehind)) << oLog;
+    EXPECT_TRUE(oLog.find("x264 preset superfast -> ultrafast\n") != std::string::npos &&
+                oLog.find(oSwitch) == oLog.rfind(oSwitch) && oLog.find(oBehind) != std::string::npos &&
+                oLog.find(oBehind) == oLog.rfind(oBehind))
+        << oLog;
     EXPECT_EQ(0u, Counter(PellixCounter_FramesDropped));
     const std::string oPath = m_oDir.Write("stream.h264", oStream).string();
     const SStreamProbe oProbe = ProbeStream(oPath);
@@ -368,7 +405,9 @@ TEST_F(H264Encoder, TooSlowForItsInputItCodesFasterAndTheStreamGoesOnWithEveryCa
     for (unsigned i = 0; i < 150; ++i)
     {
         CCaptureTimeCode::SValue o{0, 0};
-        EXPECT_TRUE(CCaptureTimeCode::Read(reinterpret_cast<const uint8_t*>(oLuma.data()) + size_t(i) * 1280 * 720, 1280, 1, 1280,
-                                           720, o) && o.uiFrame == i && o.uiTimeUs == uiFirstUs + 16667ull * i) << i;
+        EXPECT_TRUE(CCaptureTimeCode::Read(reinterpret_cast<const uint8_t*>(oLuma.data()) + size_t(i) * 1280 * 720,
+                                           1280, 1, 1280, 720, o) &&
+                    o.uiFrame == i && o.uiTimeUs == uiFirstUs + 16667ull * i)
+            << i;
     }
 }

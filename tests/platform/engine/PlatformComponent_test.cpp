@@ -31,15 +31,19 @@ TEST_F(PlatformComponent, StateChangesWaitForTheirBuffersAndRefuseWhatIsNotAllow
 {
     COmxTestClient oClient(PELLIX_TEST_PASS_THROUGH);
     // Loaded -> Idle completes once every enabled port is populated.
-    ASSERT_TRUE(Ok(oClient.SendState(OMX_StateIdle)) && Ok(oClient.AllocateBuffers(0, 4)) && Ok(oClient.AllocateBuffers(1, 3)));
-    EXPECT_TRUE(Quiet(oClient, OMX_EventCmdComplete, OMX_CommandStateSet, OMX_StateIdle) && oClient.State() == OMX_StateLoaded &&
-                oClient.PortDefinition(0).bPopulated && !oClient.PortDefinition(1).bPopulated);
-    ASSERT_TRUE(Ok(oClient.AllocateBuffers(1, 1)) && oClient.WaitState(OMX_StateIdle) && oClient.GoTo(OMX_StateExecuting));
+    ASSERT_TRUE(Ok(oClient.SendState(OMX_StateIdle)) && Ok(oClient.AllocateBuffers(0, 4)) &&
+                Ok(oClient.AllocateBuffers(1, 3)));
+    EXPECT_TRUE(Quiet(oClient, OMX_EventCmdComplete, OMX_CommandStateSet, OMX_StateIdle) &&
+                oClient.State() == OMX_StateLoaded && oClient.PortDefinition(0).bPopulated &&
+                !oClient.PortDefinition(1).bPopulated);
+    ASSERT_TRUE(Ok(oClient.AllocateBuffers(1, 1)) && oClient.WaitState(OMX_StateIdle) &&
+                oClient.GoTo(OMX_StateExecuting));
     // Refused moves: an error event, no completion, the state unchanged.
     for (OMX_STATETYPE eTarget : {OMX_StateExecuting, OMX_StateLoaded, OMX_StateWaitForResources})
-        ASSERT_TRUE(Ok(oClient.SendState(eTarget)) &&
-                    oClient.WaitEvent(OMX_EventError, eTarget == OMX_StateExecuting ? local_nSame : local_nIllegal, 0) &&
-                    oClient.State() == OMX_StateExecuting);
+        ASSERT_TRUE(
+            Ok(oClient.SendState(eTarget)) &&
+            oClient.WaitEvent(OMX_EventError, eTarget == OMX_StateExecuting ? local_nSame : local_nIllegal, 0) &&
+            oClient.State() == OMX_StateExecuting);
     EXPECT_TRUE(Quiet(oClient, OMX_EventCmdComplete, OMX_CommandStateSet, OMX_StateLoaded));
     EXPECT_EQ(OMX_ErrorBadParameter, oClient.SendState(static_cast<OMX_STATETYPE>(42)));
     // Idle -> Loaded completes once the last buffer is freed, with no unpopulated-port error.
@@ -60,8 +64,8 @@ TEST_F(PlatformComponent, StateChangesWaitForTheirBuffersAndRefuseWhatIsNotAllow
 TEST_F(PlatformComponent, IdleAndPauseHoldBuffersAndTheMoveToIdleHandsBackAllOfThem)
 {
     COmxTestClient oClient(PELLIX_TEST_PASS_THROUGH);
-    ASSERT_TRUE(Ok(oClient.SendState(OMX_StateIdle)) && Ok(oClient.AllocateBuffers(0, 4)) && Ok(oClient.AllocateBuffers(1, 4)) &&
-                oClient.WaitState(OMX_StateIdle));
+    ASSERT_TRUE(Ok(oClient.SendState(OMX_StateIdle)) && Ok(oClient.AllocateBuffers(0, 4)) &&
+                Ok(oClient.AllocateBuffers(1, 4)) && oClient.WaitState(OMX_StateIdle));
     // Queued in Idle, processed from Executing on: what is copied, where to, with what.
     for (OMX_BUFFERHEADERTYPE* po : oClient.Buffers(0))
     {
@@ -98,8 +102,9 @@ TEST_F(PlatformComponent, BufferCallsAreCheckedAndAHeldBufferCannotBeFreed)
     EXPECT_TRUE(OMX_AllocateBuffer(h, &po, 0, nullptr, nSize) == OMX_ErrorIncorrectStateOperation &&
                 OMX_UseBuffer(h, &po, 0, nullptr, nSize, p) == OMX_ErrorIncorrectStateOperation);
     ASSERT_EQ(OMX_ErrorNone, oClient.SendState(OMX_StateIdle));
-    for (OMX_ERRORTYPE e : {OMX_AllocateBuffer(h, &po, 0, nullptr, nSize - 1), OMX_UseBuffer(h, &po, 0, nullptr, nSize - 1, p),
-                            OMX_UseBuffer(h, &po, 0, nullptr, nSize, nullptr), OMX_AllocateBuffer(h, nullptr, 0, nullptr, nSize)})
+    for (OMX_ERRORTYPE e :
+         {OMX_AllocateBuffer(h, &po, 0, nullptr, nSize - 1), OMX_UseBuffer(h, &po, 0, nullptr, nSize - 1, p),
+          OMX_UseBuffer(h, &po, 0, nullptr, nSize, nullptr), OMX_AllocateBuffer(h, nullptr, 0, nullptr, nSize)})
         EXPECT_EQ(OMX_ErrorBadParameter, e);
     EXPECT_EQ(OMX_ErrorBadPortIndex, OMX_AllocateBuffer(h, &po, 7, nullptr, nSize));
     // The caller's memory is used as it is; still Loaded (the output port waits for its buffers),
@@ -110,17 +115,20 @@ TEST_F(PlatformComponent, BufferCallsAreCheckedAndAHeldBufferCannotBeFreed)
                 OMX_AllocateBuffer(h, &po, 0, nullptr, nSize) == OMX_ErrorIncorrectStateOperation);
     ASSERT_EQ(OMX_ErrorNone, oClient.AllocateBuffers(1, 4, 4096));
     po = oClient.Buffers(1)[0];
-    EXPECT_TRUE(po->pAppPrivate == &oClient && po->nOutputPortIndex == 1 && po->nInputPortIndex == 1 && po->nAllocLen == 4096 &&
-                po->nSize == sizeof(OMX_BUFFERHEADERTYPE) && po->nVersion.s.nVersionMajor == 1 && reinterpret_cast<uintptr_t>(po->pBuffer) % 64 == 0);
+    EXPECT_TRUE(po->pAppPrivate == &oClient && po->nOutputPortIndex == 1 && po->nInputPortIndex == 1 &&
+                po->nAllocLen == 4096 && po->nSize == sizeof(OMX_BUFFERHEADERTYPE) &&
+                po->nVersion.s.nVersionMajor == 1 && reinterpret_cast<uintptr_t>(po->pBuffer) % 64 == 0);
     memset(po->pBuffer, 0xFF, 4096);  // the whole block is the caller's
     ASSERT_TRUE(oClient.WaitState(OMX_StateIdle) && oClient.GoTo(OMX_StateExecuting));
     // Freeing and submitting: the header must belong to the port; submission never waits.
     OMX_BUFFERHEADERTYPE *poInput = oClient.Buffers(0)[0], *poOutput = oClient.Buffers(1)[0];
     OMX_BUFFERHEADERTYPE oForeign = *poInput;
-    for (OMX_ERRORTYPE e : {OMX_FreeBuffer(h, 0, &oForeign), OMX_FreeBuffer(h, 0, poOutput), OMX_FreeBuffer(h, 0, nullptr),
-                            OMX_EmptyThisBuffer(h, nullptr), OMX_EmptyThisBuffer(h, &oForeign)})
+    for (OMX_ERRORTYPE e :
+         {OMX_FreeBuffer(h, 0, &oForeign), OMX_FreeBuffer(h, 0, poOutput), OMX_FreeBuffer(h, 0, nullptr),
+          OMX_EmptyThisBuffer(h, nullptr), OMX_EmptyThisBuffer(h, &oForeign)})
         EXPECT_EQ(OMX_ErrorBadParameter, e);
-    for (OMX_ERRORTYPE e : {OMX_FreeBuffer(h, 9, poInput), OMX_EmptyThisBuffer(h, poOutput), OMX_FillThisBuffer(h, poInput)})
+    for (OMX_ERRORTYPE e :
+         {OMX_FreeBuffer(h, 9, poInput), OMX_EmptyThisBuffer(h, poOutput), OMX_FillThisBuffer(h, poInput)})
         EXPECT_EQ(OMX_ErrorBadPortIndex, e);
     poInput->nOffset = 10;
     poInput->nFilledLen = poInput->nAllocLen;
@@ -134,7 +142,8 @@ TEST_F(PlatformComponent, BufferCallsAreCheckedAndAHeldBufferCannotBeFreed)
     EXPECT_TRUE(oClient.ReturnedCount(0) == 0 && OMX_FreeBuffer(h, 0, poInput) == OMX_ErrorIncorrectStateOperation);
     ASSERT_TRUE(Ok(OMX_FillThisBuffer(h, poOutput)) && oClient.WaitReturned(1, 1) && poOutput->nFilledLen == 16);
     // Freed outside a move to Loaded or a disable: the port is unpopulated, and says so.
-    ASSERT_TRUE(Ok(OMX_FreeBuffer(h, 0, oClient.Buffers(0)[3])) && oClient.WaitEvent(OMX_EventError, local_nUnpopulated, 0));
+    ASSERT_TRUE(Ok(OMX_FreeBuffer(h, 0, oClient.Buffers(0)[3])) &&
+                oClient.WaitEvent(OMX_EventError, local_nUnpopulated, 0));
     EXPECT_EQ(OMX_FALSE, oClient.PortDefinition(0).bPopulated);
     // Queued in Idle, then freed on the way to Loaded: dropped without a callback.
     ASSERT_TRUE(oClient.GoTo(OMX_StateIdle) && Ok(OMX_FillThisBuffer(h, poOutput)));
@@ -168,46 +177,58 @@ TEST_F(PlatformComponent, PortDefinitionsAndPortCommands)
         o.nBufferCountMin = 0;
     }));
     oDefinition = oClient.PortDefinition(1);
-    EXPECT_TRUE(oDefinition.nBufferCountActual == 2 && oDefinition.nBufferSize == 8192 && oDefinition.nBufferCountMin == 1 &&
-                oDefinition.eDir == OMX_DirOutput && oDefinition.eDomain == OMX_PortDomainVideo);
+    EXPECT_TRUE(oDefinition.nBufferCountActual == 2 && oDefinition.nBufferSize == 8192 &&
+                oDefinition.nBufferCountMin == 1 && oDefinition.eDir == OMX_DirOutput &&
+                oDefinition.eDomain == OMX_PortDomainVideo);
     // Port counts: reported per domain, a set only confirms them.
     OMX_PORT_PARAM_TYPE oPorts;
     InitStruct(oPorts);
-    ASSERT_TRUE(Ok(oClient.Param(OMX_IndexParamVideoInit, oPorts, false)) && oPorts.nPorts == 2 && Ok(oClient.Param(OMX_IndexParamVideoInit, oPorts, true)));
+    ASSERT_TRUE(Ok(oClient.Param(OMX_IndexParamVideoInit, oPorts, false)) && oPorts.nPorts == 2 &&
+                Ok(oClient.Param(OMX_IndexParamVideoInit, oPorts, true)));
     ASSERT_TRUE(Ok(oClient.Param(OMX_IndexParamAudioInit, oPorts, false)) && oPorts.nPorts == 0);
     oPorts.nPorts = 3;
     EXPECT_EQ(OMX_ErrorBadParameter, oClient.Param(OMX_IndexParamAudioInit, oPorts, true));
     // In Loaded a port command completes at once, for every port of OMX_ALL; with every port
     // disabled Idle needs no buffers.
     for (OMX_COMMANDTYPE eCommand : {OMX_CommandPortDisable, OMX_CommandPortEnable})
-        ASSERT_TRUE(Ok(oClient.Command(eCommand, OMX_ALL)) && oClient.WaitEvent(OMX_EventCmdComplete, eCommand, 0) &&
-                    oClient.WaitEvent(OMX_EventCmdComplete, eCommand, 1) &&
-                    (eCommand == OMX_CommandPortEnable || (oClient.GoTo(OMX_StateIdle) && oClient.GoTo(OMX_StateLoaded))));
-    EXPECT_TRUE(oClient.Command(OMX_CommandPortEnable, 3) == OMX_ErrorBadPortIndex && oClient.Command(OMX_CommandFlush, 4) == OMX_ErrorBadPortIndex);
+        ASSERT_TRUE(
+            Ok(oClient.Command(eCommand, OMX_ALL)) && oClient.WaitEvent(OMX_EventCmdComplete, eCommand, 0) &&
+            oClient.WaitEvent(OMX_EventCmdComplete, eCommand, 1) &&
+            (eCommand == OMX_CommandPortEnable || (oClient.GoTo(OMX_StateIdle) && oClient.GoTo(OMX_StateLoaded))));
+    EXPECT_TRUE(oClient.Command(OMX_CommandPortEnable, 3) == OMX_ErrorBadPortIndex &&
+                oClient.Command(OMX_CommandFlush, 4) == OMX_ErrorBadPortIndex);
     // Enabled outside Loaded a definition is refused. Flush: the held buffers of that port, or of
     // all of them, go back; the state stays.
     ASSERT_TRUE(oClient.GoToExecuting());
     EXPECT_EQ(OMX_ErrorIncorrectStateOperation, oClient.Param(OMX_IndexParamPortDefinition, oDefinition, true));
-    ASSERT_TRUE(Ok(oClient.SubmitAll(1)) && Ok(oClient.Command(OMX_CommandFlush, 1)) && oClient.WaitEvent(OMX_EventCmdComplete, OMX_CommandFlush, 1));
+    ASSERT_TRUE(Ok(oClient.SubmitAll(1)) && Ok(oClient.Command(OMX_CommandFlush, 1)) &&
+                oClient.WaitEvent(OMX_EventCmdComplete, OMX_CommandFlush, 1));
     EXPECT_TRUE(oClient.ReturnedCount(1) == 2 && oClient.ReturnedCount(0) == 0);
     ASSERT_TRUE(Ok(oClient.SubmitAll(0)) && Ok(oClient.Command(OMX_CommandFlush, OMX_ALL)) &&
-                oClient.WaitEvent(OMX_EventCmdComplete, OMX_CommandFlush, 0) && oClient.WaitEvent(OMX_EventCmdComplete, OMX_CommandFlush, 1));
+                oClient.WaitEvent(OMX_EventCmdComplete, OMX_CommandFlush, 0) &&
+                oClient.WaitEvent(OMX_EventCmdComplete, OMX_CommandFlush, 1));
     EXPECT_TRUE(oClient.ReturnedCount(0) == 4 && oClient.State() == OMX_StateExecuting);
     // Disable: the held buffers go back at once; it completes once they are freed (no
     // unpopulated-port error), and the port takes no buffer meanwhile; a disabled port's
     // definition may be set. Enable completes once the port is populated again; then buffers flow.
-    ASSERT_TRUE(Ok(oClient.SubmitAll(1)) && Ok(oClient.Command(OMX_CommandPortDisable, 1)) && oClient.WaitReturned(1, 4));
-    EXPECT_TRUE(!oClient.PortDefinition(1).bEnabled && OMX_FillThisBuffer(h, oClient.Buffers(1)[0]) == OMX_ErrorIncorrectStateOperation);
+    ASSERT_TRUE(Ok(oClient.SubmitAll(1)) && Ok(oClient.Command(OMX_CommandPortDisable, 1)) &&
+                oClient.WaitReturned(1, 4));
+    EXPECT_TRUE(!oClient.PortDefinition(1).bEnabled &&
+                OMX_FillThisBuffer(h, oClient.Buffers(1)[0]) == OMX_ErrorIncorrectStateOperation);
     ASSERT_EQ(OMX_ErrorNone, OMX_FreeBuffer(h, 1, oClient.Buffers(1)[0]));
     EXPECT_TRUE(Quiet(oClient, OMX_EventCmdComplete, OMX_CommandPortDisable, 1));
-    ASSERT_TRUE(Ok(OMX_FreeBuffer(h, 1, oClient.Buffers(1)[1])) && oClient.WaitEvent(OMX_EventCmdComplete, OMX_CommandPortDisable, 1));
+    ASSERT_TRUE(Ok(OMX_FreeBuffer(h, 1, oClient.Buffers(1)[1])) &&
+                oClient.WaitEvent(OMX_EventCmdComplete, OMX_CommandPortDisable, 1));
     EXPECT_EQ(0u, oClient.CountEvents(OMX_EventError, local_nUnpopulated, 1));
     oDefinition.nBufferCountActual = 1;
-    ASSERT_TRUE(Ok(oClient.Param(OMX_IndexParamPortDefinition, oDefinition, true)) && Ok(oClient.Command(OMX_CommandPortEnable, 1)));
+    ASSERT_TRUE(Ok(oClient.Param(OMX_IndexParamPortDefinition, oDefinition, true)) &&
+                Ok(oClient.Command(OMX_CommandPortEnable, 1)));
     EXPECT_TRUE(Quiet(oClient, OMX_EventCmdComplete, OMX_CommandPortEnable, 1));
     OMX_BUFFERHEADERTYPE* poNew = nullptr;
-    ASSERT_TRUE(Ok(OMX_AllocateBuffer(h, &poNew, 1, nullptr, 8192)) && oClient.WaitEvent(OMX_EventCmdComplete, OMX_CommandPortEnable, 1));
-    ASSERT_TRUE(Ok(OMX_FillThisBuffer(h, poNew)) && Ok(oClient.Submit(oClient.Buffers(0)[0])) && oClient.WaitReturned(1, 5));
+    ASSERT_TRUE(Ok(OMX_AllocateBuffer(h, &poNew, 1, nullptr, 8192)) &&
+                oClient.WaitEvent(OMX_EventCmdComplete, OMX_CommandPortEnable, 1));
+    ASSERT_TRUE(Ok(OMX_FillThisBuffer(h, poNew)) && Ok(oClient.Submit(oClient.Buffers(0)[0])) &&
+                oClient.WaitReturned(1, 5));
     ASSERT_TRUE(oClient.GoTo(OMX_StateIdle) && Ok(oClient.SendState(OMX_StateLoaded)) && Ok(oClient.FreeBuffers(0)) &&
                 Ok(OMX_FreeBuffer(h, 1, poNew)) && oClient.WaitState(OMX_StateLoaded));
 }
@@ -220,7 +241,8 @@ TEST_F(PlatformComponent, SettingsAndTheOtherEntryPointsAnswerAsTheStandardSays)
     InitStruct(oRate);
     oRate.xEncodeFramerate = 30 << 16;
     ASSERT_EQ(OMX_ErrorNone, oClient.Param(OMX_IndexConfigVideoFramerate, oRate, true, true));
-    EXPECT_EQ(30u << 16, ReadParam<OMX_CONFIG_FRAMERATETYPE>(h, OMX_IndexConfigVideoFramerate, 0, true).xEncodeFramerate);
+    EXPECT_EQ(30u << 16,
+              ReadParam<OMX_CONFIG_FRAMERATETYPE>(h, OMX_IndexConfigVideoFramerate, 0, true).xEncodeFramerate);
     // Another port, a short structure, none; known as a configuration only; unknown indices.
     OMX_CONFIG_FRAMERATETYPE oOtherPort = oRate, oShort = oRate;
     oOtherPort.nPortIndex = 1;
@@ -246,12 +268,16 @@ TEST_F(PlatformComponent, SettingsAndTheOtherEntryPointsAnswerAsTheStandardSays)
         {OMX_ErrorBadParameter, po->SetCallbacks(h, nullptr, nullptr)}};
     for (size_t ui = 0; ui < aoAnswers.size(); ++ui)
         EXPECT_EQ(aoAnswers[ui].first, aoAnswers[ui].second) << ui;
-    EXPECT_TRUE(std::string(szName) == PELLIX_TEST_SOURCE && oSpecVersion.s.nVersionMajor == 1 && oSpecVersion.s.nVersionMinor == 1);
-    ASSERT_TRUE(oClient.GoToExecuting() && po->SetCallbacks(h, &oCallbacks, nullptr) == OMX_ErrorIncorrectStateOperation && oClient.GoToLoaded());
+    EXPECT_TRUE(std::string(szName) == PELLIX_TEST_SOURCE && oSpecVersion.s.nVersionMajor == 1 &&
+                oSpecVersion.s.nVersionMinor == 1);
+    ASSERT_TRUE(oClient.GoToExecuting() &&
+                po->SetCallbacks(h, &oCallbacks, nullptr) == OMX_ErrorIncorrectStateOperation && oClient.GoToLoaded());
     // The invalid state refuses everything but the handle's release.
-    ASSERT_TRUE(Ok(oClient.SendState(OMX_StateInvalid)) && oClient.WaitEvent(OMX_EventError, static_cast<OMX_U32>(OMX_ErrorInvalidState), 0));
+    ASSERT_TRUE(Ok(oClient.SendState(OMX_StateInvalid)) &&
+                oClient.WaitEvent(OMX_EventError, static_cast<OMX_U32>(OMX_ErrorInvalidState), 0));
     EXPECT_TRUE(oClient.State() == OMX_StateInvalid && oClient.SendState(OMX_StateLoaded) == OMX_ErrorInvalidState &&
-                oClient.Param(OMX_IndexConfigVideoFramerate, oRate, false, true) == OMX_ErrorInvalidState && oClient.FreeHandle() == OMX_ErrorNone);
+                oClient.Param(OMX_IndexConfigVideoFramerate, oRate, false, true) == OMX_ErrorInvalidState &&
+                oClient.FreeHandle() == OMX_ErrorNone);
 }
 
 TEST_F(PlatformComponent, FreeingAHandleInEveryStateFromAnyThreadReleasesEverything)
@@ -276,7 +302,8 @@ TEST_F(PlatformComponent, FreeingAHandleInEveryStateFromAnyThreadReleasesEveryth
         COmxTestClient oClient(PELLIX_TEST_SOURCE);
         oClient.Recycle(0, true);
         ASSERT_TRUE(oClient.GoToExecuting() && Ok(oClient.SubmitAll(0)) && oClient.WaitReturned(0, 50));
-        ASSERT_TRUE(Ok(PellixTest_DelayCommands(PELLIX_TEST_SOURCE, 10000)) && Ok(oClient.SendState(OMX_StateIdle)) && Ok(oClient.FreeHandle()));
+        ASSERT_TRUE(Ok(PellixTest_DelayCommands(PELLIX_TEST_SOURCE, 10000)) && Ok(oClient.SendState(OMX_StateIdle)) &&
+                    Ok(oClient.FreeHandle()));
     }
     EXPECT_TRUE(ThreadCount() == m_uiThreadsBefore && OMX_FreeHandle(nullptr) == OMX_ErrorBadParameter);
     PellixTest_Reset();
@@ -284,7 +311,8 @@ TEST_F(PlatformComponent, FreeingAHandleInEveryStateFromAnyThreadReleasesEveryth
     // two steps of the command (the lock let go while it asks the test control for a fault) when the
     // free asks it to quit. Faults armed for nobody make that step long.
     for (int i = 0; i < 100000; ++i)
-        ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SetConfig, "OMX.Pellix.Nobody", 0, 1, OMX_ErrorUndefined));
+        ASSERT_EQ(OMX_ErrorNone,
+                  PellixTest_InjectFault(PellixFault_SetConfig, "OMX.Pellix.Nobody", 0, 1, OMX_ErrorUndefined));
     std::future<int> oCycles = std::async(std::launch::async, [] {
         int iCycle = 0;
         for (; iCycle < 200; ++iCycle)
@@ -300,9 +328,11 @@ TEST_F(PlatformComponent, FreeingAHandleInEveryStateFromAnyThreadReleasesEveryth
     PellixTest_Reset();
     // A handle freed from its own callback; the fixture waits for its thread to have gone.
     std::promise<OMX_ERRORTYPE> oFreed;
-    OMX_CALLBACKTYPE oCallbacks = {[](OMX_HANDLETYPE hSelf, OMX_PTR pv, OMX_EVENTTYPE eEvent, OMX_U32, OMX_U32, OMX_PTR) {
+    OMX_CALLBACKTYPE oCallbacks = {[](OMX_HANDLETYPE hSelf, OMX_PTR pv, OMX_EVENTTYPE eEvent, OMX_U32, OMX_U32, OMX_PTR)
+                                   {
                                        if (eEvent == OMX_EventCmdComplete)
-                                           static_cast<std::promise<OMX_ERRORTYPE>*>(pv)->set_value(OMX_FreeHandle(hSelf));
+                                           static_cast<std::promise<OMX_ERRORTYPE>*>(pv)->set_value(
+                                               OMX_FreeHandle(hSelf));
                                        return OMX_ErrorNone;
                                    },
                                    nullptr, nullptr};

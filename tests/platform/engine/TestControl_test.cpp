@@ -25,18 +25,23 @@ TEST_F(TestControl, FaultsAreCheckedCountedAndDisarmedAndAFailedFreeOrTransition
     EXPECT_EQ(OMX_ErrorBadParameter, PellixTest_InjectFault(PellixFault_SendCommand, nullptr, 0, 1, OMX_ErrorNone));
     ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_SendCommand, nullptr, 0, 0, OMX_ErrorUndefined));
     EXPECT_EQ(0u, PellixTest_PendingFaults());
-    ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_GetHandle, PELLIX_TEST_SOURCE, 0, 2, OMX_ErrorInsufficientResources));
-    EXPECT_TRUE(PellixTest_PendingFaults() == 2 && COmxTestClient(PELLIX_TEST_PASS_THROUGH).GetHandleResult() == OMX_ErrorNone);
+    ASSERT_EQ(OMX_ErrorNone,
+              PellixTest_InjectFault(PellixFault_GetHandle, PELLIX_TEST_SOURCE, 0, 2, OMX_ErrorInsufficientResources));
+    EXPECT_TRUE(PellixTest_PendingFaults() == 2 &&
+                COmxTestClient(PELLIX_TEST_PASS_THROUGH).GetHandleResult() == OMX_ErrorNone);
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(OMX_ErrorInsufficientResources, COmxTestClient(PELLIX_TEST_SOURCE).GetHandleResult());
     COmxTestClient oClient(PELLIX_TEST_SOURCE);
     const unsigned uiLive = PellixPlatform_LiveHandleCount();
     ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_FreeHandle, nullptr, 0, 1, OMX_ErrorHardware));
-    EXPECT_TRUE(oClient.FreeHandle() == OMX_ErrorHardware && PellixPlatform_LiveHandleCount() == uiLive && oClient.State() == OMX_StateLoaded);
+    EXPECT_TRUE(oClient.FreeHandle() == OMX_ErrorHardware && PellixPlatform_LiveHandleCount() == uiLive &&
+                oClient.State() == OMX_StateLoaded);
     // A refused state transition: an error event instead of the completion; a move to another state
     // is not touched; the refused move expects no buffers any more.
-    ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_StateTransition, PELLIX_TEST_SOURCE, OMX_StateIdle, 1, OMX_ErrorTimeout));
-    ASSERT_TRUE(oClient.GoTo(OMX_StateWaitForResources) && oClient.GoTo(OMX_StateLoaded) && Ok(oClient.SendState(OMX_StateIdle)));
+    ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_StateTransition, PELLIX_TEST_SOURCE, OMX_StateIdle, 1,
+                                                    OMX_ErrorTimeout));
+    ASSERT_TRUE(oClient.GoTo(OMX_StateWaitForResources) && oClient.GoTo(OMX_StateLoaded) &&
+                Ok(oClient.SendState(OMX_StateIdle)));
     ASSERT_TRUE(oClient.WaitEvent(OMX_EventError, static_cast<OMX_U32>(OMX_ErrorTimeout), 0));
     std::this_thread::sleep_for(g_oQuietPeriod);
     OMX_BUFFERHEADERTYPE* po = nullptr;
@@ -57,11 +62,13 @@ TEST_F(TestControl, RaisedErrorsReachTheClientsOfTheNamedComponentsFromTheirThre
                 oOther.WaitEvent(OMX_EventError, static_cast<OMX_U32>(OMX_ErrorHardware), 0));
     std::this_thread::sleep_for(g_oQuietPeriod);
     for (const COmxTestClient* po : {&oFirst, &oSecond, &oOther})
-        EXPECT_TRUE(po->CountEvents() == 0 && po->CallbackThreads().size() == 1 && po->CallbackThreads().count(std::this_thread::get_id()) == 0);
+        EXPECT_TRUE(po->CountEvents() == 0 && po->CallbackThreads().size() == 1 &&
+                    po->CallbackThreads().count(std::this_thread::get_id()) == 0);
     EXPECT_NE(*oFirst.CallbackThreads().begin(), *oSecond.CallbackThreads().begin());
     const OMX_HANDLETYPE hGone = oOther.Handle();
     ASSERT_EQ(OMX_ErrorNone, oOther.FreeHandle());
-    EXPECT_TRUE(PellixTest_RaiseError("OMX.Pellix.Nobody", nullptr, OMX_ErrorHardware, 0) == OMX_ErrorComponentNotFound &&
+    EXPECT_TRUE(PellixTest_RaiseError("OMX.Pellix.Nobody", nullptr, OMX_ErrorHardware, 0) ==
+                    OMX_ErrorComponentNotFound &&
                 PellixTest_RaiseError(nullptr, nullptr, OMX_ErrorHardware, 0) == OMX_ErrorBadParameter &&
                 PellixTest_RaiseError(nullptr, hGone, OMX_ErrorHardware, 0) == OMX_ErrorComponentNotFound);
 }
@@ -70,26 +77,31 @@ TEST_F(TestControl, TheSimulatedInputTakesTheSignalsOfTheEnvironmentVariableOnly
 {
     std::vector<SSimulatedSignal> aoHeard;
     CSimulatedInput& roInput = CSimulatedInput::Instance();
-    roInput.AddListener(&aoHeard, [](void* pv, const SSimulatedSignal& ro) { static_cast<std::vector<SSimulatedSignal>*>(pv)->push_back(ro); });
+    roInput.AddListener(&aoHeard, [](void* pv, const SSimulatedSignal& ro)
+                        { static_cast<std::vector<SSimulatedSignal>*>(pv)->push_back(ro); });
     const unsigned uiGeneration = roInput.Generation();
-    for (const auto& ro : std::vector<std::pair<const char*, std::vector<unsigned>>>{
-             {"1920x1080i60", {1, 1, 1920, 1080, 60}}, {"none", {0, 0, 0, 0, 0}}, {"1280x720p50", {1, 0, 1280, 720, 50}}})
+    for (const auto& ro :
+         std::vector<std::pair<const char*, std::vector<unsigned>>>{{"1920x1080i60", {1, 1, 1920, 1080, 60}},
+                                                                    {"none", {0, 0, 0, 0, 0}},
+                                                                    {"1280x720p50", {1, 0, 1280, 720, 50}}})
     {
         ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput(ro.first));
         const SSimulatedSignal o = roInput.Current();
-        EXPECT_EQ(ro.second, (o.bPresent ? std::vector<unsigned>{1, o.bInterlaced, o.uiWidth, o.uiHeight, o.uiRate} : std::vector<unsigned>(5, 0)));
+        EXPECT_EQ(ro.second, (o.bPresent ? std::vector<unsigned>{1, o.bInterlaced, o.uiWidth, o.uiHeight, o.uiRate}
+                                         : std::vector<unsigned>(5, 0)));
     }
     EXPECT_TRUE(roInput.Generation() == uiGeneration + 3 && aoHeard.size() == 3 && aoHeard[0].bInterlaced);
-    for (const char* szBad : {"", "None", "1920x1080", "1920x1080x60", "0x1080p60", "1920x0p60", "1920x1080p0", "1920x1081i60",
-                              "1920x1080p60 ", " 1920x1080p60", "-1920x1080p60", "1920X1080p60", "99999x1080p60", "1920x1080q60", "abc",
-                              static_cast<const char*>(nullptr)})
+    for (const char* szBad : {"", "None", "1920x1080", "1920x1080x60", "0x1080p60", "1920x0p60", "1920x1080p0",
+                              "1920x1081i60", "1920x1080p60 ", " 1920x1080p60", "-1920x1080p60", "1920X1080p60",
+                              "99999x1080p60", "1920x1080q60", "abc", static_cast<const char*>(nullptr)})
         EXPECT_EQ(OMX_ErrorBadParameter, PellixTest_SetSimulatedInput(szBad)) << (szBad ? szBad : "null");
     EXPECT_EQ(720u, roInput.Current().uiHeight);  // unchanged by the refusals
     roInput.RemoveListener(&aoHeard);
     ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("1920x1080p60"));
     EXPECT_EQ(3u, aoHeard.size());
     // The snapshot goes to the writer registered (the display), until it is cleared by its owner.
-    EXPECT_TRUE(PellixTest_WriteDisplaySnapshot("/tmp/none") == OMX_ErrorNotReady && PellixTest_WriteDisplaySnapshot(nullptr) == OMX_ErrorBadParameter);
+    EXPECT_TRUE(PellixTest_WriteDisplaySnapshot("/tmp/none") == OMX_ErrorNotReady &&
+                PellixTest_WriteDisplaySnapshot(nullptr) == OMX_ErrorBadParameter);
     std::string oPathSeen;
     CTestControl::Instance().SetSnapshotWriter(&oPathSeen, [](void* pv, const char* szPath) {
         *static_cast<std::string*>(pv) = szPath;

@@ -83,7 +83,10 @@ public:
     }
 
     // ---- Commands, settings and events ------------------------------------------------------
-    OMX_ERRORTYPE Command(OMX_COMMANDTYPE eCommand, OMX_U32 nParam) { return OMX_SendCommand(m_hComponent, eCommand, nParam, nullptr); }
+    OMX_ERRORTYPE Command(OMX_COMMANDTYPE eCommand, OMX_U32 nParam)
+    {
+        return OMX_SendCommand(m_hComponent, eCommand, nParam, nullptr);
+    }
     OMX_ERRORTYPE SendState(OMX_STATETYPE eState) { return Command(OMX_CommandStateSet, eState); }
     OMX_STATETYPE State() const { return PlatformState(m_hComponent); }
     // A parameter (bConfig: a configuration) read into or written from roStruct.
@@ -115,7 +118,8 @@ public:
         std::lock_guard<std::mutex> oLock(m_oMutex);
         unsigned uiCount = 0;
         for (const SEvent& ro : m_aoEvents)
-            uiCount += eEvent == OMX_EventMax || (ro.eEvent == eEvent && ro.nData1 == nData1 && ro.nData2 == nData2) ? 1 : 0;
+            uiCount +=
+                eEvent == OMX_EventMax || (ro.eEvent == eEvent && ro.nData1 == nData1 && ro.nData2 == nData2) ? 1 : 0;
         return uiCount;
     }
     // Sends the command and waits for its completion.
@@ -160,7 +164,8 @@ public:
     }
     // OMX_AllocateBuffer uiCount times (nSize 0: the port's nBufferSize), or OMX_UseBuffer with each
     // memory block given; stops at a failure.
-    OMX_ERRORTYPE AllocateBuffers(OMX_U32 nPort, unsigned uiCount, OMX_U32 nSize = 0, const std::vector<OMX_U8*>& apvMemory = {})
+    OMX_ERRORTYPE AllocateBuffers(OMX_U32 nPort, unsigned uiCount, OMX_U32 nSize = 0,
+                                  const std::vector<OMX_U8*>& apvMemory = {})
     {
         nSize = nSize != 0 ? nSize : PortDefinition(nPort).nBufferSize;
         OMX_ERRORTYPE eError = OMX_ErrorNone;
@@ -192,7 +197,8 @@ public:
     // input, else FillThisBuffer).
     OMX_ERRORTYPE Submit(OMX_BUFFERHEADERTYPE* po) const
     {
-        return PortDefinition(po->nInputPortIndex).eDir == OMX_DirInput ? OMX_EmptyThisBuffer(m_hComponent, po) : OMX_FillThisBuffer(m_hComponent, po);
+        return PortDefinition(po->nInputPortIndex).eDir == OMX_DirInput ? OMX_EmptyThisBuffer(m_hComponent, po)
+                                                                        : OMX_FillThisBuffer(m_hComponent, po);
     }
     OMX_ERRORTYPE SubmitAll(OMX_U32 nPort) const
     {
@@ -220,7 +226,9 @@ public:
     }
     void Recycle(OMX_U32 nPort, bool bRecycle)
     {
-        Locked([&] { bRecycle ? static_cast<void>(m_oRecycled.insert(nPort)) : static_cast<void>(m_oRecycled.erase(nPort)); });
+        Locked(
+            [&]
+            { bRecycle ? static_cast<void>(m_oRecycled.insert(nPort)) : static_cast<void>(m_oRecycled.erase(nPort)); });
     }
     std::vector<SBuffer> Kept(OMX_U32 nPort) const
     {
@@ -268,8 +276,9 @@ private:
             ++m_oReturned[nPort];
             // An output handed back unproduced (on the way to Idle) carries neither data nor flags.
             if (m_bKeep && bFilled && (po->nFilledLen > 0 || po->nFlags != 0))
-                m_oKept[nPort].push_back(SBuffer{po->nFlags, po->nTimeStamp,
-                                                 std::string(reinterpret_cast<const char*>(po->pBuffer) + po->nOffset, po->nFilledLen)});
+                m_oKept[nPort].push_back(
+                    SBuffer{po->nFlags, po->nTimeStamp,
+                            std::string(reinterpret_cast<const char*>(po->pBuffer) + po->nOffset, po->nFilledLen)});
             if (m_oRecycled.count(nPort) == 0)
                 m_oHeld[nPort].push_back(po);
             return m_oRecycled.count(nPort) != 0;

@@ -41,7 +41,8 @@ TStruct ReadParam(OMX_HANDLETYPE hHandle, OMX_U32 uiIndex, OMX_U32 nPort = 0, bo
     TStruct oStruct;
     InitStruct(oStruct, nPort);
     const auto eIndex = static_cast<OMX_INDEXTYPE>(uiIndex);
-    EXPECT_EQ(OMX_ErrorNone, bConfig ? OMX_GetConfig(hHandle, eIndex, &oStruct) : OMX_GetParameter(hHandle, eIndex, &oStruct));
+    EXPECT_EQ(OMX_ErrorNone,
+              bConfig ? OMX_GetConfig(hHandle, eIndex, &oStruct) : OMX_GetParameter(hHandle, eIndex, &oStruct));
     return oStruct;
 }
 
@@ -61,7 +62,8 @@ inline unsigned ThreadCount()
 {
     std::error_code oError;
     unsigned uiCount = 0;
-    for (std::filesystem::directory_iterator it("/proc/self/task", oError), end; !oError && it != end; it.increment(oError))
+    for (std::filesystem::directory_iterator it("/proc/self/task", oError), end; !oError && it != end;
+         it.increment(oError))
         ++uiCount;
     return uiCount;
 }

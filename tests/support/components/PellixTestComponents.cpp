@@ -39,7 +39,8 @@ protected:
         {
             OMX_BUFFERHEADERTYPE* poInput = TakeBuffer(0);
             OMX_BUFFERHEADERTYPE* poOutput = TakeBuffer(1);
-            const OMX_U32 nLength = poInput->nFilledLen < poOutput->nAllocLen ? poInput->nFilledLen : poOutput->nAllocLen;
+            const OMX_U32 nLength =
+                poInput->nFilledLen < poOutput->nAllocLen ? poInput->nFilledLen : poOutput->nAllocLen;
             memcpy(poOutput->pBuffer, poInput->pBuffer + poInput->nOffset, nLength);
             poOutput->nOffset = 0;
             poOutput->nFilledLen = nLength;
@@ -84,7 +85,8 @@ protected:
             poHeader->nOffset = 0;
             poHeader->nFilledLen = poHeader->nAllocLen;
             poHeader->nFlags = OMX_BUFFERFLAG_ENDOFFRAME;
-            poHeader->nTimeStamp = std::chrono::duration_cast<std::chrono::microseconds>(CClock::now() - m_oStart).count();
+            poHeader->nTimeStamp =
+                std::chrono::duration_cast<std::chrono::microseconds>(CClock::now() - m_oStart).count();
             ++m_uiFrame;
             Count(PellixCounter_FramesProduced);
             ReturnBuffer(poHeader);
@@ -107,7 +109,8 @@ public:
 
 OMX_ERRORTYPE PellixTestComponents_Register()
 {
-    OMX_ERRORTYPE eError = PellixPlatform_RegisterComponent(PELLIX_TEST_PASS_THROUGH, &PellixCreateComponent<CTestPassThrough>);
+    OMX_ERRORTYPE eError =
+        PellixPlatform_RegisterComponent(PELLIX_TEST_PASS_THROUGH, &PellixCreateComponent<CTestPassThrough>);
     if (eError == OMX_ErrorNone)
         eError = PellixPlatform_RegisterComponent(PELLIX_TEST_SOURCE, &PellixCreateComponent<CTestSource>);
     if (eError == OMX_ErrorNone)
