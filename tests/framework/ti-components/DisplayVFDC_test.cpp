@@ -58,30 +58,34 @@ class DisplayVFDCMonitor : public DisplayVFDC, public ::testing::WithParamInterf
 
 TEST_F(DisplayVFDC, ChoosesThePreferredTimingOrTheFallbackAndWritesTheDriversFiles)
 {
-    // The built-in monitor's bytes with the preferred timing's clock at the output's 165 MHz and
-    // just above it (the refresh rate follows).
+    // The built-in monitor's bytes with the preferred timing's clock at the output's 165 MHz, just
+    // above it, with 1201 lines and with 1921 columns (the refresh rate follows).
     Monitor("1080p60");
     CDisplayVFDC oBuiltIn;
     ASSERT_TRUE(Ok(oBuiltIn.Init()) && Ok(oBuiltIn.Deinit()));
     const std::string oDump = DriverFile("edid");
-    std::string aoClocked[2];
-    for (unsigned uiClock : {16500u, 16501u})
+    std::vector<std::string> aoBeyond;
+    const unsigned auiPatches[][3] = {{16500, 59, 0x38}, {16501, 59, 0x38}, {14850, 59, 0xB1}, {14850, 56, 0x81}};
+    for (const unsigned* pui : auiPatches)
     {
         std::string oRaw;
         for (unsigned ui = 0; ui < 128; ++ui)
             oRaw += char(std::stoul(oDump.substr(6 + (ui / 16) * 55 + (ui % 16) * 3, 2), nullptr, 16));
-        oRaw[54] = char(uiClock & 0xFF);
-        oRaw[55] = char(uiClock >> 8);
+        oRaw[54] = char(pui[0] & 0xFF);
+        oRaw[55] = char(pui[0] >> 8);
+        oRaw[pui[1]] = char(pui[2]);  // the low byte of the active lines (59) or columns (56)
         oRaw[127] = 0;
         oRaw[127] = char(-std::accumulate(oRaw.begin(), oRaw.end(), 0));
-        aoClocked[uiClock - 16500] = m_oRoot.Write("clock" + std::to_string(uiClock) + ".bin", oRaw).string();
+        aoBeyond.push_back(m_oRoot.Write("beyond" + std::to_string(aoBeyond.size()) + ".bin", oRaw).string());
     }
     // The monitor's preferred timing unless the caller declines or the output cannot drive it;
     // without a monitor, or without a preferred flag, the fallback (1280 wide here). An interlaced
     // monitor: field lines and rate.
     const std::vector<std::tuple<std::string, bool, std::string, const char*>> aoCases = {
-        {aoClocked[0], true, "165000,1920/88/148/44,1080/4/36/5,1@67", "PELLIX HD60"},
-        {aoClocked[1], true, "148500,1280/88/148/44,1080/4/36/5,1@60", "PELLIX HD60"},
+        {aoBeyond[0], true, "165000,1920/88/148/44,1080/4/36/5,1@67", "PELLIX HD60"},
+        {aoBeyond[1], true, "148500,1280/88/148/44,1080/4/36/5,1@60", "PELLIX HD60"},
+        {aoBeyond[2], true, "148500,1280/88/148/44,1080/4/36/5,1@60", "PELLIX HD60"},
+        {aoBeyond[3], true, "148500,1280/88/148/44,1080/4/36/5,1@60", "PELLIX HD60"},
         {"1080p60", true, k1080p60 + "@60", "PELLIX HD60"},
         {"1080p60", false, "148500,1280/88/148/44,1080/4/36/5,1@60", "PELLIX HD60"},
         {"none", true, "148500,1280/88/148/44,1080/4/36/5,1@60", "Unknown"},
