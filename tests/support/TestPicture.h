@@ -28,6 +28,8 @@ inline SPatternSeen ReadPattern(const std::string& roData, unsigned uiWidth, uns
 {
     const CTestPattern::SLayout oLayout = CTestPattern::LayoutFor(uiSourceWidth, uiSourceHeight);
     const size_t uiStride = bSemiPlanar ? uiWidth : 2 * uiWidth, uiRows = bSemiPlanar ? uiHeight * 3 / 2 : uiHeight;
+    if (roData.size() < uiStride * uiRows)  // not a whole picture: nothing is read past its end
+        return SPatternSeen{-1, false};
     // Row r of the picture in frame order (chroma rows after the luma ones).
     const auto fnRow = [&](size_t r) {
         const bool bChroma = r >= uiHeight;

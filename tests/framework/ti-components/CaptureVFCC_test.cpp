@@ -58,9 +58,10 @@ struct SModeChanges
 std::vector<std::string> Frames(CFrameSink& roSink, size_t uiFirst, unsigned uiWidth, unsigned uiHeight,
                                 bool bSemiPlanar, bool bFields)
 {
+    // The list first: the bytes only grow while the capture runs, so they hold every listed buffer.
+    const std::vector<CFrameSink::SBuffer> aoBuffers = roSink.Buffers();
     const std::string oData = roSink.Data();
     std::vector<std::string> aoFrames;
-    const std::vector<CFrameSink::SBuffer> aoBuffers = roSink.Buffers();
     for (size_t i = uiFirst; i < aoBuffers.size(); ++i)
     {
         const CFrameSink::SBuffer& ro = aoBuffers[i];
