@@ -94,13 +94,16 @@ TEST_F(ALSAAudioCaptureTest, FillsWholeBuffersWithTheSignalAndPlaysExactlyThatBa
             EXPECT_TRUE(&roCase != aoCases || Occurrences(oText, szLine) == 1) << szLine << oText;
         EXPECT_EQ(1u, Occurrences(oText, "Killing capture thread"));
         EXPECT_EQ(1u, Occurrences(oText, "Capture thread stopped"));
-        // Whole buffers, one run of the signal without a sample lost.
+        // Whole buffers, one run of the signal without a sample lost; a device that overran on a
+        // busy machine is logged, and each overrun may begin a new run.
         const std::string oCaptured = m_oSink.Data();
         EXPECT_EQ(0u, oCaptured.size() % 4096);
         EXPECT_EQ(m_oSink.Count(), Buffers(true));
         const std::vector<SPcmSegment> aoSegments = Segments(oCaptured, roCase.uiChannels, roCase.uiRate);
-        ASSERT_EQ(1u, aoSegments.size());
-        EXPECT_EQ(SPcmSegment::Segment_Signal, aoSegments[0].eKind);
+        const size_t uiOverruns = Occurrences(oText, "Error from snd_pcm_readi()");
+        ASSERT_TRUE(!aoSegments.empty() && aoSegments.size() <= 1 + uiOverruns) << oText;
+        for (const SPcmSegment& roSegment : aoSegments)
+            EXPECT_EQ(SPcmSegment::Segment_Signal, roSegment.eKind);
         EXPECT_EQ("", m_oAlsa.Read("hdmi.raw"));
         if (roCase.eOutput == AudioOut_Disabled)
         {
