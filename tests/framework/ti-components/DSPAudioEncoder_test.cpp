@@ -1,13 +1,15 @@
 // CDSPAudioEncoder on the platform's AAC encoder: the parameters it sends, with and without a
 // record of the host's, each failing platform call, and the settings the platform refuses that the
 // library never sends; then the system's audio chain, the ALSA capture into the encoder, whose
-// frames ffmpeg decodes into the capture's test signal.
+// frames ffmpeg decodes into the capture's test signal; and what the library never asks of the
+// platform's component: raw frames, and its input held back while its one output is.
 #include <gtest/gtest.h>
 
 #include <OMX_Audio.h>
 
 #include "AlsaTestEnvironment.h"
 #include "AudioSignalCheck.h"
+#include "COmxTestClient.h"
 #include "EncodedStreams.h"
 #include "WrapperTestSupport.h"
 #include "gen-components/ALSAAudioCapture.h"
@@ -167,4 +169,34 @@ TEST_F(DSPAudioEncoderTest, TheCapturedSignalComesOutAsAdtsFramesThatDecodeIntoI
         EXPECT_NEAR(c == 0 ? 16384.0 : 8192.0, oTone.dAmplitude, (c == 0 ? 16384.0 : 8192.0) * 0.03) << "channel " << c;
     }
     EXPECT_TRUE(Ok(oCapture.Deinit()) && Ok(oEncoder.Deinit()) && Ok(oSink.Deinit()));
+}
+
+TEST_F(DSPAudioEncoderTest, ThePlatformsEncoderFramesRawWhenAskedAndHoldsItsInputWhileItsOutputIsHeld)
+{
+    COmxTestClient oClient("OMX.TI.DSP.AUDENC");
+    auto oAac = ReadParam<OMX_AUDIO_PARAM_AACPROFILETYPE>(oClient.Handle(), OMX_IndexParamAudioAac, 1);
+    oAac.eAACStreamFormat = OMX_AUDIO_AACStreamFormatRAW;
+    ASSERT_TRUE(Ok(oClient.Param(OMX_IndexParamAudioAac, oAac, true)) &&
+                Ok(oClient.SetPort(0, [](OMX_PARAM_PORTDEFINITIONTYPE& ro) { ro.nBufferCountActual = 6; })) &&
+                Ok(oClient.SetPort(1, [](OMX_PARAM_PORTDEFINITIONTYPE& ro) { ro.nBufferCountActual = 1; })));
+    oClient.Keep(true);
+    ASSERT_TRUE(oClient.GoToExecuting() && Ok(oClient.SubmitAll(1)));
+    for (OMX_BUFFERHEADERTYPE* po : oClient.Buffers(0))
+    {
+        memset(po->pBuffer, 0, 4096);
+        po->nFilledLen = 4096;
+        po->nOffset = 0;
+        ASSERT_EQ(OMX_ErrorNone, OMX_EmptyThisBuffer(oClient.Handle(), po));
+    }
+    // The first frame is coded without output, the second fills the one output buffer, the third
+    // waits for it; the other inputs stay. The output coming back lets the coding go on.
+    EXPECT_TRUE(oClient.WaitReturned(1, 1) && oClient.WaitReturned(0, 3));
+    std::this_thread::sleep_for(g_oQuietPeriod);
+    EXPECT_TRUE(oClient.ReturnedCount(0) == 3 && oClient.ReturnedCount(1) == 1);
+    ASSERT_EQ(OMX_ErrorNone, oClient.Submit(oClient.Buffers(1)[0]));
+    EXPECT_TRUE(oClient.WaitReturned(0, 4) && oClient.WaitReturned(1, 2) && oClient.GoToLoaded());
+    // Raw frames carry no ADTS header (which begins with twelve set bits).
+    for (const COmxTestClient::SBuffer& ro : oClient.Kept(1))
+        EXPECT_FALSE(ro.oData.size() >= 2 && uint8_t(ro.oData[0]) == 0xFF && (uint8_t(ro.oData[1]) & 0xF0) == 0xF0);
+    EXPECT_GE(oClient.Kept(1).size(), 2u);
 }
