@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "CNv12Pattern.h"
+#include "EncodedStreams.h"
 #include "ti814x-omx.h"
 
 namespace
@@ -304,8 +304,8 @@ int main(int iArgc, char** apszArgv)
         std::ofstream oFile(oFramesPath, std::ios::binary);
         for (unsigned i = 0; i < local_uiDistinctFrames; ++i)
         {
-            aaucFrames[i].resize(oPattern.FrameBytes(uiWidth));
-            oPattern.Render(i, aaucFrames[i].data(), uiWidth);
+            aaucFrames[i].resize(oPattern.FrameBytes());
+            oPattern.Render(i, aaucFrames[i].data());
             oFile.write(reinterpret_cast<const char*>(aaucFrames[i].data()), static_cast<std::streamsize>(aaucFrames[i].size()));
         }
     }

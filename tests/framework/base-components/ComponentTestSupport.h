@@ -1,17 +1,16 @@
-// Test doubles of the component framework: a port that provides memory without a platform, and
-// a software component that records what reaches it.
+// Test doubles of the component framework: a port that provides memory without a platform, and a
+// software component with one such port on each side that counts the operations reaching it and
+// answers with configurable results (counters may be read from any thread).
 #ifndef PELLIX_COMPONENT_TEST_SUPPORT_H
 #define PELLIX_COMPONENT_TEST_SUPPORT_H
 
 #include <atomic>
-#include <memory>
 #include <vector>
 
 #include "base-components/OMXClassComponent.h"
 #include "base-components/OMXClassPort.h"
 
-// A port whose buffers are made ready from memory the test owns, as a platform-backed provider's
-// would be. Adds no data members, so it can stand in a component's port array.
+// Adds no data members, so it can stand in a component's port array.
 template <class TPort>
 class TFakeProvidingPort : public TPort
 {
@@ -26,10 +25,9 @@ public:
         this->m_apoBufferHeader = new OMX_BUFFERHEADERTYPE*[uiCount];
         for (MUINT32 i = 0; i < uiCount; ++i)
         {
-            OMX_BUFFERHEADERTYPE* poHeader = this->m_apoBufferHeader[i] = new OMX_BUFFERHEADERTYPE();
-            poHeader->nSize = sizeof(OMX_BUFFERHEADERTYPE);
-            poHeader->pBuffer = pMemory + size_t(i) * roInfo.uiBufferSize;
-            poHeader->nAllocLen = roInfo.uiBufferSize;
+            this->m_apoBufferHeader[i] = new OMX_BUFFERHEADERTYPE();
+            this->m_apoBufferHeader[i]->pBuffer = pMemory + size_t(i) * roInfo.uiBufferSize;
+            this->m_apoBufferHeader[i]->nAllocLen = roInfo.uiBufferSize;
         }
         this->m_uiState |= CPort::PortState_BufferReady;
     }
@@ -45,11 +43,6 @@ public:
     OMX_BUFFERHEADERTYPE** HeaderTable() const { return this->m_apoBufferHeader; }
 };
 
-typedef TFakeProvidingPort<CSourcePort> CFakeSourcePort;
-typedef TFakeProvidingPort<CSinkPort> CFakeSinkPort;
-
-// A software component with one input and one output port that counts every operation reaching
-// it and answers with configurable results. Counters may be read from any thread.
 class CRecordingComponent : public CComponent
 {
 public:
@@ -61,9 +54,7 @@ public:
         Op_StartBufferProcessing,
         Op_StopBufferProcessing,
         Op_FillThisBuffer,
-        Op_FillBufferDone,
         Op_EmptyThisBuffer,
-        Op_EmptyBufferDone,
         Op_Count
     };
 
@@ -91,14 +82,8 @@ public:
     }
     OMX_ERRORTYPE StartBufferProcessing() override { return Record(Op_StartBufferProcessing); }
     OMX_ERRORTYPE StopBufferProcessing() override { return Record(Op_StopBufferProcessing); }
-    OMX_ERRORTYPE FillThisBuffer(OMX_BUFFERHEADERTYPE* poHeader) override { return Record(Op_FillThisBuffer, poHeader); }
-    OMX_ERRORTYPE FillBufferDone(OMX_BUFFERHEADERTYPE* poHeader) override { return Record(Op_FillBufferDone, poHeader); }
-    OMX_ERRORTYPE EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poHeader) override
-    {
-        m_apoEmptied.push_back(poHeader);
-        return Record(Op_EmptyThisBuffer, poHeader);
-    }
-    OMX_ERRORTYPE EmptyBufferDone(OMX_BUFFERHEADERTYPE* poHeader) override { return Record(Op_EmptyBufferDone, poHeader); }
+    OMX_ERRORTYPE FillThisBuffer(OMX_BUFFERHEADERTYPE* po) override { return Record(Op_FillThisBuffer, po); }
+    OMX_ERRORTYPE EmptyThisBuffer(OMX_BUFFERHEADERTYPE* po) override { return Record(Op_EmptyThisBuffer, po); }
 
     // On Execute, make the input port a ready provider over this memory.
     void ProvideOnExecute(const SPortBufferInfo& roInfo, OMX_U8* pMemory, MUINT32 uiCount)
@@ -111,16 +96,15 @@ public:
     OMX_BUFFERHEADERTYPE* Last(EOperation eOperation) const { return m_apoLast[eOperation]; }
     void SetResult(EOperation eOperation, OMX_ERRORTYPE eResult) { m_aeResult[eOperation] = eResult; }
 
-    CFakeSinkPort m_oInput;
-    CFakeSourcePort m_oOutput;
+    TFakeProvidingPort<CSinkPort> m_oInput;
+    TFakeProvidingPort<CSourcePort> m_oOutput;
     MBOOL32 m_uiLastTestMode = 0;
     MUINT m_uiLastLoadedPort = 0xFFFFFFFF;
-    std::vector<OMX_BUFFERHEADERTYPE*> m_apoEmptied;
 
 private:
-    OMX_ERRORTYPE Record(EOperation eOperation, OMX_BUFFERHEADERTYPE* poHeader = nullptr)
+    OMX_ERRORTYPE Record(EOperation eOperation, OMX_BUFFERHEADERTYPE* po = nullptr)
     {
-        m_apoLast[eOperation] = poHeader;
+        m_apoLast[eOperation] = po;
         ++m_auiCount[eOperation];
         return m_aeResult[eOperation];
     }

@@ -1,6 +1,5 @@
 // The platform wrapper's tests: a wrapper over the platform's test components with a chosen
-// provider on each port, a sink that counts what passes, and the fixture that checks that no
-// handle is left behind.
+// provider on each port, and chains of them into a sink.
 #ifndef PELLIX_PLATFORM_TEST_SUPPORT_H
 #define PELLIX_PLATFORM_TEST_SUPPORT_H
 
@@ -8,56 +7,12 @@
 
 #include <atomic>
 #include <cstring>
-#include <map>
-#include <mutex>
 #include <vector>
 
-#include "CPlatformComponent.h"
 #include "EngineTestSupport.h"
+#include "FrameSink.h"
 #include "base-components/CDefaultSource.h"
-#include "base-components/CSinkComponent.h"
-#include "base-components/OMXClassComponent.h"
 #include "ti814x-framework.h"
-
-// A component without ports: its state changes complete at once. Serves as a control component.
-#define PELLIX_TEST_PORTLESS "OMX.Pellix.Test.Portless"
-
-class CTestPortless : public CPlatformComponent
-{
-public:
-    explicit CTestPortless(const char* szName) : CPlatformComponent(szName) {}
-};
-
-// A consumer with two video inputs (ports 0 and 1, as the test components' ports) that gives back
-// every buffer it is handed, as a display fed by two windows would.
-#define PELLIX_TEST_TWO_INPUTS "OMX.Pellix.Test.TwoInputs"
-
-class CTestTwoInputs : public CPlatformComponent
-{
-public:
-    explicit CTestTwoInputs(const char* szName) : CPlatformComponent(szName)
-    {
-        for (OMX_U32 nPort = 0; nPort < 2; ++nPort)
-        {
-            CPlatformPort& roPort = AddPort(nPort, OMX_DirInput, OMX_PortDomainVideo);
-            roPort.SetBufferRequirements(1, 4, 64 * 16 * 2);
-            roPort.Definition().format.video.nFrameWidth = 64;
-            roPort.Definition().format.video.nFrameHeight = 16;
-            roPort.Definition().format.video.eColorFormat = OMX_COLOR_FormatYCbYCr;
-        }
-    }
-
-protected:
-    void OnProcess() override
-    {
-        for (OMX_U32 nPort = 0; nPort < 2; ++nPort)
-            while (OMX_BUFFERHEADERTYPE* poHeader = TakeBuffer(nPort))
-            {
-                Count(PellixCounter_FramesConsumed);
-                ReturnBuffer(poHeader);
-            }
-    }
-};
 
 // How a wrapper port is set up in SetParameters: the non-zero fields replace the platform port's
 // values; a provider then provides uiProvideCount buffers (0: the definition's count).
@@ -65,18 +20,18 @@ struct SWrapperPort
 {
     MUINT32 uiPortID;
     bool bProvider;
-    OMX_U32 nBufferCount = 0, nBufferSize = 0, nWidth = 0, nHeight = 0;
-    bool bInterlaced = false;
+    OMX_U32 nBufferCount = 0;
     MUINT32 uiProvideCount = 0;
 };
 
-// A COMXComponent over a platform component with up to two inputs and one output. Counts the
-// buffer operations reaching it.
+// A COMXComponent over a platform component with up to two inputs and one output, optionally with
+// a control component. Counts the buffer operations reaching it.
 class CTestOMXWrapper : public COMXComponent
 {
 public:
     CTestOMXWrapper(const char* szName, std::vector<SWrapperPort> aoInputs, std::vector<SWrapperPort> aoOutputs)
-        : COMXComponent(const_cast<char*>(szName)), m_aoInputSpec(std::move(aoInputs)), m_aoOutputSpec(std::move(aoOutputs))
+        : COMXComponent(const_cast<char*>(szName)), m_aoInputSpec(std::move(aoInputs)),
+          m_aoOutputSpec(std::move(aoOutputs))
     {
     }
 
@@ -127,36 +82,33 @@ public:
         ++m_uiSetParameters;
         ZEM_CHECK(m_eSetParametersResult);
         for (MUINT32 i = 0; i < m_uiInputPortCount + m_uiOutputPortCount; ++i)
-            ZEM_CHECK(i < m_uiInputPortCount ? SetUpPort(m_aoInput[i], m_aoInputSpec[i]) : SetUpPort(m_oOutput, m_aoOutputSpec[0]));
+            ZEM_CHECK(i < m_uiInputPortCount ? SetUpPort(m_aoInput[i], m_aoInputSpec[i])
+                                             : SetUpPort(m_oOutput, m_aoOutputSpec[0]));
         return OMX_ErrorNone;
     Zem_Abort:
         ZEM_ABORT_RECORD();
         return eError;
     }
-    OMX_ERRORTYPE SetParametersIdle() override
-    {
-        ++m_uiSetParametersIdle;
-        return m_eSetParametersIdleResult;
-    }
-    OMX_ERRORTYPE FillThisBuffer(OMX_BUFFERHEADERTYPE* poHeader) override
+    OMX_ERRORTYPE SetParametersIdle() override { return m_eSetParametersIdleResult; }
+    OMX_ERRORTYPE FillThisBuffer(OMX_BUFFERHEADERTYPE* po) override
     {
         ++m_uiFillThisBuffer;
-        return COMXComponent::FillThisBuffer(poHeader);
+        return COMXComponent::FillThisBuffer(po);
     }
-    OMX_ERRORTYPE EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poHeader) override
+    OMX_ERRORTYPE EmptyThisBuffer(OMX_BUFFERHEADERTYPE* po) override
     {
         ++m_uiEmptyThisBuffer;
-        return COMXComponent::EmptyThisBuffer(poHeader);
+        return COMXComponent::EmptyThisBuffer(po);
     }
-    OMX_ERRORTYPE FillBufferDone(OMX_BUFFERHEADERTYPE* poHeader) override
+    OMX_ERRORTYPE FillBufferDone(OMX_BUFFERHEADERTYPE* po) override
     {
         ++m_uiFillBufferDone;
-        return COMXComponent::FillBufferDone(poHeader);
+        return COMXComponent::FillBufferDone(po);
     }
-    OMX_ERRORTYPE EmptyBufferDone(OMX_BUFFERHEADERTYPE* poHeader) override
+    OMX_ERRORTYPE EmptyBufferDone(OMX_BUFFERHEADERTYPE* po) override
     {
         ++m_uiEmptyBufferDone;
-        return COMXComponent::EmptyBufferDone(poHeader);
+        return COMXComponent::EmptyBufferDone(po);
     }
     // Events posted and not yet consumed.
     unsigned PendingEvents(OMXEventType eEvent)
@@ -166,19 +118,13 @@ public:
         pthread_mutex_unlock(&m_aoEventMutex[eEvent]);
         return uiCount;
     }
-    // The platform component's own view of its state.
-    OMX_STATETYPE PlatformState()
-    {
-        OMX_STATETYPE eState = OMX_StateInvalid;
-        return m_hOMXComponent != nullptr && Ok(OMX_GetState(m_hOMXComponent, &eState)) ? eState : OMX_StateInvalid;
-    }
 
     CSinkPort m_aoInput[2];
     CSourcePort m_oOutput;
     std::vector<SWrapperPort> m_aoInputSpec, m_aoOutputSpec;
     const char* m_szCtrlName = nullptr;
     OMX_ERRORTYPE m_eSetParametersResult = OMX_ErrorNone, m_eSetParametersIdleResult = OMX_ErrorNone;
-    std::atomic<unsigned> m_uiSetParameters{0}, m_uiSetParametersIdle{0};
+    std::atomic<unsigned> m_uiSetParameters{0};
     std::atomic<unsigned> m_uiFillThisBuffer{0}, m_uiEmptyThisBuffer{0}, m_uiFillBufferDone{0}, m_uiEmptyBufferDone{0};
 
 private:
@@ -190,23 +136,16 @@ private:
         InitStruct(oDefinition, roSpec.uiPortID);
         OMX_VIDEO_PORTDEFINITIONTYPE& roVideo = oDefinition.format.video;
         ZEM_CHECK(GetOmxParam(OMX_IndexParamPortDefinition, &oDefinition));
-        oDefinition.nBufferCountActual = roSpec.nBufferCount != 0 ? roSpec.nBufferCount : oDefinition.nBufferCountActual;
-        oDefinition.nBufferSize = roSpec.nBufferSize != 0 ? roSpec.nBufferSize : oDefinition.nBufferSize;
-        if (roSpec.nWidth != 0)
-        {
-            roVideo.nFrameWidth = roSpec.nWidth;
-            roVideo.nStride = static_cast<OMX_S32>(roSpec.nWidth * 2);
-            roVideo.nFrameHeight = roVideo.nSliceHeight = roSpec.nHeight;
-        }
+        oDefinition.nBufferCountActual =
+            roSpec.nBufferCount != 0 ? roSpec.nBufferCount : oDefinition.nBufferCountActual;
         ZEM_CHECK(SetOmxParam(OMX_IndexParamPortDefinition, &oDefinition));
         if (roSpec.bProvider)
         {
-            SPortBufferInfo oInfo = {roVideo.eColorFormat, MUINT32(oDefinition.nBufferSize), MUINT32(roVideo.nFrameWidth),
-                                     MUINT32(roVideo.nFrameHeight)};
+            SPortBufferInfo oInfo = {roVideo.eColorFormat, MUINT32(oDefinition.nBufferSize),
+                                     MUINT32(roVideo.nFrameWidth), MUINT32(roVideo.nFrameHeight)};
             ZEM_CHECK(roPort.ProvideBuffer(&oInfo, roSpec.uiProvideCount != 0 ? roSpec.uiProvideCount
-                                                                               : oDefinition.nBufferCountActual));
+                                                                              : oDefinition.nBufferCountActual));
         }
-        roPort.SetInterlaced(roSpec.bInterlaced);
         return OMX_ErrorNone;
     Zem_Abort:
         ZEM_ABORT_RECORD();
@@ -214,67 +153,55 @@ private:
     }
 };
 
-// A sink that counts every header it receives, and keeps the flags, length and first bytes of
-// each (the test source's frame number, and its low byte from then on).
-class CCountingSink : public CSinkComponent
+// Default source -> pass-through (allocating both sides) -> sink.
+struct SSoftwareChain
 {
-public:
-    struct SField
+    SSoftwareChain() : m_oFilter(PELLIX_TEST_PASS_THROUGH, {{0, true}}, {{1, true}}) { m_oSource.SetFrameSize(64, 16); }
+    void Init()
     {
-        OMX_U32 nFlags, nFilledLen;
-        uint64_t uiCounter;
-        unsigned uiFirstByte;
-    };
-    OMX_ERRORTYPE EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poHeader) override
-    {
-        {
-            std::lock_guard<std::mutex> oLock(m_oMutex);
-            ++m_oReceived[poHeader];
-            uint64_t uiCounter = 0;
-            memcpy(&uiCounter, poHeader->pBuffer, poHeader->nFilledLen >= 8 ? 8 : 0);
-            m_aoFields.push_back(SField{poHeader->nFlags, poHeader->nFilledLen, uiCounter, poHeader->pBuffer[0]});
-        }
-        ++m_uiTotal;
-        return CSinkComponent::EmptyThisBuffer(poHeader);
+        ASSERT_TRUE(Ok(m_oSource.Init()) && Ok(m_oFilter.Init()) && Ok(m_oSink.Init()));
+        ASSERT_TRUE(Ok(m_oSource.ConnectTo(0, &m_oFilter, 0)) && Ok(m_oFilter.ConnectTo(0, &m_oSink, 0)));
     }
-    std::map<OMX_BUFFERHEADERTYPE*, unsigned> Received()
+    // Stops from the head and deinitialises; afterwards nothing may be left.
+    void TearDown()
     {
-        std::lock_guard<std::mutex> oLock(m_oMutex);
-        return m_oReceived;
+        EXPECT_TRUE(Ok(m_oSource.Stop()) && Ok(m_oFilter.Deinit()) && Ok(m_oSource.Deinit()) && Ok(m_oSink.Deinit()));
+        EXPECT_TRUE(!m_oSource.GetOutputPort().IsBufferReady() && !m_oFilter.m_aoInput[0].IsBufferReady() &&
+                    !m_oFilter.m_oOutput.IsBufferReady() && m_oFilter.GetOMXHandle() == nullptr);
     }
-    std::vector<SField> Fields()
-    {
-        std::lock_guard<std::mutex> oLock(m_oMutex);
-        return m_aoFields;
-    }
-
-    std::atomic<unsigned> m_uiTotal{0};
-
-private:
-    std::mutex m_oMutex;
-    std::map<OMX_BUFFERHEADERTYPE*, unsigned> m_oReceived;
-    std::vector<SField> m_aoFields;
+    CDefaultSource m_oSource;
+    CTestOMXWrapper m_oFilter;
+    CFrameSink m_oSink;
 };
 
-// The test components registered, nothing armed, records quiet; every handle given back.
-class PlatformTest : public ::testing::Test
+// Platform source -> pass-through (-> pass-through) -> sink; bUpstreamProvides chooses, on each
+// platform link, whether the output or the input allocates.
+struct SPlatformChain
 {
-protected:
-    void SetUp() override
+    SPlatformChain(bool bUpstreamProvides, unsigned uiFilters = 2, SWrapperPort oFirstInput = {0, false})
+        : m_uiFilters(uiFilters), m_oSource(PELLIX_TEST_SOURCE, {}, {{0, bUpstreamProvides}}),
+          m_oFirst(PELLIX_TEST_PASS_THROUGH, {oFirstInput}, {{1, bUpstreamProvides || uiFilters == 1}}),
+          m_oSecond(PELLIX_TEST_PASS_THROUGH, {{0, !bUpstreamProvides}}, {{1, true}})
     {
-        ASSERT_EQ(OMX_ErrorNone, PellixTestComponents_Register());
-        ASSERT_EQ(OMX_ErrorNone, PellixPlatform_RegisterComponent(PELLIX_TEST_PORTLESS, &PellixCreateComponent<CTestPortless>));
-        ASSERT_EQ(OMX_ErrorNone, PellixPlatform_RegisterComponent(PELLIX_TEST_TWO_INPUTS, &PellixCreateComponent<CTestTwoInputs>));
-        PellixTest_Reset();
-        SetInfoMessageLevel(0);
-        ASSERT_EQ(0u, PellixPlatform_LiveHandleCount());
+        m_oFirst.m_aoInputSpec[0].bProvider = oFirstInput.bProvider || !bUpstreamProvides;
     }
-    void TearDown() override
+    void Init()
     {
-        PellixTest_Reset();
-        SetInfoMessageLevel(0);
-        EXPECT_EQ(0u, PellixPlatform_LiveHandleCount());
+        CTestOMXWrapper* apoStages[] = {&m_oSource, &m_oFirst, &m_oSecond};
+        for (unsigned ui = 0; ui <= m_uiFilters; ++ui)
+            ASSERT_EQ(OMX_ErrorNone, apoStages[ui]->Init());
+        ASSERT_EQ(OMX_ErrorNone, m_oSink.Init());
+        for (unsigned ui = 0; ui <= m_uiFilters; ++ui)
+            ASSERT_EQ(OMX_ErrorNone, ui < m_uiFilters ? apoStages[ui]->ConnectTo(0, apoStages[ui + 1], 0)
+                                                      : apoStages[ui]->ConnectTo(0, &m_oSink, 0));
     }
+    void Deinit()
+    {
+        EXPECT_TRUE(Ok(m_oSink.Deinit()) && Ok(m_oSecond.Deinit()) && Ok(m_oFirst.Deinit()) && Ok(m_oSource.Deinit()));
+    }
+    unsigned m_uiFilters;
+    CTestOMXWrapper m_oSource, m_oFirst, m_oSecond;
+    CFrameSink m_oSink;
 };
 
 #endif // PELLIX_PLATFORM_TEST_SUPPORT_H

@@ -141,7 +141,8 @@ TEST_P(EdidRealData, ReadsLikeTheReferenceDecoder)
             // the DMT timing next (1280x800, 1680x1050, 1920x1200 at 60 Hz), or the only row is CVT
             // reduced blanking (2048x1152 at 60 Hz: 156.75 MHz where DMT has 162 MHz).
             EXPECT_EQ(oRow, roOurs);
-            const bool bDmt = roRef.oSource.compare(0, 3, "DMT") == 0, bSame = Kilo(roRef.dMHz) == roOurs.GetPixelClock();
+            const bool bDmt = roRef.oSource.compare(0, 3, "DMT") == 0,
+                       bSame = Kilo(roRef.dMHz) == roOurs.GetPixelClock();
             EXPECT_TRUE(!bDmt || bSame || roOurs.GetPixelClock() == 156750 ||
                         (CVesa::GetVESATiming(oRow, 1, roRef.iWidth, roRef.iHeight, roOurs.GetVerticalRate()) &&
                          oRow.GetPixelClock() == Kilo(roRef.dMHz)))

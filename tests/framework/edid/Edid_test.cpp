@@ -300,10 +300,10 @@ TEST(DetailedTiming, MonitorDescriptorsAndIncompleteRecordsLeaveItCleared)
     // Borders go to the overscan fields alone.
     const TBytes aBordered = Timing({14850, 1920, 280, 1080, 45, 88, 44, 4, 5, 8, 6, 0x1E});
     oTiming.SetTiming(*reinterpret_cast<const CDetailedTiming::SDetailedRaw*>(aBordered.data()));
-    EXPECT_EQ((std::vector<int>{8, 6, 0, 148, 36}), (std::vector<int>{oTiming.GetHorizontalOverscan(),
-                                                                      oTiming.GetVerticalOverscan(), oTiming.IsOverscan() != 0,
-                                                                      oTiming.GetHorizontalBackPorch(),
-                                                                      oTiming.GetVerticalBackPorch()}));
+    EXPECT_EQ(
+        (std::vector<int>{8, 6, 0, 148, 36}),
+        (std::vector<int>{oTiming.GetHorizontalOverscan(), oTiming.GetVerticalOverscan(), oTiming.IsOverscan() != 0,
+                          oTiming.GetHorizontalBackPorch(), oTiming.GetVerticalBackPorch()}));
     // The whole record copies; one field changed makes it differ.
     CDetailedTiming::SDetailedTiming oRecord;
     oTiming.SetPixelClock(148500);

@@ -25,16 +25,6 @@ TEST(Gtf, WorkedValuesOfEachVariantAndTheirIntegerHelpers)
                                                                   {0xFFFFFFFFu, 65536},
                                                                   {65535u * 65535u, 65535}})
         EXPECT_EQ(rauiCase[1], CGtf::SquareRoot(rauiCase[0], 300)) << rauiCase[0];
-    // The upward search from 701 that the GTF quadratic relies on, over the range it uses.
-    for (uint32_t uiValue = 0; uiValue < 5000000; uiValue += 997)
-    {
-        uint32_t uiRoot = 701;
-        while (uiRoot * uiRoot < uiValue)
-            uiRoot++;
-        const bool bLower = uiRoot * uiRoot != uiValue && uiValue >= (uiRoot - 1) * (uiRoot - 1) &&
-                            uiRoot * uiRoot - uiValue > uiValue - (uiRoot - 1) * (uiRoot - 1);
-        ASSERT_EQ(uiRoot - (bLower ? 1 : 0), CGtf::SquareRoot(uiValue, 300)) << uiValue;
-    }
     // From the field rate, the line rate (kHz, kept as given) and the clock (MHz); the rate's
     // magnitude chooses the variant (Hz, line rate in Hz, clock in Hz), without interlace or
     // margins. Then the line rate and the field rate of the result.
@@ -57,20 +47,9 @@ TEST(Gtf, WorkedValuesOfEachVariantAndTheirIntegerHelpers)
                       std::to_string(oTiming.GetVerticalRate()));
     }
     const CDetailedTiming oBefore = oTiming;
-    EXPECT_FALSE(CGtf::GetGtfTiming(oTiming, 1024, 768, 0, false, false, nullptr));
-    EXPECT_FALSE(CGtf::GetGtfTiming(oTiming, 1024, 768, -60, false, false, nullptr));
+    EXPECT_FALSE(CGtf::GetGtfTiming(oTiming, 1024, 768, 0, false, false, nullptr) ||
+                 CGtf::GetGtfTiming(oTiming, 1024, 768, -60, false, false, nullptr));
     EXPECT_EQ(oBefore, oTiming);
-    // Every mode agrees with itself: the refresh follows from the clock and the totals, and the
-    // line total is whole character cells.
-    for (const auto& raiMode : std::vector<std::vector<int>>{{640, 480, 60}, {800, 600, 75}, {1280, 1024, 60},
-                                                             {1600, 1200, 85}, {1920, 1080, 60}, {3840, 2160, 30}})
-    {
-        ASSERT_TRUE(CGtf::GetGtfTimingBasedOnVRate(oTiming, raiMode[0], raiMode[1], raiMode[2], false, false, nullptr));
-        const int iHTotal = CQorDtmMode::GetHorizontalTotalPixel(oTiming);
-        EXPECT_NEAR(raiMode[2], oTiming.GetPixelClock() * 1000.0 / iHTotal / CQorDtmMode::GetVerticalTotalLine(oTiming),
-                    0.5);
-        EXPECT_EQ(0, iHTotal % 8);
-    }
 }
 
 TEST(Vesa, SearchEnumerationAndRowValues)

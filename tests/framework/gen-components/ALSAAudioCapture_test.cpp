@@ -11,19 +11,11 @@
 #include "AudioSignalCheck.h"
 #include "Eventually.h"
 #include "FrameSink.h"
-#include "OutputCapture.h"
+#include "LibraryTestSupport.h"
 #include "gen-components/ALSAAudioCapture.h"
-#include "ti814x-framework.h"
 
 namespace
 {
-size_t Count(const std::string& roText, const std::string& roNeedle)
-{
-    size_t uiCount = 0;
-    for (size_t uiPos = roText.find(roNeedle); uiPos != std::string::npos; uiPos = roText.find(roNeedle, uiPos + 1))
-        ++uiCount;
-    return uiCount;
-}
 
 class ALSAAudioCaptureTest : public ::testing::Test
 {
@@ -99,16 +91,19 @@ TEST_F(ALSAAudioCaptureTest, FillsWholeBuffersWithTheSignalAndPlaysExactlyThatBa
         for (const char* szLine :
              {"ALSACapture output buffer size: 4096\n", "ALSA buffer size: 16384, buffer time: 341333\n",
               "ALSA period size: 1024, period time: 21333\n", "ALSA number of periods: 16\n"})
-            EXPECT_TRUE(&roCase != aoCases || Count(oText, szLine) == 1) << szLine << oText;
-        EXPECT_EQ(1u, Count(oText, "Killing capture thread"));
-        EXPECT_EQ(1u, Count(oText, "Capture thread stopped"));
-        // Whole buffers, one run of the signal without a sample lost.
+            EXPECT_TRUE(&roCase != aoCases || Occurrences(oText, szLine) == 1) << szLine << oText;
+        EXPECT_EQ(1u, Occurrences(oText, "Killing capture thread"));
+        EXPECT_EQ(1u, Occurrences(oText, "Capture thread stopped"));
+        // Whole buffers, one run of the signal without a sample lost; a device that overran on a
+        // busy machine is logged, and each overrun may begin a new run.
         const std::string oCaptured = m_oSink.Data();
         EXPECT_EQ(0u, oCaptured.size() % 4096);
         EXPECT_EQ(m_oSink.Count(), Buffers(true));
         const std::vector<SPcmSegment> aoSegments = Segments(oCaptured, roCase.uiChannels, roCase.uiRate);
-        ASSERT_EQ(1u, aoSegments.size());
-        EXPECT_EQ(SPcmSegment::Segment_Signal, aoSegments[0].eKind);
+        const size_t uiOverruns = Occurrences(oText, "Error from snd_pcm_readi()");
+        ASSERT_TRUE(!aoSegments.empty() && aoSegments.size() <= 1 + uiOverruns) << oText;
+        for (const SPcmSegment& roSegment : aoSegments)
+            EXPECT_EQ(SPcmSegment::Segment_Signal, roSegment.eKind);
         EXPECT_EQ("", m_oAlsa.Read("hdmi.raw"));
         if (roCase.eOutput == AudioOut_Disabled)
         {
@@ -128,7 +123,8 @@ TEST_F(ALSAAudioCaptureTest, FillsWholeBuffersWithTheSignalAndPlaysExactlyThatBa
             EXPECT_NE(SPcmSegment::Segment_Other, roSegment.eKind);
             uiSilences += roSegment.eKind == SPcmSegment::Segment_Silence ? 1 : 0;
         }
-        const size_t uiRecoveries = Count(oText, "Playback state :") + Count(oText, "Error from snd_pcm_writei()");
+        const size_t uiRecoveries =
+            Occurrences(oText, "Playback state :") + Occurrences(oText, "Error from snd_pcm_writei()");
         EXPECT_EQ(uiSilences - 1, uiRecoveries) << oText;
         if (uiRecoveries == 0) { EXPECT_EQ(oCaptured, oPlayed.substr(aoPlayed[0].uiFrames * 4)); }
     }
@@ -160,8 +156,8 @@ TEST_F(ALSAAudioCaptureTest, VolumeFollowsTheRangeOfTheSelectedControl)
     const std::string oText = oLog.Finish();
     for (const auto& roLine : std::vector<std::pair<std::string, size_t>>{
              {"50%\n", 1}, {"33%\n", 1}, {"0%\n", 1}, {"100%\n", 1}, {"20%", 0}})
-        EXPECT_EQ(roLine.second, Count(oText, "Playback volume is now: " + roLine.first)) << roLine.first;
-    EXPECT_EQ(0u, Count(oText, "Killing capture thread"));
+        EXPECT_EQ(roLine.second, Occurrences(oText, "Playback volume is now: " + roLine.first)) << roLine.first;
+    EXPECT_EQ(0u, Occurrences(oText, "Killing capture thread"));
 }
 
 TEST_F(ALSAAudioCaptureTest, RecoversFromAnOverrunAndAStalledDeviceAndTakesTheHardwaresRate)
@@ -177,10 +173,10 @@ TEST_F(ALSAAudioCaptureTest, RecoversFromAnOverrunAndAStalledDeviceAndTakesTheHa
     ASSERT_TRUE(WaitBuffers(8));
     std::string oText = oLog.Finish();
     EXPECT_EQ(0u, Buffers(false));
-    EXPECT_EQ(1u, Count(oText, "The rate 44100 Hz is not supported by the hardware.                 "
+    EXPECT_EQ(1u, Occurrences(oText, "The rate 44100 Hz is not supported by the hardware.                 "
                                "Using 48000 Hz instead.\n"));
-    EXPECT_EQ(1u, Count(oText, "Capture state : SND_PCM_STATE_XRUN, error count: 1\n")) << oText;
-    EXPECT_EQ(0u, Count(oText, "Restarting ALSA devices"));
+    EXPECT_EQ(1u, Occurrences(oText, "Capture state : SND_PCM_STATE_XRUN, error count: 1\n")) << oText;
+    EXPECT_EQ(0u, Occurrences(oText, "Restarting ALSA devices"));
     // The capture stalls, then fails to open three times before it comes back: one empty buffer.
     COutputCapture oStallLog(STDOUT_FILENO);
     m_oAlsa.Write("capture.open-fail", "3\n");
@@ -191,9 +187,9 @@ TEST_F(ALSAAudioCaptureTest, RecoversFromAnOverrunAndAStalledDeviceAndTakesTheHa
     ASSERT_EQ(OMX_ErrorNone, m_oCapture.Stop());
     oText = oStallLog.Finish();
     EXPECT_EQ(1u, Buffers(false));
-    EXPECT_EQ(1u, Count(oText, "Timeout reached in snd_pcm_wait() (capture)\n")) << oText;
-    EXPECT_EQ(3u, Count(oText, "Error: could not open the audio capture device (No such device)\n"));
-    EXPECT_EQ(4u, Count(oText, "Restarting ALSA devices\n"));
+    EXPECT_EQ(1u, Occurrences(oText, "Timeout reached in snd_pcm_wait() (capture)\n")) << oText;
+    EXPECT_EQ(3u, Occurrences(oText, "Error: could not open the audio capture device (No such device)\n"));
+    EXPECT_EQ(4u, Occurrences(oText, "Restarting ALSA devices\n"));
     // The stream after the reopening is the signal again, sample for sample.
     const std::vector<SPcmSegment> aoSegments = Segments(m_oSink.Data(), 2, 48000);
     ASSERT_GE(aoSegments.size(), 2u);
@@ -210,7 +206,7 @@ TEST_F(ALSAAudioCaptureTest, StopsWhileTheCaptureThreadWaitsOnAnEmptyFifoAndStar
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     COutputCapture oLog(STDOUT_FILENO);
     EXPECT_EQ(OMX_ErrorNone, m_oCapture.Stop());
-    EXPECT_EQ(1u, Count(oLog.Finish(), "Capture thread stopped"));
+    EXPECT_EQ(1u, Occurrences(oLog.Finish(), "Capture thread stopped"));
     m_oSink.Hold(false);
     ASSERT_EQ(OMX_ErrorNone, m_oCapture.Start());
     EXPECT_TRUE(WaitBuffers(4));

@@ -7,9 +7,9 @@
 
 #include <cmath>
 #include <filesystem>
+#include <numeric>
 
 #include "EdidReference.h"
-#include "OutputCapture.h"
 #include "WrapperTestSupport.h"
 #include "edid/Edid.h"
 #include "ti-components/DisplayVFDC.h"
@@ -58,9 +58,34 @@ class DisplayVFDCMonitor : public DisplayVFDC, public ::testing::WithParamInterf
 
 TEST_F(DisplayVFDC, ChoosesThePreferredTimingOrTheFallbackAndWritesTheDriversFiles)
 {
-    // The monitor's preferred timing unless the caller declines; without a monitor, or without a
-    // preferred flag, the fallback (1280 wide here). An interlaced monitor: field lines and rate.
+    // The built-in monitor's bytes with the preferred timing's clock at the output's 165 MHz, just
+    // above it, with 1201 lines and with 1921 columns (the refresh rate follows).
+    Monitor("1080p60");
+    CDisplayVFDC oBuiltIn;
+    ASSERT_TRUE(Ok(oBuiltIn.Init()) && Ok(oBuiltIn.Deinit()));
+    const std::string oDump = DriverFile("edid");
+    std::vector<std::string> aoBeyond;
+    const unsigned auiPatches[][3] = {{16500, 59, 0x38}, {16501, 59, 0x38}, {14850, 59, 0xB1}, {14850, 56, 0x81}};
+    for (const unsigned* pui : auiPatches)
+    {
+        std::string oRaw;
+        for (unsigned ui = 0; ui < 128; ++ui)
+            oRaw += char(std::stoul(oDump.substr(6 + (ui / 16) * 55 + (ui % 16) * 3, 2), nullptr, 16));
+        oRaw[54] = char(pui[0] & 0xFF);
+        oRaw[55] = char(pui[0] >> 8);
+        oRaw[pui[1]] = char(pui[2]);  // the low byte of the active lines (59) or columns (56)
+        oRaw[127] = 0;
+        oRaw[127] = char(-std::accumulate(oRaw.begin(), oRaw.end(), 0));
+        aoBeyond.push_back(m_oRoot.Write("beyond" + std::to_string(aoBeyond.size()) + ".bin", oRaw).string());
+    }
+    // The monitor's preferred timing unless the caller declines or the output cannot drive it;
+    // without a monitor, or without a preferred flag, the fallback (1280 wide here). An interlaced
+    // monitor: field lines and rate.
     const std::vector<std::tuple<std::string, bool, std::string, const char*>> aoCases = {
+        {aoBeyond[0], true, "165000,1920/88/148/44,1080/4/36/5,1@67", "PELLIX HD60"},
+        {aoBeyond[1], true, "148500,1280/88/148/44,1080/4/36/5,1@60", "PELLIX HD60"},
+        {aoBeyond[2], true, "148500,1280/88/148/44,1080/4/36/5,1@60", "PELLIX HD60"},
+        {aoBeyond[3], true, "148500,1280/88/148/44,1080/4/36/5,1@60", "PELLIX HD60"},
         {"1080p60", true, k1080p60 + "@60", "PELLIX HD60"},
         {"1080p60", false, "148500,1280/88/148/44,1080/4/36/5,1@60", "PELLIX HD60"},
         {"none", true, "148500,1280/88/148/44,1080/4/36/5,1@60", "Unknown"},
@@ -73,19 +98,17 @@ TEST_F(DisplayVFDC, ChoosesThePreferredTimingOrTheFallbackAndWritesTheDriversFil
         Monitor(std::get<0>(roCase));
         CDisplayVFDC oDisplay;
         ASSERT_EQ(OMX_ErrorNone, oDisplay.Init());
-        SetInfoMessageLevel(3);
-        COutputCapture oOut(STDOUT_FILENO);
-        SetSystemMode(oDisplay, std::get<1>(roCase), 1280);
         // A changed timing (the driver starts at 1080p60): the output turned off, the timing
         // written, the output turned on.
-        EXPECT_TRUE(CDisplayVFDC::ChangeDisplayMode(oDisplay.GetDisplayMode()));
-        const std::string oLog = oOut.Finish(), oLine = Line(oDisplay.GetDisplayMode(), false);
-        SetInfoMessageLevel(0);
-        EXPECT_EQ(std::get<2>(roCase), Line(oDisplay.GetDisplayMode())) << std::get<0>(roCase);
-        EXPECT_EQ(std::get<3>(roCase), std::string(oDisplay.GetMonitorName()));
+        const std::string oLog = LogOf(3, [&] {
+            SetSystemMode(oDisplay, std::get<1>(roCase), 1280);
+            EXPECT_TRUE(CDisplayVFDC::ChangeDisplayMode(oDisplay.GetDisplayMode()));
+        });
+        const std::string oLine = Line(oDisplay.GetDisplayMode(), false);
+        EXPECT_EQ(std::get<2>(roCase) + " " + std::get<3>(roCase),
+                  Line(oDisplay.GetDisplayMode()) + " " + oDisplay.GetMonitorName());
         EXPECT_EQ(std::get<0>(roCase) != "none", oDisplay.GetEdid(false) != nullptr);
-        EXPECT_EQ(oLine + (oLine == k1080p60 ? "\n" : ""), DriverFile("timings"));
-        EXPECT_EQ("1", DriverFile("enabled"));
+        EXPECT_EQ(oLine + (oLine == k1080p60 ? "\n" : "") + " 1", DriverFile("timings") + " " + DriverFile("enabled"));
         EXPECT_EQ(oLine != k1080p60, oLog.find("Timings= " + oLine + "\n") != std::string::npos);
         EXPECT_NE(std::string::npos, oLog.find("Display mode: " + std::to_string(oDisplay.GetDisplayWidth()) + "x" +
                                                std::to_string(oDisplay.GetDisplayHeight()) + "@" +
@@ -177,13 +200,11 @@ TEST_F(DisplayVFDC, PortsAndWindowsAreCheckedAndThePlatformReceivesThem)
              {true, OmxPixFmt_YUV422, 2, {1280, 721}}})
         EXPECT_EQ(kRefused, oDisplay.AddInputPort(std::get<0>(roBad), std::get<1>(roBad), false, std::get<2>(roBad),
                                                   k1280x720, std::get<3>(roBad)));
-    EXPECT_EQ((std::vector<MUINT32>{20, 19}),
-              (std::vector<MUINT32>{oDisplay.GetInputPortNumber(), oDisplay.GetMosaicRegionNumber()}));
+    EXPECT_TRUE(oDisplay.GetInputPortNumber() == 20 && oDisplay.GetMosaicRegionNumber() == 19);
     // A reset leaves one port and no window; windows left of or above the screen, or of a port
     // that does not exist, are refused.
     EXPECT_EQ(0u, oDisplay.AddInputPort(true, OmxPixFmt_YUV420, false, 2, k1280x720, k1280x720));
-    EXPECT_EQ((std::vector<MUINT32>{1, 0}),
-              (std::vector<MUINT32>{oDisplay.GetInputPortNumber(), oDisplay.GetMosaicRegionNumber()}));
+    EXPECT_TRUE(oDisplay.GetInputPortNumber() == 1 && oDisplay.GetMosaicRegionNumber() == 0);
     EXPECT_EQ(1u, oDisplay.AddInputPort(false, OmxPixFmt_YUV422, false, 3, k1280x720, k640x360));
     for (const SRegion& roBad : {SRegion{0, {-1, 0}, 0}, SRegion{0, {0, -1}, 0}, SRegion{2, {0, 0}, 0}})
         EXPECT_FALSE(oDisplay.SetMosaicLayout(1, &roBad));
@@ -251,11 +272,15 @@ TEST_F(DisplayVFDC, AMatrixWaitsForTheControllerAndEachFailingStepIsRecorded)
         CDisplayVFDC oDisplay;
         ASSERT_EQ(OMX_ErrorNone, PellixTest_InjectFault(PellixFault_GetHandle, "OMX.TI.VPSSM3.CTRL.DC",
                                                         PELLIX_ANY_INDEX, 1, OMX_ErrorInsufficientResources));
-        SetInfoMessageLevel(1);
-        COutputCapture oOut(STDOUT_FILENO);
-        EXPECT_EQ(std::vector<std::string>{"framework/ti-components/DisplayVFDC/Init/OMX_ErrorInsufficientResources"},
-                  AbortKeys([&] { EXPECT_EQ(OMX_ErrorInsufficientResources, oDisplay.Init()); }));
-        EXPECT_NE(std::string::npos, oOut.Finish().find("(** m_hOMXComponent=(nil) -- m_hOMXCtrl=(nil) **)"));
+        const std::string oLog = LogOf(
+            1,
+            [&]
+            {
+                EXPECT_EQ(
+                    std::vector<std::string>{"framework/ti-components/DisplayVFDC/Init/OMX_ErrorInsufficientResources"},
+                    AbortKeys([&] { EXPECT_EQ(OMX_ErrorInsufficientResources, oDisplay.Init()); }));
+            });
+        EXPECT_NE(std::string::npos, oLog.find("(** m_hOMXComponent=(nil) -- m_hOMXCtrl=(nil) **)"));
         EXPECT_EQ(m_uiLiveBefore, PellixPlatform_LiveHandleCount());
         EXPECT_EQ(OMX_ErrorNone, oDisplay.Deinit());
     }
@@ -281,10 +306,11 @@ TEST_F(DisplayVFDC, AMatrixWaitsForTheControllerAndEachFailingStepIsRecorded)
                       PellixTest_InjectFault(PellixFault_SetConfig, "OMX.TI.VPSSM3.VFDC",
                                              OMX_TI_IndexConfigVFDCMosaicPort2WinMap, 1, OMX_ErrorHardware));
         const OMX_ERRORTYPE eExpected = bFiles ? OMX_ErrorUndefined : OMX_ErrorHardware;
-        COutputCapture oOut(STDOUT_FILENO);
-        const std::vector<std::string> aoKeys = AbortKeys([&] { EXPECT_EQ(eExpected, oDisplay.SetParameters()); });
+        std::vector<std::string> aoKeys;
+        const std::string oLog =
+            LogOf(0, [&] { aoKeys = AbortKeys([&] { EXPECT_EQ(eExpected, oDisplay.SetParameters()); }); });
         EXPECT_EQ(oStep + "/" + CComponent::ErrorToStr(eExpected), aoKeys.empty() ? "" : aoKeys.back());
-        EXPECT_EQ(!bFiles, oOut.Finish().find("Failed selecting layout id= 0!\n") != std::string::npos);
+        EXPECT_EQ(!bFiles, oLog.find("Failed selecting layout id= 0!\n") != std::string::npos);
         EXPECT_EQ(OMX_ErrorNone, oDisplay.Deinit());
         EXPECT_TRUE(oDisplay.GetOMXHandle() == nullptr && oDisplay.GetOMXCtrlHandle() == nullptr);
     }

@@ -1,5 +1,6 @@
-// What the platform's tests share: structure set-up, the quiet period and the fixture that
-// registers the test components and checks that every test gives back its handles and threads.
+// What the tests on the platform share: structure set-up, reading a setting back from a handle,
+// the quiet period, and the fixture that registers the test components and checks that every test
+// gives back its handles and threads.
 #ifndef ENGINE_TEST_SUPPORT_H
 #define ENGINE_TEST_SUPPORT_H
 
@@ -33,9 +34,27 @@ void InitStruct(TStruct& roStruct, OMX_U32 nPort = 0)
         roStruct.nPortIndex = nPort;
 }
 
+// A parameter (with bConfig a configuration) as the platform component holds it.
+template <typename TStruct>
+TStruct ReadParam(OMX_HANDLETYPE hHandle, OMX_U32 uiIndex, OMX_U32 nPort = 0, bool bConfig = false)
+{
+    TStruct oStruct;
+    InitStruct(oStruct, nPort);
+    const auto eIndex = static_cast<OMX_INDEXTYPE>(uiIndex);
+    EXPECT_EQ(OMX_ErrorNone,
+              bConfig ? OMX_GetConfig(hHandle, eIndex, &oStruct) : OMX_GetParameter(hHandle, eIndex, &oStruct));
+    return oStruct;
+}
+
 inline bool Ok(OMX_ERRORTYPE eError)
 {
     return eError == OMX_ErrorNone;
+}
+
+inline OMX_STATETYPE PlatformState(OMX_HANDLETYPE hHandle)
+{
+    OMX_STATETYPE eState = OMX_StateInvalid;
+    return hHandle != nullptr && Ok(OMX_GetState(hHandle, &eState)) ? eState : OMX_StateInvalid;
 }
 
 // Threads of this process, from /proc/self/task.
@@ -43,7 +62,8 @@ inline unsigned ThreadCount()
 {
     std::error_code oError;
     unsigned uiCount = 0;
-    for (std::filesystem::directory_iterator it("/proc/self/task", oError), end; !oError && it != end; it.increment(oError))
+    for (std::filesystem::directory_iterator it("/proc/self/task", oError), end; !oError && it != end;
+         it.increment(oError))
         ++uiCount;
     return uiCount;
 }
@@ -65,6 +85,7 @@ protected:
     void TearDown() override
     {
         PellixTest_Reset();
+        EXPECT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("1920x1080p60"));
         EXPECT_EQ(m_uiLiveBefore, PellixPlatform_LiveHandleCount());
         // A component freed from its own callback finishes its thread on its own.
         EXPECT_TRUE(Eventually([this] { return ThreadCount() == m_uiThreadsBefore; }));

@@ -1,6 +1,6 @@
-// Two small components for tests, built on the platform engine: a pass-through filter and a
-// frame source. Tests register them by name and drive them through the OpenMAX IL core like any
-// device component.
+// Small components for tests, built on the platform engine: a pass-through filter, a frame source
+// and a control component without ports. Tests register them by name and drive them through the
+// OpenMAX IL core like any device component.
 #ifndef PELLIX_TEST_COMPONENTS_H
 #define PELLIX_TEST_COMPONENTS_H
 
@@ -11,15 +11,16 @@
 // nFlags follow), then returns the input and the output. Counts FramesConsumed.
 #define PELLIX_TEST_PASS_THROUGH "OMX.Pellix.Test.PassThrough"
 
-// Output port 0 with the same format. Fills each output buffer with a counter pattern (the
-// frame number as 8 little-endian bytes, then every further byte the frame number's low byte)
-// and returns it. Free-running (each buffer as soon as it comes back) unless
-// OMX_IndexConfigVideoFramerate of port 0 (xEncodeFramerate, Q16) is set: then one frame per
-// period, taken from the next move to Executing on; a period without a free buffer drops a
-// frame. Counts FramesProduced and FramesDropped.
+// Output port 0 with the same format. Fills each output buffer as soon as it comes with a
+// counter pattern (the frame number as 8 little-endian bytes, then every further byte the frame
+// number's low byte) and returns it. Counts FramesProduced. Stores OMX_IndexConfigVideoFramerate
+// of port 0 (settable in any state) and does nothing with it.
 #define PELLIX_TEST_SOURCE "OMX.Pellix.Test.Source"
 
-// Registers both components under the names above. May be called any number of times.
+// No ports: its state changes complete at once. Serves as a control component.
+#define PELLIX_TEST_PORTLESS "OMX.Pellix.Test.Portless"
+
+// Registers the components under the names above. May be called any number of times.
 OMX_ERRORTYPE PellixTestComponents_Register();
 
 #endif // PELLIX_TEST_COMPONENTS_H
