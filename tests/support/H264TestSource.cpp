@@ -76,10 +76,12 @@ OMX_ERRORTYPE CH264TestSource::Start()
 
 OMX_ERRORTYPE CH264TestSource::Stop()
 {
-    m_bRun = false;
+    // Only a started source stops its downstream: the stream may be gone by the time a source
+    // that never ran is deinitialised (its destructor's Deinit).
+    const bool bWasRunning = m_bRun.exchange(false);
     if (m_oThread.joinable())
         m_oThread.join();
-    return m_oOutput.GetRemotePort() != nullptr ? m_oOutput.StopBufferProcessing() : OMX_ErrorNone;
+    return bWasRunning && m_oOutput.GetRemotePort() != nullptr ? m_oOutput.StopBufferProcessing() : OMX_ErrorNone;
 }
 
 OMX_ERRORTYPE CH264TestSource::FillThisBuffer(OMX_BUFFERHEADERTYPE* poHeader)

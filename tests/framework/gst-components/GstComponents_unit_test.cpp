@@ -72,7 +72,8 @@ protected:
         GstBuffer* poBuffer = gst_buffer_new_allocate(nullptr, uiSize, nullptr);
         m_oVideo.Handoff(bPlaying ? m_poPlaying : m_poSource, poBuffer, nullptr);
         TBytes abyResult(gst_buffer_get_size(poBuffer));
-        gst_buffer_extract(poBuffer, 0, abyResult.data(), abyResult.size());
+        if (!abyResult.empty())
+            gst_buffer_extract(poBuffer, 0, abyResult.data(), abyResult.size());
         if (puiTime != nullptr)
             *puiTime = GST_BUFFER_PTS(poBuffer);
         gst_buffer_unref(poBuffer);
