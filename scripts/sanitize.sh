@@ -30,8 +30,12 @@ export G_SLICE=always-malloc
 status=0
 for kind in "${kinds[@]}"; do
   case "$kind" in
-    address) sanitize="address,undefined"; dir=build-asan ;;
-    thread) sanitize="thread"; dir=build-tsan ;;
+    address) sanitize="address,undefined"; dir=build-asan; leave_out="" ;;
+    # The race detector's build leaves out the real-source tests: GStreamer's FFmpeg decoders and
+    # demuxers (libavcodec, libgstlibav, libgstmatroska) order their threads with atomics and locks
+    # of their own, which it cannot see, and what it then reports of them buries what it reports
+    # of ours. The address build runs them.
+    thread) sanitize="thread"; dir=build-tsan; leave_out='^MediaSource\.' ;;
     *) echo "sanitize: unknown build '$kind' (address or thread)" >&2; exit 2 ;;
   esac
   echo "sanitize: $sanitize in $dir"
@@ -43,7 +47,7 @@ for kind in "${kinds[@]}"; do
   # clients' attacks on the RTSP server; the tests that serve on the service's port hold a lock,
   # so two run at a time otherwise. The sanitizers make everything slower, hence the longer time
   # limit.
-  (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 900 -L 'unit|integration' "$@") || status=1
+  (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 900 -L 'unit|integration' ${leave_out:+-E "$leave_out"} "$@") || status=1
   # The scenario that counts the pictures and audio frames of three seconds of stream is left out:
   # a sanitized build cannot encode 1080p60 with audio in real time on two cores (the audio
   # stream's teardown is covered by the integration label's scenarios with audio).

@@ -14,6 +14,9 @@ namespace
 const MUINT32 local_uiWaitForever = 0xFFFFFFFF;
 // Pause between two releases while a handoff that decided to wait is not asleep yet.
 const useconds_t local_uiReleaseRetryUsec = 100;
+// How long Deinit waits for handoffs still inside: their pipeline is gone and their FIFO
+// disconnected, so they leave at once; a stop must not hang on one that does not.
+const MUINT32 local_uiHandoffLeaveBoundUs = 2000000;
 } // namespace
 
 GStreamerServerComponent::GStreamerServerComponent()
@@ -27,7 +30,8 @@ GStreamerServerComponent::GStreamerServerComponent()
       m_poPipelineCreatedCallback(nullptr),
       m_szSourceElementName(nullptr),
       m_phFifoExternalMutex(nullptr),
-      m_iHandoffWaiting(0)
+      m_iHandoffWaiting(0),
+      m_iHandoffsInside(0)
 {
     ZEM_INFO(3, "");
 }
@@ -43,7 +47,8 @@ GStreamerServerComponent::GStreamerServerComponent(pthread_mutex_t& roMutex)
       m_poPipelineCreatedCallback(nullptr),
       m_szSourceElementName(nullptr),
       m_phFifoExternalMutex(&roMutex),
-      m_iHandoffWaiting(0)
+      m_iHandoffWaiting(0),
+      m_iHandoffsInside(0)
 {
     ZEM_INFO(3, "");
 }
@@ -98,6 +103,15 @@ OMX_ERRORTYPE GStreamerServerComponent::Deinit()
     int iResult = 0;
 
     ZEM_INFO(2, "GStreamerServerComponent");
+    for (MUINT32 uiWaitedUs = 0; m_iHandoffsInside.load(std::memory_order_acquire) != 0; uiWaitedUs += local_uiReleaseRetryUsec)
+    {
+        if (uiWaitedUs >= local_uiHandoffLeaveBoundUs)
+        {
+            ZEM_INFO(0, "ERROR, a handoff is still running");
+            break;
+        }
+        usleep(local_uiReleaseRetryUsec);
+    }
     delete[] m_szLaunchCmd;
     m_szLaunchCmd = nullptr;
     delete m_poPipelineCreatedCallback;

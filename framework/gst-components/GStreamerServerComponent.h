@@ -54,11 +54,27 @@ public:
     // 0 for the match.
     static gint CallbackElementNameCompare(gconstpointer pvElement, gconstpointer pvName);
 
-    // For a handoff, first thing on the streaming thread: those threads come from GLib's pool and
-    // get their work through GLib's own locking, which race detectors cannot see. This acquire
-    // read of the processing flag, stored when the stream was started after it was built, orders
-    // the stream's construction and start before the handoff for them too.
-    void AcquireOnStreamingThread() const { static_cast<void>(m_bBufferProcessing.load(std::memory_order_acquire)); }
+    // One handoff on a pipeline's streaming thread, from its start to its end. Those threads come
+    // from GLib's pool, get their work and end through GLib's own locking, which race detectors
+    // cannot see. Entering reads the processing flag with acquire order (it was stored when the
+    // stream was started after it was built): the construction and the start come before the
+    // handoff for them too. Leaving is counted with release order, and Deinit waits until no
+    // handoff is inside: whatever a handoff did comes before the teardown.
+    class CHandoffScope
+    {
+    public:
+        explicit CHandoffScope(GStreamerServerComponent& roStream) : m_roStream(roStream)
+        {
+            m_roStream.m_iHandoffsInside.fetch_add(1, std::memory_order_acq_rel);
+            static_cast<void>(m_roStream.m_bBufferProcessing.load(std::memory_order_acquire));
+        }
+        ~CHandoffScope() { m_roStream.m_iHandoffsInside.fetch_sub(1, std::memory_order_release); }
+        CHandoffScope(const CHandoffScope&) = delete;
+        CHandoffScope& operator=(const CHandoffScope&) = delete;
+
+    private:
+        GStreamerServerComponent& m_roStream;
+    };
 
     const char* GetLaunchCommand() const { return m_szLaunchCmd; }
     GstRtspMediaFactoryCallback* GetPipelineCreatedCallback() const { return m_poPipelineCreatedCallback; }
@@ -99,6 +115,8 @@ private:
     // Handoffs that decided to wait under m_oFifoUnblockMutex and have not come back yet: the
     // FIFO counts a waiter only once it sleeps, so the switch releases these until none is left.
     std::atomic<MINT32> m_iHandoffWaiting;
+    // Handoffs between their CHandoffScope's start and end.
+    std::atomic<MINT32> m_iHandoffsInside;
 };
 
 #endif // GSTREAMER_SERVER_COMPONENT_H

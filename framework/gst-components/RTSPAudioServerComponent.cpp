@@ -211,7 +211,7 @@ OMX_ERRORTYPE RTSPAudioServerComponent::PipelineCreated(GstElement* poPipeline)
 void RTSPAudioServerComponent::CallbackHandoff(GstElement* poFakesrc, GstBuffer* poGstBuffer, GstPad* poPad,
                                                RTSPAudioServerComponent* poInstance)
 {
-    poInstance->AcquireOnStreamingThread();
+    const CHandoffScope oScope(*poInstance);
     poInstance->Handoff(poFakesrc, poGstBuffer, poPad);
 }
 

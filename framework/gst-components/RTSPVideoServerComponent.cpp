@@ -144,7 +144,7 @@ OMX_ERRORTYPE RTSPVideoServerComponent::PipelineCreated(GstElement* poPipeline)
 void RTSPVideoServerComponent::CallbackHandoff(GstElement* fakesrc, GstBuffer* poGstBuffer, GstPad* pad,
                                                RTSPVideoServerComponent* poInstance)
 {
-    poInstance->AcquireOnStreamingThread();
+    const CHandoffScope oScope(*poInstance);
     poInstance->Handoff(fakesrc, poGstBuffer, pad);
 }
 

@@ -45,12 +45,14 @@ struct SObservedVideo : public RTSPVideoServerComponent
 // control API does: the server, the head of the chain, then every Deinit.
 struct SServingGraph
 {
-    explicit SServingGraph(bool bAuthentication = false)
+    // iVerbose: the video stream's verbose mode, set before anything serves.
+    explicit SServingGraph(bool bAuthentication = false, int iVerbose = 0)
     {
         gst_init(nullptr, nullptr);
         SetInfoMessageLevel(0);
         EXPECT_TRUE(oServer.Init() == OMX_ErrorNone && oVideo.Init() == OMX_ErrorNone && oSource.Init() == OMX_ErrorNone);
         EXPECT_TRUE(oSource.ConnectTo(0, &oVideo, 0) == OMX_ErrorNone && oSource.Start() == OMX_ErrorNone);
+        oVideo.SetVerboseOn(iVerbose);
         EXPECT_TRUE(oServer.AddStreamingComponent(&oVideo) == OMX_ErrorNone && oServer.SetPortInfo("/Video", uiPort) == OMX_ErrorNone);
         EXPECT_EQ(OMX_ErrorNone, oServer.StartServing(bAuthentication));
     }

@@ -18,8 +18,7 @@
 
 TEST(RtspServing, EveryPipelineIsReportedBeforeItsFirstBufferAndAfterItIsGoneWhateverTheClientDoes)
 {
-    SServingGraph oGraph;
-    oGraph.oVideo.SetVerboseOn(1);
+    SServingGraph oGraph(false, 1);
     // A client plays and tears down; one leaves after the description alone; one after the
     // set-up; one after a play and a pause.
     for (int iRound = 1; iRound <= 4; ++iRound)
