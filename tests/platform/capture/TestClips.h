@@ -2,10 +2,12 @@
 #ifndef PELLIX_TEST_CLIPS_H
 #define PELLIX_TEST_CLIPS_H
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 // The clips, by name: ffmpeg's inputs and options after "-f lavfi -i".
 struct STestClip
@@ -42,14 +44,33 @@ inline bool MakeTestClips(const std::filesystem::path& roFolder)
     return std::system(oJoin.c_str()) == 0;
 }
 
-// The frequency of a tone in interleaved samples (every uiStep-th sample, at uiRate per second),
-// from its rising zero crossings.
+// The frequency of a tone in interleaved samples (every uiStep-th sample, at uiRate per second):
+// the median of the periods between its rising crossings, each from below a quarter of its peak
+// under zero to above a quarter over it, so that a gap or a cut of a busy machine's run (silence,
+// the ringing around it) moves no period but its own.
 inline double ToneFrequency(const int16_t* piSamples, size_t uiCount, unsigned uiStep, unsigned uiRate)
 {
-    size_t uiCrossings = 0;
-    for (size_t i = uiStep; i < uiCount; i += uiStep)
-        uiCrossings += piSamples[i - uiStep] < 0 && piSamples[i] >= 0;
-    return uiCount >= uiStep ? static_cast<double>(uiCrossings) * uiRate * uiStep / uiCount : 0.0;
+    int iPeak = 0;
+    for (size_t i = 0; i < uiCount; i += uiStep)
+        iPeak = std::max(iPeak, std::abs(static_cast<int>(piSamples[i])));
+    std::vector<size_t> auiPeriods;
+    bool bBelow = false;
+    for (size_t i = 0, uiLastRise = 0; i < uiCount; i += uiStep)
+    {
+        if (piSamples[i] < -iPeak / 4)
+            bBelow = true;
+        else if (bBelow && piSamples[i] > iPeak / 4)
+        {
+            if (uiLastRise != 0)
+                auiPeriods.push_back((i - uiLastRise) / uiStep);
+            uiLastRise = i;
+            bBelow = false;
+        }
+    }
+    if (auiPeriods.empty())
+        return 0.0;
+    std::nth_element(auiPeriods.begin(), auiPeriods.begin() + auiPeriods.size() / 2, auiPeriods.end());
+    return static_cast<double>(uiRate) / auiPeriods[auiPeriods.size() / 2];
 }
 
 #endif // PELLIX_TEST_CLIPS_H
