@@ -65,8 +65,9 @@ public:
     public:
         explicit CHandoffScope(GStreamerServerComponent& roStream) : m_roStream(roStream)
         {
-            m_roStream.m_iHandoffsInside.fetch_add(1, std::memory_order_acq_rel);
+            // The acquire read first: it orders the stream's construction before the count too.
             static_cast<void>(m_roStream.m_bBufferProcessing.load(std::memory_order_acquire));
+            m_roStream.m_iHandoffsInside.fetch_add(1, std::memory_order_acq_rel);
         }
         ~CHandoffScope() { m_roStream.m_iHandoffsInside.fetch_sub(1, std::memory_order_release); }
         CHandoffScope(const CHandoffScope&) = delete;
