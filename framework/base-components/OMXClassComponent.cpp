@@ -937,13 +937,18 @@ OMX_ERRORTYPE COMXComponent::Loaded(MUINT uiInputPortId)
         ZEM_CHECK(ScheduleAndWaitStateTransition(m_hOMXCtrl, OMX_StateLoaded));
     if (m_eComponentState != OMX_StateLoaded)
     {
-        // The move to loaded completes once every buffer is freed.
+        // The move to loaded completes once every buffer is freed. The buffers the platform still
+        // held come back meanwhile, on its thread: their headers are being freed, so the buffer
+        // traffic is closed while they go (a return is then not looked up), and opened again once
+        // the component is loaded. After a failure it stays closed: the teardown follows.
         ZEM_CHECK(ScheduleStateTransition(m_hOMXComponent, OMX_StateLoaded));
+        CloseBufferTraffic();
         if (uiReadyCount == 1)
             ZEM_CHECK(m_poInputPort[uiReadyPort].ReleaseBuffers());
         for (MUINT32 i = 0; i < m_uiOutputPortCount; ++i)
             ZEM_CHECK(m_poOutputPort[i].ReleaseBuffers());
         ZEM_CHECK(WaitForStateTransition(m_hOMXComponent, OMX_StateLoaded));
+        m_bBufferTrafficClosed = false;
     }
     for (MUINT32 i = 0; i < m_uiOutputPortCount; ++i)
         ZEM_CHECK(m_poOutputPort[i].Loaded());

@@ -503,8 +503,8 @@ TEST_P(ComponentChain, PlatformSourceThroughTwoPassThroughsIntoASinkAndAHundredC
     CTestOMXWrapper* apo[] = {&oChain.m_oSource, &oChain.m_oFirst, &oChain.m_oSecond};
     for (size_t ui = 1; ui < 3; ++ui)
     {
-        EXPECT_TRUE(apo[ui - 1]->m_uiFillBufferDone == apo[ui]->m_uiEmptyThisBuffer &&
-                    apo[ui]->m_uiEmptyBufferDone == apo[ui - 1]->m_uiFillThisBuffer &&
+        EXPECT_TRUE(apo[ui - 1]->m_uiFillBufferDone - apo[ui - 1]->m_uiFillRefused == apo[ui]->m_uiEmptyThisBuffer &&
+                    apo[ui]->m_uiEmptyBufferDone - apo[ui]->m_uiEmptyRefused == apo[ui - 1]->m_uiFillThisBuffer &&
                     apo[ui]->m_uiEmptyBufferDone <= apo[ui]->m_uiEmptyThisBuffer &&
                     apo[ui]->m_uiEmptyThisBuffer <= apo[ui]->m_uiEmptyBufferDone + 8 * 100)
             << ui;

@@ -100,15 +100,21 @@ public:
         ++m_uiEmptyThisBuffer;
         return COMXComponent::EmptyThisBuffer(po);
     }
+    // Every return, and those the wrapper refused untouched: while its buffer traffic is closed
+    // (its buffers being freed, or the wrapper deinitialised) a return goes no further.
     OMX_ERRORTYPE FillBufferDone(OMX_BUFFERHEADERTYPE* po) override
     {
         ++m_uiFillBufferDone;
-        return COMXComponent::FillBufferDone(po);
+        const OMX_ERRORTYPE eError = COMXComponent::FillBufferDone(po);
+        m_uiFillRefused += eError == OMX_ErrorInvalidState;
+        return eError;
     }
     OMX_ERRORTYPE EmptyBufferDone(OMX_BUFFERHEADERTYPE* po) override
     {
         ++m_uiEmptyBufferDone;
-        return COMXComponent::EmptyBufferDone(po);
+        const OMX_ERRORTYPE eError = COMXComponent::EmptyBufferDone(po);
+        m_uiEmptyRefused += eError == OMX_ErrorInvalidState;
+        return eError;
     }
     // Events posted and not yet consumed.
     unsigned PendingEvents(OMXEventType eEvent)
@@ -126,6 +132,7 @@ public:
     OMX_ERRORTYPE m_eSetParametersResult = OMX_ErrorNone, m_eSetParametersIdleResult = OMX_ErrorNone;
     std::atomic<unsigned> m_uiSetParameters{0};
     std::atomic<unsigned> m_uiFillThisBuffer{0}, m_uiEmptyThisBuffer{0}, m_uiFillBufferDone{0}, m_uiEmptyBufferDone{0};
+    std::atomic<unsigned> m_uiFillRefused{0}, m_uiEmptyRefused{0};
 
 private:
     OMX_ERRORTYPE SetUpPort(CPort& roPort, const SWrapperPort& roSpec)
