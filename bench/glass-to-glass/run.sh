@@ -33,7 +33,10 @@ build=${PELLIX_BUILD_DIR:-build}
 cd "$root"
 cmake -S . -B "$build" >/dev/null
 cmake --build "$build" -j2 --target pellix-server PellixAlsa g2g-client g2g-peer g2g-alloc-count >/dev/null
-bin="$build/bench/glass-to-glass"
+bin="$(cd "$build" && pwd)/bench/glass-to-glass"
+# The allocation counter is preloaded by its full path; without it the figures would lack their
+# allocations without a word.
+[ -f "$bin/libg2g-alloc-count.so" ] || { echo "no $bin/libg2g-alloc-count.so" >&2; exit 2; }
 
 # What the control library asks of the platform's encoder: its Med_Speed_High_Quality preset
 # (x264's superfast), an IDR picture every 90 pictures, Baseline profile. When our encoder stepped
@@ -110,7 +113,7 @@ for mode in "${modes[@]}"; do
   # Ours, with the allocation counter preloaded.
   for _ in $(seq 1 30); do ss -ltn | grep -q ':8554 ' || break; sleep 1; done
   start_server "pellix-server: streaming at " "$work/ours-$mode" \
-    env LD_PRELOAD="$root/$bin/libg2g-alloc-count.so" PELLIX_ALLOC_COUNT_FILE="$work/ours-$mode.alloc" \
+    env LD_PRELOAD="$bin/libg2g-alloc-count.so" PELLIX_ALLOC_COUNT_FILE="$work/ours-$mode.alloc" \
     "$build/tools/pellix-server/pellix-server" --interface lo --audio --bitrate "$bitrate" --input "$input:motion"
   measure "ours-$mode"
   stop_server
@@ -119,7 +122,7 @@ for mode in "${modes[@]}"; do
   preset=${preset:-$start_preset}
   for _ in $(seq 1 30); do ss -ltn | grep -q ':8554 ' || break; sleep 1; done
   start_server "g2g-peer: streaming at " "$work/peer-$mode" \
-    env LD_PRELOAD="$root/$bin/libg2g-alloc-count.so" PELLIX_ALLOC_COUNT_FILE="$work/peer-$mode.alloc" \
+    env LD_PRELOAD="$bin/libg2g-alloc-count.so" PELLIX_ALLOC_COUNT_FILE="$work/peer-$mode.alloc" \
     "$bin/g2g-peer" "$w" "$h" "$rate" motion "$bitrate" "$preset" "$keyint" audio
   measure "peer-$mode"
   stop_server
