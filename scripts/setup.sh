@@ -14,6 +14,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   gstreamer1.0-plugins-ugly
   ffmpeg edid-decode iproute2 python3 gcovr xvfb
+  g++-multilib
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "ti-components/EncoderVIDENC.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -106,70 +107,311 @@ void local_DumpAvc(const OMX_VIDEO_PARAM_AVCTYPE& roAvc)
     local_DumpEnd();
 }
 
-// Held by the codec's static and dynamic parameters, one level below them.
-void local_DumpRateControl(const IH264ENC_RateControlParams& roRateControl)
+// ---- The codec's records: each introduced by its type at its level, its fields one deeper ----
+
+template <typename TElement, size_t uiCount>
+void local_DumpArray(int iLevel, const char* szName, const TElement (&aElements)[uiCount])
 {
-    local_DumpRecord(2, "IH264ENC_RateControlParams");
-    LOCAL_DUMP(3, roRateControl, rateControlParamsPreset);
-    LOCAL_DUMP(3, roRateControl, qpI);
-    LOCAL_DUMP(3, roRateControl, qpMaxI);
-    LOCAL_DUMP(3, roRateControl, qpMinI);
-    LOCAL_DUMP(3, roRateControl, qpP);
-    LOCAL_DUMP(3, roRateControl, qpMaxP);
-    LOCAL_DUMP(3, roRateControl, qpMinP);
-    LOCAL_DUMP(3, roRateControl, qpOffsetB);
-    LOCAL_DUMP(3, roRateControl, qpMaxB);
-    LOCAL_DUMP(3, roRateControl, qpMinB);
-    LOCAL_DUMP(3, roRateControl, allowFrameSkip);
+    for (size_t i = 0; i < uiCount; ++i)
+        local_DumpElement(iLevel, szName, static_cast<int>(i), static_cast<long long>(aElements[i]));
+}
+
+#define LOCAL_DUMP_ARRAY(iLevel, roRecord, field) local_DumpArray((iLevel), #field, (roRecord).field)
+// Callbacks and their handles, by address.
+#define LOCAL_DUMP_POINTER(iLevel, roRecord, field)                                                 \
+    local_DumpField((iLevel), #field, static_cast<long long>(reinterpret_cast<intptr_t>((roRecord).field)))
+
+void local_DumpVidenc2Params(int iLevel, const IVIDENC2_Params& ro)
+{
+    local_DumpRecord(iLevel, "IVIDENC2_Params");
+    const int i = iLevel + 1;
+    LOCAL_DUMP(i, ro, size);
+    LOCAL_DUMP(i, ro, encodingPreset);
+    LOCAL_DUMP(i, ro, rateControlPreset);
+    LOCAL_DUMP(i, ro, maxHeight);
+    LOCAL_DUMP(i, ro, maxWidth);
+    LOCAL_DUMP(i, ro, dataEndianness);
+    LOCAL_DUMP(i, ro, maxInterFrameInterval);
+    LOCAL_DUMP(i, ro, maxBitRate);
+    LOCAL_DUMP(i, ro, minBitRate);
+    LOCAL_DUMP(i, ro, inputChromaFormat);
+    LOCAL_DUMP(i, ro, inputContentType);
+    LOCAL_DUMP(i, ro, operatingMode);
+    LOCAL_DUMP(i, ro, profile);
+    LOCAL_DUMP(i, ro, level);
+    LOCAL_DUMP(i, ro, inputDataMode);
+    LOCAL_DUMP(i, ro, outputDataMode);
+    LOCAL_DUMP(i, ro, numInputDataUnits);
+    LOCAL_DUMP(i, ro, numOutputDataUnits);
+    LOCAL_DUMP_ARRAY(i, ro, metadataType);
+}
+
+void local_DumpVidenc2Dynamic(int iLevel, const IVIDENC2_DynamicParams& ro)
+{
+    local_DumpRecord(iLevel, "IVIDENC2_DynamicParams");
+    const int i = iLevel + 1;
+    LOCAL_DUMP(i, ro, size);
+    LOCAL_DUMP(i, ro, inputHeight);
+    LOCAL_DUMP(i, ro, inputWidth);
+    LOCAL_DUMP(i, ro, refFrameRate);
+    LOCAL_DUMP(i, ro, targetFrameRate);
+    LOCAL_DUMP(i, ro, targetBitRate);
+    LOCAL_DUMP(i, ro, intraFrameInterval);
+    LOCAL_DUMP(i, ro, generateHeader);
+    LOCAL_DUMP(i, ro, captureWidth);
+    LOCAL_DUMP(i, ro, forceFrame);
+    LOCAL_DUMP(i, ro, interFrameInterval);
+    LOCAL_DUMP(i, ro, mvAccuracy);
+    LOCAL_DUMP(i, ro, sampleAspectRatioHeight);
+    LOCAL_DUMP(i, ro, sampleAspectRatioWidth);
+    LOCAL_DUMP(i, ro, ignoreOutbufSizeFlag);
+    LOCAL_DUMP_POINTER(i, ro, putDataFxn);
+    LOCAL_DUMP_POINTER(i, ro, putDataHandle);
+    LOCAL_DUMP_POINTER(i, ro, getDataFxn);
+    LOCAL_DUMP_POINTER(i, ro, getDataHandle);
+    LOCAL_DUMP_POINTER(i, ro, getBufferFxn);
+    LOCAL_DUMP_POINTER(i, ro, getBufferHandle);
+    LOCAL_DUMP(i, ro, lateAcquireArg);
+}
+
+void local_DumpRateControl(int iLevel, const IH264ENC_RateControlParams& ro)
+{
+    local_DumpRecord(iLevel, "IH264ENC_RateControlParams");
+    const int i = iLevel + 1;
+    LOCAL_DUMP(i, ro, rateControlParamsPreset);
+    LOCAL_DUMP(i, ro, scalingMatrixPreset);
+    LOCAL_DUMP(i, ro, rcAlgo);
+    LOCAL_DUMP(i, ro, qpI);
+    LOCAL_DUMP(i, ro, qpMaxI);
+    LOCAL_DUMP(i, ro, qpMinI);
+    LOCAL_DUMP(i, ro, qpP);
+    LOCAL_DUMP(i, ro, qpMaxP);
+    LOCAL_DUMP(i, ro, qpMinP);
+    LOCAL_DUMP(i, ro, qpOffsetB);
+    LOCAL_DUMP(i, ro, qpMaxB);
+    LOCAL_DUMP(i, ro, qpMinB);
+    LOCAL_DUMP(i, ro, allowFrameSkip);
+    LOCAL_DUMP(i, ro, removeExpensiveCoeff);
+    LOCAL_DUMP(i, ro, chromaQPIndexOffset);
+    LOCAL_DUMP(i, ro, IPQualityFactor);
+    LOCAL_DUMP(i, ro, initialBufferLevel);
+    LOCAL_DUMP(i, ro, HRDBufferSize);
+    LOCAL_DUMP(i, ro, minPicSizeRatioI);
+    LOCAL_DUMP(i, ro, maxPicSizeRatioI);
+    LOCAL_DUMP(i, ro, minPicSizeRatioP);
+    LOCAL_DUMP(i, ro, maxPicSizeRatioP);
+    LOCAL_DUMP(i, ro, minPicSizeRatioB);
+    LOCAL_DUMP(i, ro, maxPicSizeRatioB);
+    LOCAL_DUMP(i, ro, enablePRC);
+    LOCAL_DUMP(i, ro, enablePartialFrameSkip);
+    LOCAL_DUMP(i, ro, discardSavedBits);
+    LOCAL_DUMP(i, ro, reserved);
+    LOCAL_DUMP(i, ro, VBRDuration);
+    LOCAL_DUMP(i, ro, VBRsensitivity);
+    LOCAL_DUMP(i, ro, skipDistributionWindowLength);
+    LOCAL_DUMP(i, ro, numSkipInDistributionWindow);
+    LOCAL_DUMP(i, ro, enableHRDComplianceMode);
+    LOCAL_DUMP(i, ro, frameSkipThMulQ5);
+    LOCAL_DUMP(i, ro, vbvUseLevelThQ5);
+    LOCAL_DUMP_ARRAY(i, ro, reservedRC);
+}
+
+void local_DumpInterCoding(int iLevel, const IH264ENC_InterCodingParams& ro)
+{
+    local_DumpRecord(iLevel, "IH264ENC_InterCodingParams");
+    const int i = iLevel + 1;
+    LOCAL_DUMP(i, ro, interCodingPreset);
+    LOCAL_DUMP(i, ro, searchRangeHorP);
+    LOCAL_DUMP(i, ro, searchRangeVerP);
+    LOCAL_DUMP(i, ro, searchRangeHorB);
+    LOCAL_DUMP(i, ro, searchRangeVerB);
+    LOCAL_DUMP(i, ro, interCodingBias);
+    LOCAL_DUMP(i, ro, skipMVCodingBias);
+    LOCAL_DUMP(i, ro, minBlockSizeP);
+    LOCAL_DUMP(i, ro, minBlockSizeB);
+    LOCAL_DUMP(i, ro, meAlgoMode);
+}
+
+void local_DumpIntraCoding(int iLevel, const IH264ENC_IntraCodingParams& ro)
+{
+    local_DumpRecord(iLevel, "IH264ENC_IntraCodingParams");
+    const int i = iLevel + 1;
+    LOCAL_DUMP(i, ro, intraCodingPreset);
+    LOCAL_DUMP(i, ro, lumaIntra4x4Enable);
+    LOCAL_DUMP(i, ro, lumaIntra8x8Enable);
+    LOCAL_DUMP(i, ro, lumaIntra16x16Enable);
+    LOCAL_DUMP(i, ro, chromaIntra8x8Enable);
+    LOCAL_DUMP(i, ro, chromaComponentEnable);
+    LOCAL_DUMP(i, ro, intraRefreshMethod);
+    LOCAL_DUMP(i, ro, intraRefreshRate);
+    LOCAL_DUMP(i, ro, gdrOverlapRowsBtwFrames);
+    LOCAL_DUMP(i, ro, constrainedIntraPredEnable);
+    LOCAL_DUMP(i, ro, intraCodingBias);
+}
+
+void local_DumpSliceCoding(int iLevel, const IH264ENC_SliceCodingParams& ro)
+{
+    local_DumpRecord(iLevel, "IH264ENC_SliceCodingParams");
+    const int i = iLevel + 1;
+    LOCAL_DUMP(i, ro, sliceCodingPreset);
+    LOCAL_DUMP(i, ro, sliceMode);
+    LOCAL_DUMP(i, ro, sliceUnitSize);
+    LOCAL_DUMP_ARRAY(i, ro, sliceStartOffset);
+    LOCAL_DUMP(i, ro, streamFormat);
+}
+
+void local_DumpNaluControl(int iLevel, const IH264ENC_NALUControlParams& ro)
+{
+    local_DumpRecord(iLevel, "IH264ENC_NALUControlParams");
+    const int i = iLevel + 1;
+    LOCAL_DUMP(i, ro, naluControlPreset);
+    LOCAL_DUMP(i, ro, naluPresentMaskStartOfSequence);
+    LOCAL_DUMP(i, ro, naluPresentMaskIDRPicture);
+    LOCAL_DUMP(i, ro, naluPresentMaskIntraPicture);
+    LOCAL_DUMP(i, ro, naluPresentMaskNonIntraPicture);
+    LOCAL_DUMP(i, ro, naluPresentMaskEndOfSequence);
+}
+
+void local_DumpLoopFilter(int iLevel, const IH264ENC_LoopFilterParams& ro)
+{
+    local_DumpRecord(iLevel, "IH264ENC_LoopFilterParams");
+    const int i = iLevel + 1;
+    LOCAL_DUMP(i, ro, loopfilterPreset);
+    LOCAL_DUMP(i, ro, loopfilterDisableIDC);
+    LOCAL_DUMP(i, ro, filterOffsetA);
+    LOCAL_DUMP(i, ro, filterOffsetB);
+}
+
+void local_DumpFmoCoding(int iLevel, const IH264ENC_FMOCodingParams& ro)
+{
+    local_DumpRecord(iLevel, "IH264ENC_FMOCodingParams");
+    const int i = iLevel + 1;
+    LOCAL_DUMP(i, ro, fmoCodingPreset);
+    LOCAL_DUMP(i, ro, numSliceGroups);
+    LOCAL_DUMP(i, ro, sliceGroupMapType);
+    LOCAL_DUMP(i, ro, sliceGroupChangeDirectionFlag);
+    LOCAL_DUMP(i, ro, sliceGroupChangeRate);
+    LOCAL_DUMP(i, ro, sliceGroupChangeCycle);
+    LOCAL_DUMP_ARRAY(i, ro, sliceGroupParams);
+}
+
+void local_DumpVuiCoding(int iLevel, const IH264ENC_VUICodingParams& ro)
+{
+    local_DumpRecord(iLevel, "IH264ENC_VUICodingParams");
+    const int i = iLevel + 1;
+    LOCAL_DUMP(i, ro, vuiCodingPreset);
+    LOCAL_DUMP(i, ro, aspectRatioInfoPresentFlag);
+    LOCAL_DUMP(i, ro, aspectRatioIdc);
+    LOCAL_DUMP(i, ro, videoSignalTypePresentFlag);
+    LOCAL_DUMP(i, ro, videoFormat);
+    LOCAL_DUMP(i, ro, videoFullRangeFlag);
+    LOCAL_DUMP(i, ro, timingInfoPresentFlag);
+    LOCAL_DUMP(i, ro, hrdParamsPresentFlag);
+    LOCAL_DUMP(i, ro, numUnitsInTicks);
+}
+
+void local_DumpStereoInfo(int iLevel, const IH264ENC_StereoInfoParams& ro)
+{
+    local_DumpRecord(iLevel, "IH264ENC_StereoInfoParams");
+    const int i = iLevel + 1;
+    LOCAL_DUMP(i, ro, stereoInfoPreset);
+    LOCAL_DUMP(i, ro, topFieldIsLeftViewFlag);
+    LOCAL_DUMP(i, ro, viewSelfContainedFlag);
+}
+
+void local_DumpFramePacking(int iLevel, const IH264ENC_FramePackingSEIParams& ro)
+{
+    local_DumpRecord(iLevel, "IH264ENC_FramePackingSEIParams");
+    const int i = iLevel + 1;
+    LOCAL_DUMP(i, ro, framePackingPreset);
+    LOCAL_DUMP(i, ro, framePackingType);
+    LOCAL_DUMP(i, ro, frame0PositionX);
+    LOCAL_DUMP(i, ro, frame0PositionY);
+    LOCAL_DUMP(i, ro, frame1PositionX);
+    LOCAL_DUMP(i, ro, frame1PositionY);
+    LOCAL_DUMP(i, ro, reservedByte);
+}
+
+void local_DumpSvcCoding(int iLevel, const IH264ENC_SVCCodingParams& ro)
+{
+    local_DumpRecord(iLevel, "IH264ENC_SVCCodingParams");
+    const int i = iLevel + 1;
+    LOCAL_DUMP(i, ro, svcExtensionFlag);
+    LOCAL_DUMP(i, ro, dependencyID);
+    LOCAL_DUMP(i, ro, qualityID);
+    LOCAL_DUMP(i, ro, enhancementProfileID);
+    LOCAL_DUMP(i, ro, layerIndex);
+    LOCAL_DUMP(i, ro, refLayerDQId);
 }
 
 void local_DumpStatic(const OMX_VIDEO_PARAM_STATICPARAMS& roStatic)
 {
-    const IH264ENC_Params& roParams = roStatic.videoStaticParams;
+    const IH264ENC_Params& ro = roStatic.videoStaticParams.h264EncStaticParams;
     local_DumpBegin("OMX_VIDEO_PARAM_STATICPARAMS");
     local_DumpHead(roStatic);
     local_DumpRecord(1, "IH264ENC_Params");
-    LOCAL_DUMP(2, roParams, entropyCodingMode);
-    LOCAL_DUMP(2, roParams, transformBlockSize);
-    local_DumpRecord(2, "IVIDENC2_Params");
-    LOCAL_DUMP(3, roParams.videnc2Params, size);
-    LOCAL_DUMP(3, roParams.videnc2Params, encodingPreset);
-    LOCAL_DUMP(3, roParams.videnc2Params, rateControlPreset);
-    LOCAL_DUMP(3, roParams.videnc2Params, maxHeight);
-    LOCAL_DUMP(3, roParams.videnc2Params, maxWidth);
-    LOCAL_DUMP(3, roParams.videnc2Params, maxInterFrameInterval);
-    LOCAL_DUMP(3, roParams.videnc2Params, inputChromaFormat);
-    LOCAL_DUMP(3, roParams.videnc2Params, profile);
-    LOCAL_DUMP(3, roParams.videnc2Params, level);
-    local_DumpRateControl(roParams.rateControlParams);
-    local_DumpRecord(2, "IH264ENC_SliceCodingParams");
-    LOCAL_DUMP(3, roParams.sliceCodingParams, sliceMode);
-    LOCAL_DUMP(3, roParams.sliceCodingParams, sliceUnitSize);
-    for (int i = 0; i < IH264ENC_MAX_NUM_SLICE_START_OFFSET; ++i)
-        local_DumpElement(3, "sliceStartOffset", i, roParams.sliceCodingParams.sliceStartOffset[i]);
-    LOCAL_DUMP(3, roParams.sliceCodingParams, streamFormat);
+    local_DumpVidenc2Params(2, ro.videnc2Params);
+    local_DumpRateControl(2, ro.rateControlParams);
+    local_DumpInterCoding(2, ro.interCodingParams);
+    local_DumpIntraCoding(2, ro.intraCodingParams);
+    local_DumpNaluControl(2, ro.nalUnitControlParams);
+    local_DumpSliceCoding(2, ro.sliceCodingParams);
+    local_DumpLoopFilter(2, ro.loopFilterParams);
+    local_DumpFmoCoding(2, ro.fmoCodingParams);
+    local_DumpVuiCoding(2, ro.vuiCodingParams);
+    local_DumpStereoInfo(2, ro.stereoInfoParams);
+    local_DumpFramePacking(2, ro.framePackingSEIParams);
+    local_DumpSvcCoding(2, ro.svcCodingParams);
+    LOCAL_DUMP(2, ro, interlaceCodingType);
+    LOCAL_DUMP(2, ro, bottomFieldIntra);
+    LOCAL_DUMP(2, ro, gopStructure);
+    LOCAL_DUMP(2, ro, entropyCodingMode);
+    LOCAL_DUMP(2, ro, transformBlockSize);
+    LOCAL_DUMP(2, ro, log2MaxFNumMinus4);
+    LOCAL_DUMP(2, ro, picOrderCountType);
+    LOCAL_DUMP(2, ro, enableWatermark);
+    LOCAL_DUMP(2, ro, IDRFrameInterval);
+    LOCAL_DUMP(2, ro, pConstantMemory);
+    LOCAL_DUMP(2, ro, maxIntraFrameInterval);
+    LOCAL_DUMP(2, ro, debugTraceLevel);
+    LOCAL_DUMP(2, ro, lastNFramesToLog);
+    LOCAL_DUMP(2, ro, enableAnalyticinfo);
+    LOCAL_DUMP(2, ro, enableGMVSei);
+    LOCAL_DUMP(2, ro, constraintSetFlags);
+    LOCAL_DUMP(2, ro, enableRCDO);
+    LOCAL_DUMP(2, ro, enableLongTermRefFrame);
+    LOCAL_DUMP(2, ro, LTRPPeriod);
+    LOCAL_DUMP(2, ro, numTemporalLayer);
+    LOCAL_DUMP(2, ro, referencePicMarking);
+    LOCAL_DUMP_ARRAY(2, ro, reservedParams);
     local_DumpEnd();
 }
 
 void local_DumpDynamic(const OMX_VIDEO_PARAM_DYNAMICPARAMS& roDynamic)
 {
-    const IVIDENC2_DynamicParams& roVidenc = roDynamic.videoDynamicParams.videnc2DynamicParams;
+    const IH264ENC_DynamicParams& ro = roDynamic.videoDynamicParams.h264EncDynamicParams;
     local_DumpBegin("OMX_VIDEO_PARAM_DYNAMICPARAMS");
     local_DumpHead(roDynamic);
     local_DumpRecord(1, "IH264ENC_DynamicParams");
-    local_DumpRecord(2, "IVIDENC2_DynamicParams");
-    LOCAL_DUMP(3, roVidenc, size);
-    LOCAL_DUMP(3, roVidenc, inputHeight);
-    LOCAL_DUMP(3, roVidenc, inputWidth);
-    LOCAL_DUMP(3, roVidenc, refFrameRate);
-    LOCAL_DUMP(3, roVidenc, targetFrameRate);
-    LOCAL_DUMP(3, roVidenc, targetBitRate);
-    LOCAL_DUMP(3, roVidenc, intraFrameInterval);
-    LOCAL_DUMP(3, roVidenc, interFrameInterval);
-    local_DumpRateControl(roDynamic.videoDynamicParams.rateControlParams);
+    local_DumpVidenc2Dynamic(2, ro.videnc2DynamicParams);
+    local_DumpRateControl(2, ro.rateControlParams);
+    local_DumpInterCoding(2, ro.interCodingParams);
+    local_DumpIntraCoding(2, ro.intraCodingParams);
+    local_DumpSliceCoding(2, ro.sliceCodingParams);
+    LOCAL_DUMP(2, ro, sliceGroupChangeCycle);
+    local_DumpRecord(2, "XDM_Point");
+    LOCAL_DUMP(3, ro.searchCenter, x);
+    LOCAL_DUMP(3, ro.searchCenter, y);
+    LOCAL_DUMP(2, ro, enableStaticMBCount);
+    LOCAL_DUMP(2, ro, intraRefreshRateGDRDynamic);
+    LOCAL_DUMP(2, ro, gdrOverlapRowsBtwFramesDynamic);
+    LOCAL_DUMP(2, ro, enableROI);
+    LOCAL_DUMP_ARRAY(2, ro, reservedDynParams);
     local_DumpEnd();
 }
 
+#undef LOCAL_DUMP_POINTER
+#undef LOCAL_DUMP_ARRAY
 #undef LOCAL_DUMP
 } // namespace
 
@@ -344,17 +586,17 @@ OMX_ERRORTYPE CVideoEncoder::SetParametersIdle()
     ZEM_CHECK(GetOmxConfig(OMX_TI_IndexConfigVideoDynamicParams, &oDynamic));
     if (roRateCtl.m_bEnable)
     {
-        IH264ENC_RateControlParams& roParams = oDynamic.videoDynamicParams.rateControlParams;
+        IH264ENC_RateControlParams& roParams = oDynamic.videoDynamicParams.h264EncDynamicParams.rateControlParams;
         roParams.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED;
         roParams.qpI = -1;
         roParams.qpP = -1;
         roParams.qpOffsetB = -1;
-        roParams.qpMinI = static_cast<OMX_S8>(roRateCtl.m_uiQpMinI);
-        roParams.qpMaxI = static_cast<OMX_S8>(roRateCtl.m_uiQpMaxI);
-        roParams.qpMinP = static_cast<OMX_S8>(roRateCtl.m_uiQpMinP);
-        roParams.qpMaxP = static_cast<OMX_S8>(roRateCtl.m_uiQpMaxP);
-        roParams.qpMinB = static_cast<OMX_S8>(roRateCtl.m_uiQpMinB);
-        roParams.qpMaxB = static_cast<OMX_S8>(roRateCtl.m_uiQpMaxB);
+        roParams.qpMinI = static_cast<XDAS_Int8>(roRateCtl.m_uiQpMinI);
+        roParams.qpMaxI = static_cast<XDAS_Int8>(roRateCtl.m_uiQpMaxI);
+        roParams.qpMinP = static_cast<XDAS_Int8>(roRateCtl.m_uiQpMinP);
+        roParams.qpMaxP = static_cast<XDAS_Int8>(roRateCtl.m_uiQpMaxP);
+        roParams.qpMinB = static_cast<XDAS_Int8>(roRateCtl.m_uiQpMinB);
+        roParams.qpMaxB = static_cast<XDAS_Int8>(roRateCtl.m_uiQpMaxB);
         // A 32-bit truth value: any bit set means true (cut to 8 bits, 0x100 would read as false).
         roParams.allowFrameSkip = roRateCtl.m_bSkipFrame != 0 ? 1 : 0;
     }

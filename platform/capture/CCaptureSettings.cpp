@@ -36,14 +36,14 @@ OMX_ERRORTYPE CCaptureSettings::CheckHwPortProperties(const OMX_PARAM_VFCC_HWPOR
 {
     const bool bValid =
         roProperties.eCaptMode == OMX_VIDEO_CaptureModeSC_NON_MUX &&
-        roProperties.eVifMode >= OMX_VIDEO_CaptureVifMode_8BIT &&
+        roProperties.eVifMode >= OMX_VIDEO_CaptureVifMode_08BIT &&
         roProperties.eVifMode <= OMX_VIDEO_CaptureVifMode_24BIT &&
         roProperties.eInColorFormat == OMX_COLOR_FormatYCbYCr &&
         (roProperties.eScanType == OMX_VIDEO_CaptureScanTypeProgressive ||
          roProperties.eScanType == OMX_VIDEO_CaptureScanTypeInterlaced) &&
         roProperties.nMaxWidth > 0 && roProperties.nMaxWidth <= CVideoFrameGeometry::s_uiMaxDimension &&
         roProperties.nMaxHeight > 0 && roProperties.nMaxHeight <= CVideoFrameGeometry::s_uiMaxDimension &&
-        roProperties.nMaxChnlsPerHwPort == 1;
+        roProperties.nMaxChnlsPerHwPort == 1 && roProperties.bFieldMerged == OMX_FALSE;
     return bValid ? OMX_ErrorNone : OMX_ErrorBadParameter;
 }
 

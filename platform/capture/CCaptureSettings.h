@@ -26,7 +26,8 @@ public:
     static OMX_ERRORTYPE CheckHwPortId(const OMX_PARAM_VFCC_HWPORT_ID& roPortId);
     // OMX_ErrorBadParameter for what the input port cannot carry: a multiplexed mode, an unknown
     // interface width or scan type, anything but 4:2:2 on the interface, no picture or more than
-    // 4096 x 4096, other than one channel.
+    // 4096 x 4096, other than one channel, the two fields of a frame merged line by line (they
+    // come one after the other).
     static OMX_ERRORTYPE CheckHwPortProperties(const OMX_PARAM_VFCC_HWPORT_PROPERTIES& roProperties);
     // The check of either setting; OMX_ErrorNone for other indices.
     static OMX_ERRORTYPE CheckHwPortSetting(OMX_INDEXTYPE eIndex, const void* pvNew);

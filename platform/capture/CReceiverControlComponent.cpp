@@ -37,10 +37,9 @@ OMX_ERRORTYPE CReceiverControlComponent::OnGetParameter(OMX_INDEXTYPE eIndex, OM
     if (static_cast<OMX_U32>(eIndex) != OMX_TI_IndexParamCtrlVidDecDetectVideo)
         return OMX_ErrorUnsupportedIndex;
     auto* poDetect = static_cast<OMX_PARAM_CTRL_VIDDECODER_DETECT_VIDEO*>(pvStruct);
-    if (poDetect->nSize < sizeof(*poDetect))
-        return OMX_ErrorBadParameter;
-    if (poDetect->nVersion.s.nVersionMajor != 1)
-        return OMX_ErrorVersionMismatch;
+    const OMX_ERRORTYPE eError = CheckStructHead(eIndex, pvStruct, sizeof(*poDetect));
+    if (eError != OMX_ErrorNone)
+        return eError;
     // One receiver, one channel.
     if (poDetect->uiChannelIndex != 0)
         return OMX_ErrorBadParameter;

@@ -14,16 +14,9 @@ namespace
 {
 const OMX_U32 local_uiMaxFrameDimension = 4096;
 
-// Size and version of a structure the component reads or writes itself.
-OMX_ERRORTYPE local_CheckHead(const void* pvStruct, size_t uiSize)
-{
-    const auto* poHead = static_cast<const SOmxStructHead*>(pvStruct);
-    if (poHead->nSize < uiSize)
-        return OMX_ErrorBadParameter;
-    if (poHead->nVersion.s.nVersionMajor != 1)
-        return OMX_ErrorVersionMismatch;
-    return OMX_ErrorNone;
-}
+// One record under two names: the layouts created in Loaded and modified later.
+static_assert(sizeof(OMX_CONFIG_VFDC_MODIFYMOSAICLAYOUT) == sizeof(OMX_PARAM_VFDC_CREATEMOSAICLAYOUT),
+              "a modified layout is a created one");
 
 bool local_IsSemiPlanar(const OMX_VFDC_MultipleWindowFmt& roWindow)
 {
@@ -165,7 +158,7 @@ void CDisplayComponent::ShowInWindow()
     ReadScreen(aoDefinition, uiWidth, uiHeight);
     {
         std::lock_guard<std::mutex> oLock(m_oDisplayMutex);
-        SWindowPixels aoWindows[OMX_VFDC_MAX_WINDOWS];
+        SWindowPixels aoWindows[OMX_VFDC_MAX_NUM_DISPLAY_WINDOWS];
         const unsigned uiWindows = VisibleWindows(aoDefinition, aoWindows);
         for (unsigned ui = 0; ui < uiWindows; ++ui)
             CDisplayWindow::DrawWindow(aoWindows[ui], puiScreen, uiStride, uiWidth, uiHeight);
@@ -213,13 +206,13 @@ void CDisplayComponent::ScreenSize(unsigned& ruiWidth, unsigned& ruiHeight) cons
 }
 
 unsigned CDisplayComponent::VisibleWindows(const OMX_PARAM_PORTDEFINITIONTYPE* aoDefinition,
-                                           SWindowPixels (&raoWindows)[OMX_VFDC_MAX_WINDOWS]) const
+                                           SWindowPixels (&raoWindows)[OMX_VFDC_MAX_NUM_DISPLAY_WINDOWS]) const
 {
     if (!m_bMapSelected)
         return 0;
     const OMX_PARAM_VFDC_CREATEMOSAICLAYOUT& roLayout = m_aoLayout[m_oPortMap.nLayoutId];
     // Lower priorities first, so that higher ones lie above them.
-    unsigned auiOrder[OMX_VFDC_MAX_WINDOWS];
+    unsigned auiOrder[OMX_VFDC_MAX_NUM_DISPLAY_WINDOWS];
     const unsigned uiWindows = static_cast<unsigned>(m_oPortMap.numWindows);
     for (unsigned ui = 0; ui < uiWindows; ++ui)
         auiOrder[ui] = ui;
@@ -277,7 +270,7 @@ OMX_ERRORTYPE CDisplayComponent::WriteSnapshot(const char* szPath)
         std::lock_guard<std::mutex> oLock(m_oDisplayMutex);
         if (!m_bMapSelected)
             return OMX_ErrorNotReady;
-        SWindowPixels aoWindows[OMX_VFDC_MAX_WINDOWS];
+        SWindowPixels aoWindows[OMX_VFDC_MAX_NUM_DISPLAY_WINDOWS];
         const unsigned uiWindows = VisibleWindows(aoDefinition, aoWindows);
         if (uiWindows == 0)
             return OMX_ErrorNotReady;
@@ -292,7 +285,7 @@ OMX_ERRORTYPE CDisplayComponent::WriteSnapshot(const char* szPath)
 OMX_ERRORTYPE CDisplayComponent::CheckLayout(const OMX_PARAM_VFDC_CREATEMOSAICLAYOUT& roLayout) const
 {
     if (roLayout.nDisChannelNum != 0 || roLayout.nLayoutId >= OMX_VFDC_MAX_LAYOUTS ||
-        roLayout.nNumWindows > OMX_VFDC_MAX_WINDOWS)
+        roLayout.nNumWindows > OMX_VFDC_MAX_NUM_DISPLAY_WINDOWS)
         return OMX_ErrorBadParameter;
     unsigned uiScreenWidth = 0;
     unsigned uiScreenHeight = 0;
@@ -315,7 +308,7 @@ OMX_ERRORTYPE CDisplayComponent::CheckLayout(const OMX_PARAM_VFDC_CREATEMOSAICLA
 
 OMX_ERRORTYPE CDisplayComponent::CheckPortMap(const OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP& roMap) const
 {
-    if (roMap.nLayoutId >= OMX_VFDC_MAX_LAYOUTS || roMap.numWindows > OMX_VFDC_MAX_WINDOWS)
+    if (roMap.nLayoutId >= OMX_VFDC_MAX_LAYOUTS || roMap.numWindows > OMX_VFDC_MAX_NUM_DISPLAY_WINDOWS)
         return OMX_ErrorBadParameter;
     OMX_PARAM_VFDC_CREATEMOSAICLAYOUT oLayout;
     {
@@ -348,9 +341,10 @@ OMX_ERRORTYPE CDisplayComponent::CheckPortMap(const OMX_CONFIG_VFDC_MOSAICLAYOUT
     return OMX_ErrorNone;
 }
 
-OMX_ERRORTYPE CDisplayComponent::StoreLayout(OMX_PTR pvStruct, bool bCreate)
+OMX_ERRORTYPE CDisplayComponent::StoreLayout(OMX_INDEXTYPE eIndex, OMX_PTR pvStruct)
 {
-    OMX_ERRORTYPE eError = local_CheckHead(pvStruct, sizeof(OMX_PARAM_VFDC_CREATEMOSAICLAYOUT));
+    const bool bCreate = static_cast<OMX_U32>(eIndex) == OMX_TI_IndexParamVFDCCreateMosaicLayout;
+    OMX_ERRORTYPE eError = CheckStructHead(eIndex, pvStruct, sizeof(OMX_PARAM_VFDC_CREATEMOSAICLAYOUT));
     if (eError != OMX_ErrorNone)
         return eError;
     const OMX_STATETYPE eState = State();
@@ -379,9 +373,9 @@ OMX_ERRORTYPE CDisplayComponent::StoreLayout(OMX_PTR pvStruct, bool bCreate)
     return OMX_ErrorNone;
 }
 
-OMX_ERRORTYPE CDisplayComponent::ReadLayout(OMX_PTR pvStruct) const
+OMX_ERRORTYPE CDisplayComponent::ReadLayout(OMX_INDEXTYPE eIndex, OMX_PTR pvStruct) const
 {
-    const OMX_ERRORTYPE eError = local_CheckHead(pvStruct, sizeof(OMX_PARAM_VFDC_CREATEMOSAICLAYOUT));
+    const OMX_ERRORTYPE eError = CheckStructHead(eIndex, pvStruct, sizeof(OMX_PARAM_VFDC_CREATEMOSAICLAYOUT));
     if (eError != OMX_ErrorNone)
         return eError;
     auto& roLayout = *static_cast<OMX_PARAM_VFDC_CREATEMOSAICLAYOUT*>(pvStruct);
@@ -407,24 +401,24 @@ OMX_ERRORTYPE CDisplayComponent::ReadLayout(OMX_PTR pvStruct) const
 OMX_ERRORTYPE CDisplayComponent::OnGetParameter(OMX_INDEXTYPE eIndex, OMX_PTR pvStruct)
 {
     if (static_cast<OMX_U32>(eIndex) == OMX_TI_IndexParamVFDCCreateMosaicLayout)
-        return ReadLayout(pvStruct);
+        return ReadLayout(eIndex, pvStruct);
     return OMX_ErrorUnsupportedIndex;
 }
 
 OMX_ERRORTYPE CDisplayComponent::OnSetParameter(OMX_INDEXTYPE eIndex, OMX_PTR pvStruct)
 {
     if (static_cast<OMX_U32>(eIndex) == OMX_TI_IndexParamVFDCCreateMosaicLayout)
-        return StoreLayout(pvStruct, true);
+        return StoreLayout(eIndex, pvStruct);
     return OMX_ErrorUnsupportedIndex;
 }
 
 OMX_ERRORTYPE CDisplayComponent::OnGetConfig(OMX_INDEXTYPE eIndex, OMX_PTR pvStruct)
 {
     if (static_cast<OMX_U32>(eIndex) == OMX_TI_IndexConfigVFDCModifyMosaicLayout)
-        return ReadLayout(pvStruct);
+        return ReadLayout(eIndex, pvStruct);
     if (static_cast<OMX_U32>(eIndex) != OMX_TI_IndexConfigVFDCMosaicPort2WinMap)
         return OMX_ErrorUnsupportedIndex;
-    const OMX_ERRORTYPE eError = local_CheckHead(pvStruct, sizeof(OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP));
+    const OMX_ERRORTYPE eError = CheckStructHead(eIndex, pvStruct, sizeof(OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP));
     if (eError != OMX_ErrorNone)
         return eError;
     auto& roMap = *static_cast<OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP*>(pvStruct);
@@ -442,10 +436,10 @@ OMX_ERRORTYPE CDisplayComponent::OnGetConfig(OMX_INDEXTYPE eIndex, OMX_PTR pvStr
 OMX_ERRORTYPE CDisplayComponent::OnSetConfig(OMX_INDEXTYPE eIndex, OMX_PTR pvStruct)
 {
     if (static_cast<OMX_U32>(eIndex) == OMX_TI_IndexConfigVFDCModifyMosaicLayout)
-        return StoreLayout(pvStruct, false);
+        return StoreLayout(eIndex, pvStruct);
     if (static_cast<OMX_U32>(eIndex) != OMX_TI_IndexConfigVFDCMosaicPort2WinMap)
         return OMX_ErrorUnsupportedIndex;
-    OMX_ERRORTYPE eError = local_CheckHead(pvStruct, sizeof(OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP));
+    OMX_ERRORTYPE eError = CheckStructHead(eIndex, pvStruct, sizeof(OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP));
     if (eError != OMX_ErrorNone)
         return eError;
     const auto& roMap = *static_cast<const OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP*>(pvStruct);

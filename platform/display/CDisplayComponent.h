@@ -69,13 +69,15 @@ private:
     // priorities first), with the pixels each shows; their number. The caller holds
     // m_oDisplayMutex while it reads the pixels; aoDefinition holds the ports' definitions.
     unsigned VisibleWindows(const OMX_PARAM_PORTDEFINITIONTYPE* aoDefinition,
-                            SWindowPixels (&raoWindows)[OMX_VFDC_MAX_WINDOWS]) const;
+                            SWindowPixels (&raoWindows)[OMX_VFDC_MAX_NUM_DISPLAY_WINDOWS]) const;
     // The composed screen to the window, at a refresh.
     void ShowInWindow();
     OMX_ERRORTYPE CheckLayout(const OMX_PARAM_VFDC_CREATEMOSAICLAYOUT& roLayout) const;
     OMX_ERRORTYPE CheckPortMap(const OMX_CONFIG_VFDC_MOSAICLAYOUT_PORT2WINMAP& roMap) const;
-    OMX_ERRORTYPE StoreLayout(OMX_PTR pvStruct, bool bCreate);
-    OMX_ERRORTYPE ReadLayout(OMX_PTR pvStruct) const;
+    // A layout created (OMX_TI_IndexParamVFDCCreateMosaicLayout) or modified
+    // (OMX_TI_IndexConfigVFDCModifyMosaicLayout), and either read back.
+    OMX_ERRORTYPE StoreLayout(OMX_INDEXTYPE eIndex, OMX_PTR pvStruct);
+    OMX_ERRORTYPE ReadLayout(OMX_INDEXTYPE eIndex, OMX_PTR pvStruct) const;
 
     // Guards the layouts, the port map and the screen.
     mutable std::mutex m_oDisplayMutex;

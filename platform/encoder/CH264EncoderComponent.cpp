@@ -56,15 +56,13 @@ CH264EncoderComponent::~CH264EncoderComponent() = default;
 
 // ---- Settings ---------------------------------------------------------------------------------
 
-OMX_ERRORTYPE CH264EncoderComponent::ReadStateFor(const void* pvStruct, size_t uiSize,
+OMX_ERRORTYPE CH264EncoderComponent::ReadStateFor(OMX_INDEXTYPE eIndex, const void* pvStruct, size_t uiSize,
                                                   CH264EncoderSettings::SState& roState) const
 {
-    const auto* poHead = static_cast<const SOmxPortStructHead*>(pvStruct);
-    if (poHead->nSize < uiSize)
-        return OMX_ErrorBadParameter;
-    if (poHead->nVersion.s.nVersionMajor != 1)
-        return OMX_ErrorVersionMismatch;
-    if (poHead->nPortIndex != local_nOut)
+    const OMX_ERRORTYPE eError = CheckStructHead(eIndex, pvStruct, uiSize);
+    if (eError != OMX_ErrorNone)
+        return eError;
+    if (static_cast<const SOmxPortStructHead*>(pvStruct)->nPortIndex != local_nOut)
         return OMX_ErrorBadPortIndex;
     return ReadState(roState) ? OMX_ErrorNone : OMX_ErrorUndefined;
 }
@@ -112,10 +110,11 @@ OMX_ERRORTYPE CH264EncoderComponent::OnGetParameter(OMX_INDEXTYPE eIndex, OMX_PT
     if (eIndex != local_Index(OMX_TI_IndexParamVideoStaticParams))
         return OMX_ErrorUnsupportedIndex;
     CH264EncoderSettings::SState oState;
-    const OMX_ERRORTYPE eError = ReadStateFor(pvStruct, sizeof(OMX_VIDEO_PARAM_STATICPARAMS), oState);
+    const OMX_ERRORTYPE eError = ReadStateFor(eIndex, pvStruct, sizeof(OMX_VIDEO_PARAM_STATICPARAMS), oState);
     if (eError != OMX_ErrorNone)
         return eError;
-    static_cast<OMX_VIDEO_PARAM_STATICPARAMS*>(pvStruct)->videoStaticParams = CH264EncoderSettings::StaticView(oState);
+    static_cast<OMX_VIDEO_PARAM_STATICPARAMS*>(pvStruct)->videoStaticParams.h264EncStaticParams =
+        CH264EncoderSettings::StaticView(oState);
     return OMX_ErrorNone;
 }
 
@@ -132,12 +131,11 @@ OMX_ERRORTYPE CH264EncoderComponent::OnGetConfig(OMX_INDEXTYPE eIndex, OMX_PTR p
     if (eIndex != local_Index(OMX_TI_IndexConfigVideoDynamicParams))
         return OMX_ErrorUnsupportedIndex;
     CH264EncoderSettings::SState oState;
-    const OMX_ERRORTYPE eError = ReadStateFor(pvStruct, sizeof(OMX_VIDEO_PARAM_DYNAMICPARAMS), oState);
+    const OMX_ERRORTYPE eError = ReadStateFor(eIndex, pvStruct, sizeof(OMX_VIDEO_PARAM_DYNAMICPARAMS), oState);
     if (eError != OMX_ErrorNone)
         return eError;
-    IH264ENC_DynamicParams& roParams = static_cast<OMX_VIDEO_PARAM_DYNAMICPARAMS*>(pvStruct)->videoDynamicParams;
-    roParams.videnc2DynamicParams = CH264EncoderSettings::DynamicView(oState);
-    roParams.rateControlParams = oState.oRateControl;
+    static_cast<OMX_VIDEO_PARAM_DYNAMICPARAMS*>(pvStruct)->videoDynamicParams.h264EncDynamicParams =
+        CH264EncoderSettings::DynamicView(oState);
     return OMX_ErrorNone;
 }
 
@@ -146,7 +144,7 @@ OMX_ERRORTYPE CH264EncoderComponent::OnSetConfig(OMX_INDEXTYPE eIndex, OMX_PTR p
     if (eIndex != local_Index(OMX_TI_IndexConfigVideoDynamicParams))
         return OMX_ErrorUnsupportedIndex;
     CH264EncoderSettings::SState oState;
-    const OMX_ERRORTYPE eError = ReadStateFor(pvStruct, sizeof(OMX_VIDEO_PARAM_DYNAMICPARAMS), oState);
+    const OMX_ERRORTYPE eError = ReadStateFor(eIndex, pvStruct, sizeof(OMX_VIDEO_PARAM_DYNAMICPARAMS), oState);
     if (eError != OMX_ErrorNone)
         return eError;
     return SetDynamicParams(*static_cast<const OMX_VIDEO_PARAM_DYNAMICPARAMS*>(pvStruct), oState);
@@ -155,18 +153,10 @@ OMX_ERRORTYPE CH264EncoderComponent::OnSetConfig(OMX_INDEXTYPE eIndex, OMX_PTR p
 OMX_ERRORTYPE CH264EncoderComponent::SetDynamicParams(const OMX_VIDEO_PARAM_DYNAMICPARAMS& roGiven,
                                                       const CH264EncoderSettings::SState& roState)
 {
-    // Size, frame rates and picture intervals are those of the ports and the AVC parameters.
-    const IVIDENC2_DynamicParams oNow = CH264EncoderSettings::DynamicView(roState);
-    const IVIDENC2_DynamicParams& roNew = roGiven.videoDynamicParams.videnc2DynamicParams;
-    if (roNew.inputHeight != oNow.inputHeight || roNew.inputWidth != oNow.inputWidth ||
-        roNew.refFrameRate != oNow.refFrameRate || roNew.targetFrameRate != oNow.targetFrameRate ||
-        roNew.intraFrameInterval != oNow.intraFrameInterval || roNew.interFrameInterval != oNow.interFrameInterval)
+    const IH264ENC_DynamicParams& roNew = roGiven.videoDynamicParams.h264EncDynamicParams;
+    if (CH264EncoderSettings::CheckDynamicParams(roNew, CH264EncoderSettings::DynamicView(roState)) != OMX_ErrorNone)
         return OMX_ErrorBadParameter;
-    if (roNew.targetBitRate <= 0 || static_cast<OMX_U32>(roNew.targetBitRate) > CH264EncoderSettings::s_nMaxBitRate)
-        return OMX_ErrorBadParameter;
-    const IH264ENC_RateControlParams& roRateControl = roGiven.videoDynamicParams.rateControlParams;
-    if (CH264EncoderSettings::CheckRateControl(roRateControl) != OMX_ErrorNone)
-        return OMX_ErrorBadParameter;
+    const IH264ENC_RateControlParams& roRateControl = roNew.rateControlParams;
 
     {
         std::lock_guard<std::mutex> oLock(m_oSettingsMutex);
@@ -176,9 +166,10 @@ OMX_ERRORTYPE CH264EncoderComponent::SetDynamicParams(const OMX_VIDEO_PARAM_DYNA
                 m_bLimitsChanged = true;
             m_oRateControl = roRateControl;
         }
-        if (static_cast<OMX_U32>(roNew.targetBitRate) != m_nBitRate)
+        const OMX_U32 nBitRate = static_cast<OMX_U32>(roNew.videnc2DynamicParams.targetBitRate);
+        if (nBitRate != m_nBitRate)
         {
-            m_nBitRate = static_cast<OMX_U32>(roNew.targetBitRate);
+            m_nBitRate = nBitRate;
             m_bBitRateChanged = true;
         }
     }

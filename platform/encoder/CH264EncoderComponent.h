@@ -65,7 +65,8 @@ private:
     bool ReadState(CH264EncoderSettings::SState& roState) const;
     // The state, for a structure of this component's own indices whose size, version and port
     // are right.
-    OMX_ERRORTYPE ReadStateFor(const void* pvStruct, size_t uiSize, CH264EncoderSettings::SState& roState) const;
+    OMX_ERRORTYPE ReadStateFor(OMX_INDEXTYPE eIndex, const void* pvStruct, size_t uiSize,
+                               CH264EncoderSettings::SState& roState) const;
     OMX_ERRORTYPE SetDynamicParams(const OMX_VIDEO_PARAM_DYNAMICPARAMS& roGiven,
                                    const CH264EncoderSettings::SState& roState);
 

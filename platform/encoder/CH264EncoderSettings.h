@@ -6,6 +6,13 @@
 // level, number of reference pictures, the two presets and the quantiser limits steer the codec.
 // The entropy coding and the transform size follow the profile (Baseline: CAVLC, 4x4; Main:
 // CABAC, 4x4; High: CABAC, adaptive 8x8); the other AVC fields are kept as given.
+//
+// The static and dynamic parameters are answered whole: what the codec is created with and runs
+// with, in the codec's own terms (its preset and chroma-format numbers, frame rates per 1000
+// seconds, the decoder buffer in bits). A set of the dynamic parameters reads the bit rate and the
+// rate-control record (its other fields are kept and answered as given); every other field must
+// hold what the component answers, and the inter, intra and slice records the default or existing
+// preset: the codec codes with its own tools, whole pictures in, whole access units out.
 #ifndef CH264_ENCODER_SETTINGS_H
 #define CH264_ENCODER_SETTINGS_H
 
@@ -14,6 +21,14 @@
 #include "ti814x-omx.h"
 
 class CPlatformPort;
+
+// The rate a stream is coded at and the decoder buffer it is coded for.
+struct SH264BufferModel
+{
+    unsigned uiKiloBitRate;     // on average
+    unsigned uiMaxKiloBitRate;  // the rate the buffer fills at, at most
+    unsigned uiBufferKiloBits;
+};
 
 // What one encoding session is opened with.
 struct SH264SessionConfig
@@ -44,6 +59,8 @@ public:
     static constexpr unsigned s_uiSliceThreads = 2;
     // Limits of what the codec is given.
     static constexpr OMX_U32 s_nMaxSize = 4096;
+    // Lines: the first row of the second slice is an 8-bit field of the static parameters.
+    static constexpr OMX_U32 s_nMaxHeight = 4064;
     static constexpr OMX_U32 s_nMaxBitRate = 300000000;
     static constexpr int s_iMaxQp = 51;
 
@@ -64,10 +81,11 @@ public:
     static void SetDefaultOutputPort(CPlatformPort& roPort);
     static OMX_VIDEO_PARAM_ENCODER_PRESETTYPE DefaultPreset();
     static OMX_VIDEO_PARAM_AVCTYPE DefaultAvc();
+    // The codec's own quantiser range and start values under the default rate-control preset.
     static IH264ENC_RateControlParams DefaultRateControl();
 
     // ---- Checks: OMX_ErrorBadParameter for what the codec cannot honour --------------------
-    // NV12 of even width and height up to 4096, a line pitch up to 8192, a frame rate above 0
+    // NV12 of even width up to 4096 and even height up to 4064, a line pitch up to 8192, a frame rate above 0
     // and up to 240. Raises nStride to the width, sets nSliceHeight to the height (the chroma
     // plane follows the last luma line) and raises nBufferSize to a whole frame.
     static OMX_ERRORTYPE CheckInputPort(OMX_PARAM_PORTDEFINITIONTYPE& roNew);
@@ -83,6 +101,8 @@ public:
     // A known preset; user-defined limits within 0..51 with each minimum at most its maximum;
     // start values of -1 or within 0..51.
     static OMX_ERRORTYPE CheckRateControl(const IH264ENC_RateControlParams& roNew);
+    // A set of the dynamic parameters against those answered now (see above).
+    static OMX_ERRORTYPE CheckDynamicParams(const IH264ENC_DynamicParams& roNew, const IH264ENC_DynamicParams& roNow);
 
     // profile_idc and level_idc of the AVC enumerations; 0 for one the codec does not make.
     static int ProfileIdc(OMX_VIDEO_AVCPROFILETYPE eProfile);
@@ -90,10 +110,12 @@ public:
 
     // ---- Views of the state --------------------------------------------------------------
     static SH264SessionConfig SessionConfig(const SState& roState);
-    static IVIDENC2_DynamicParams DynamicView(const SState& roState);
+    static SH264BufferModel BufferModel(OMX_VIDEO_RATECONTROL_PRESETTYPE eRateControl, unsigned uiBitRate);
+    static IH264ENC_DynamicParams DynamicView(const SState& roState);
     static IH264ENC_Params StaticView(const SState& roState);
-    // The quantiser limits in force: the given ones, or 0..51 under the default preset.
-    static IH264ENC_RateControlParams EffectiveRateControl(const IH264ENC_RateControlParams& roGiven);
+    // The rate control in force: the given record under the user-defined preset, else the
+    // codec's own (quantisers 0..51 chosen by the codec, its algorithm and decoder buffer).
+    static IH264ENC_RateControlParams EffectiveRateControl(const SState& roState);
 
     // Zeroes a structure and sets nSize, nVersion 1.1 and nPortIndex.
     template <typename TStruct>

@@ -26,11 +26,6 @@ const char* local_ProfileName(int iProfileIdc)
     }
 }
 
-int local_KiloBits(unsigned uiBits)
-{
-    const unsigned uiKilo = (uiBits + 500) / 1000;
-    return uiKilo > 0 ? static_cast<int>(uiKilo) : 1;
-}
 } // namespace
 
 CX264Session::CX264Session()
@@ -76,21 +71,12 @@ size_t CX264Session::PictureBytes() const
 
 void CX264Session::SetRate(x264_param_t& roParam, const SH264SessionConfig& roConfig)
 {
-    // Average bit rate under a decoder-buffer model: a buffer of half a second that never fills
-    // faster than the target for live streams, two seconds at up to twice the target otherwise.
-    const int iKiloBits = local_KiloBits(roConfig.uiBitRate);
+    // Average bit rate under a decoder-buffer model.
+    const SH264BufferModel oModel = CH264EncoderSettings::BufferModel(roConfig.eRateControlPreset, roConfig.uiBitRate);
     roParam.rc.i_rc_method = X264_RC_ABR;
-    roParam.rc.i_bitrate = iKiloBits;
-    if (roConfig.eRateControlPreset == OMX_Video_RC_Storage)
-    {
-        roParam.rc.i_vbv_max_bitrate = 2 * iKiloBits;
-        roParam.rc.i_vbv_buffer_size = 2 * iKiloBits;
-    }
-    else
-    {
-        roParam.rc.i_vbv_max_bitrate = iKiloBits;
-        roParam.rc.i_vbv_buffer_size = iKiloBits / 2 > 0 ? iKiloBits / 2 : 1;
-    }
+    roParam.rc.i_bitrate = static_cast<int>(oModel.uiKiloBitRate);
+    roParam.rc.i_vbv_max_bitrate = static_cast<int>(oModel.uiMaxKiloBitRate);
+    roParam.rc.i_vbv_buffer_size = static_cast<int>(oModel.uiBufferKiloBits);
 }
 
 bool CX264Session::Open(const SH264SessionConfig& roConfig)

@@ -78,16 +78,22 @@ bool local_IsPortCountIndex(OMX_INDEXTYPE eIndex, OMX_PORTDOMAINTYPE& reDomain)
 }
 
 // Size and version of a structure the engine reads or writes itself.
-OMX_ERRORTYPE local_CheckStruct(const void* pvStruct, size_t uiSize)
+OMX_ERRORTYPE local_CheckStruct(const void* pvStruct, size_t uiSize, bool bExactSize = false)
 {
     const auto* poHead = static_cast<const SOmxStructHead*>(pvStruct);
-    if (poHead->nSize < uiSize)
+    if (bExactSize ? poHead->nSize != uiSize : poHead->nSize < uiSize)
         return OMX_ErrorBadParameter;
     if (poHead->nVersion.s.nVersionMajor != 1)
         return OMX_ErrorVersionMismatch;
     return OMX_ErrorNone;
 }
 } // namespace
+
+OMX_ERRORTYPE CPlatformComponent::CheckStructHead(OMX_INDEXTYPE eIndex, const void* pvStruct, size_t uiSize)
+{
+    // The platform's structures are taken at their published size only, as its components do.
+    return local_CheckStruct(pvStruct, uiSize, static_cast<OMX_U32>(eIndex) >= OMX_IndexVendorStartUnused);
+}
 
 // ---- Creation and teardown -----------------------------------------------------------------
 
@@ -808,7 +814,7 @@ OMX_ERRORTYPE CPlatformComponent::AccessSetting(OMX_INDEXTYPE eIndex, bool bConf
         return static_cast<SOmxStructHead*>(pvStruct)->nSize < sizeof(SOmxPortStructHead) ? OMX_ErrorBadParameter
                                                                                            : OMX_ErrorBadPortIndex;
     }
-    const OMX_ERRORTYPE eCheck = local_CheckStruct(pvStruct, poSetting->aucValue.size());
+    const OMX_ERRORTYPE eCheck = CheckStructHead(eIndex, pvStruct, poSetting->aucValue.size());
     if (eCheck != OMX_ErrorNone)
         return eCheck;
     if (!bSet)

@@ -131,6 +131,10 @@ protected:
     bool ReadSetting(OMX_INDEXTYPE eIndex, bool bConfig, OMX_U32 nPortIndex, void* pvOut, size_t uiSize) const;
     // True when settings of the port may change now: in Loaded, or while the port is disabled.
     bool IsPortSettable(OMX_U32 nPortIndex) const;
+    // The size and version of a structure given for the index: OMX_ErrorBadParameter unless nSize
+    // is exactly uiSize (the platform's own indices) or at least uiSize (the standard ones),
+    // OMX_ErrorVersionMismatch unless the major version is 1.
+    static OMX_ERRORTYPE CheckStructHead(OMX_INDEXTYPE eIndex, const void* pvStruct, size_t uiSize);
     void Count(PellixCounter eCounter, unsigned long long uiCount = 1) { m_poCounters->Bump(eCounter, uiCount); }
 
 private:

@@ -123,9 +123,9 @@ TEST_F(EncoderVIDENC, SendsTheRecordToThePlatformListsEachStructureAndFailsWithT
             m_oEncoder.GetOutputPort().GetBufferCount(), m_oEncoder.GetOutputPort().GetPortBufferInfo().uiBufferSize}));
     // Without quantiser limits the dynamic parameters go back as they were, with the bit rate.
     const auto oDynamic = ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(hEncoder, local_uiDynamic, 1, true);
-    EXPECT_TRUE(
-        m_auiDynamic == Words(oDynamic) && oDynamic.videoDynamicParams.videnc2DynamicParams.targetBitRate == 8000000 &&
-        oDynamic.videoDynamicParams.rateControlParams.rateControlParamsPreset == IH264_RATECONTROLPARAMS_DEFAULTPRESET);
+    const IH264ENC_DynamicParams& roH264 = oDynamic.videoDynamicParams.h264EncDynamicParams;
+    EXPECT_TRUE(m_auiDynamic == Words(oDynamic) && roH264.videnc2DynamicParams.targetBitRate == 8000000 &&
+                roH264.rateControlParams.rateControlParamsPreset == IH264_RATECONTROLPARAMS_DEFAULT);
     for (const char* szLine :
          {"\nOMX_VIDEO_PARAM_ENCODER_PRESETTYPE\n{\n  nSize               = ",
           "  eEncodingModePreset = 5\n  eRateControlPreset  = 0\n}\n", "\nOMX_VIDEO_PARAM_AVCTYPE\n{\n",
@@ -158,18 +158,20 @@ TEST_F(EncoderVIDENC, SendsTheRecordToThePlatformListsEachStructureAndFailsWithT
         const auto oPreset =
             ReadParam<OMX_VIDEO_PARAM_ENCODER_PRESETTYPE>(hEncoder, OMX_TI_IndexParamVideoEncoderPreset, 1);
         const auto oStatic = ReadParam<OMX_VIDEO_PARAM_STATICPARAMS>(hEncoder, OMX_TI_IndexParamVideoStaticParams, 1);
+        const IH264ENC_Params& roH264 = oStatic.videoStaticParams.h264EncStaticParams;
         EXPECT_EQ(roCase.second,
-                  (std::vector<OMX_U32>{oAvc.eLevel, OMX_U32(oStatic.videoStaticParams.videnc2Params.level),
+                  (std::vector<OMX_U32>{oAvc.eLevel, OMX_U32(roH264.videnc2Params.level),
                                         oAvc.eProfile, oAvc.nBFrames, oPreset.eEncodingModePreset,
                                         oPreset.eRateControlPreset, OMX_U32(uiListings)}));
     }
     EXPECT_NE(std::string::npos,
               m_oLog.find("  eEncodingModePreset = 2\n", m_oLog.find("  eEncodingModePreset = 5\n")));
     EXPECT_NE(std::string::npos,
-              m_oLog.find("      rateControlParamsPreset = 1\n      qpI                     = -1\n"));
+              m_oLog.find("      rateControlParamsPreset = 1\n      scalingMatrixPreset     = 0\n"
+                          "      rcAlgo                  = 0\n      qpI                     = -1\n"));
     const IH264ENC_RateControlParams oRate =
         ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(hEncoder, local_uiDynamic, 1, true)
-            .videoDynamicParams.rateControlParams;
+            .videoDynamicParams.h264EncDynamicParams.rateControlParams;
     EXPECT_EQ(
         (std::vector<int>{IH264_RATECONTROLPARAMS_USERDEFINED, -1, -1, -1, 10, 40, 12, 42, 14, 51, 1}),
         (std::vector<int>{oRate.rateControlParamsPreset, oRate.qpI, oRate.qpP, oRate.qpOffsetB, oRate.qpMinI,

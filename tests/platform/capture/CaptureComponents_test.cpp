@@ -26,18 +26,22 @@ TEST_F(VideoCaptureTest, ReceiverReportsTheSignalFromIdleOnAndBothRefuseWhatThey
     OMX_PARAM_CTRL_VIDDECODER_INFO oInfo =
         ReadParam<OMX_PARAM_CTRL_VIDDECODER_INFO>(oReceiver.Handle(), OMX_TI_IndexParamCTRLVidDecInfo);
     EXPECT_EQ(OMX_VID_DEC_ADV7611_DRV, oInfo.videoDecoderId);
-    oInfo.videoDecoderId = static_cast<OMX_VID_DEC_ID>(3);
+    oInfo.videoDecoderId = static_cast<OMX_CTRL_VID_DECODER_ID>(3);
     auto oProperties =
         ReadParam<OMX_PARAM_VFCC_HWPORT_PROPERTIES>(oReceiver.Handle(), OMX_TI_IndexParamVFCCHwPortProperties);
     oProperties.nMaxChnlsPerHwPort = 2;
     OMX_PARAM_BUFFER_MEMORYTYPE oMemory;
     InitStruct(oMemory);
-    oMemory.eBufMemoryType = OMX_BUFFER_MEMORY_CUSTOM_TILER;
+    oMemory.eBufMemoryType = OMX_BUFFER_MEMORY_TILED_8BIT;
     OMX_PARAM_VFCC_HWPORT_ID oPortId;
     InitStruct(oPortId);
-    oPortId.eHwPortId = static_cast<OMX_VIDEO_CAPTUREHWPORTID>(9);
+    oPortId.eHwPortId = static_cast<OMX_VIDEO_CAPTURE_HWPORT_ID>(9);
     EXPECT_EQ(OMX_ErrorBadParameter, oReceiver.Param(OMX_TI_IndexParamCTRLVidDecInfo, oInfo, true));
     EXPECT_EQ(OMX_ErrorBadParameter, oReceiver.Param(OMX_TI_IndexParamVFCCHwPortProperties, oProperties, true));
+    auto oMerged = oProperties;
+    oMerged.nMaxChnlsPerHwPort = 1;
+    oMerged.bFieldMerged = OMX_TRUE;
+    EXPECT_EQ(OMX_ErrorBadParameter, oCapture.Param(OMX_TI_IndexParamVFCCHwPortProperties, oMerged, true));
     EXPECT_EQ(OMX_ErrorBadParameter, oCapture.Param(OMX_TI_IndexParamBuffMemType, oMemory, true));
     EXPECT_EQ(OMX_ErrorBadParameter, oCapture.Param(OMX_TI_IndexParamVFCCHwPortID, oPortId, true));
     // Settings are kept as set.

@@ -159,7 +159,7 @@ TEST_F(DisplayComponent, SettingsLayoutsAndPortMapsAreCheckedAndReadBack)
     {
         OMX_PARAM_VFDC_DRIVERINSTID oInstance;
         InitStruct(oInstance);
-        oInstance.nDrvInstID = 1;
+        oInstance.nDrvInstID = OMX_VIDEO_DISPLAY_ID_HD1;
         oInstance.eDispVencMode = OMX_DC_MODE_CUSTOM;
         EXPECT_EQ(OMX_ErrorBadParameter, po->Param(OMX_TI_IndexParamVFDCDriverInstId, oInstance, true));
         oInstance.nDrvInstID = OMX_VIDEO_DISPLAY_ID_HD0;
@@ -190,7 +190,7 @@ TEST_F(DisplayComponent, SettingsLayoutsAndPortMapsAreCheckedAndReadBack)
     }
     OMX_PARAM_BUFFER_MEMORYTYPE oMemory;
     InitStruct(oMemory, 3);
-    oMemory.eBufMemoryType = OMX_BUFFER_MEMORY_CUSTOM_TILER;
+    oMemory.eBufMemoryType = OMX_BUFFER_MEMORY_TILED_8BIT;
     EXPECT_EQ(OMX_ErrorBadParameter, m_poDisplay->Param(OMX_TI_IndexParamBuffMemType, oMemory, true));
     // A colour matrix of 13-bit coefficients and 12-bit offsets; the colour range.
     OMX_CONFIG_CTRL_SET_CSC oCsc;
@@ -227,7 +227,7 @@ TEST_F(DisplayComponent, SettingsLayoutsAndPortMapsAreCheckedAndReadBack)
     oTwelveBits.bpp = VFDC_BPP_BITS12;
     oShortPitch.pitch[0] = 1279;
     OMX_PARAM_VFDC_CREATEMOSAICLAYOUT oTooMany = Layout(0, {});
-    oTooMany.nNumWindows = OMX_VFDC_MAX_WINDOWS + 1;
+    oTooMany.nNumWindows = OMX_VFDC_MAX_NUM_DISPLAY_WINDOWS + 1;
     for (const OMX_PARAM_VFDC_CREATEMOSAICLAYOUT& roRefused :
          {Layout(0, {Window(700, 0, 640, 360)}), Layout(0, {Window(0, 400, 640, 360)}),
           Layout(5, {Window(0, 0, 640, 360)}), Layout(0, {oTwelveBits}), Layout(0, {oShortPitch}),

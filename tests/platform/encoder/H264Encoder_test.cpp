@@ -96,7 +96,7 @@ protected:
     bool SetLimits(int iMin, int iMax)
     {
         auto oDynamic = ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(m_oClient.Handle(), local_uiDynamic, 1, true);
-        IH264ENC_RateControlParams& roRate = oDynamic.videoDynamicParams.rateControlParams;
+        IH264ENC_RateControlParams& roRate = oDynamic.videoDynamicParams.h264EncDynamicParams.rateControlParams;
         roRate.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED;
         roRate.qpMinI = roRate.qpMinP = roRate.qpMinB = static_cast<OMX_S8>(iMin);
         roRate.qpMaxI = roRate.qpMaxP = roRate.qpMaxB = static_cast<OMX_S8>(iMax);
@@ -183,42 +183,48 @@ TEST_F(H264Encoder, SettingsAreCheckedDerivedAndSetOnlyWhileLoaded)
     ASSERT_EQ(OMX_ErrorNone, m_oClient.Param(OMX_IndexParamVideoAvc, oBaseline, true));
     oBaseline = ReadParam<OMX_VIDEO_PARAM_AVCTYPE>(h, OMX_IndexParamVideoAvc, 1);
     const auto oStaticNow = ReadParam<OMX_VIDEO_PARAM_STATICPARAMS>(h, local_uiStatic, 1);
-    const auto& roS = oStaticNow.videoStaticParams;
-    EXPECT_EQ((std::vector<long>{OMX_FALSE, OMX_VIDEO_PictureTypeI | OMX_VIDEO_PictureTypeP, 66, 50,
-                                 OMX_Video_RC_Storage, IH264_ENTROPYCODING_CAVLC, 90}),
+    const auto& roS = oStaticNow.videoStaticParams.h264EncStaticParams;
+    const auto oDynamicNow = ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(h, local_uiDynamic, 1, true);
+    EXPECT_EQ((std::vector<long>{OMX_FALSE, OMX_VIDEO_PictureTypeI | OMX_VIDEO_PictureTypeP, 66, 50, IVIDEO_STORAGE,
+                                 XDM_YUV_420SP, IH264_ENTROPYCODING_CAVLC, 90}),
               (std::vector<long>{oBaseline.bEntropyCodingCABAC, long(oBaseline.nAllowedPictureTypes),
                                  roS.videnc2Params.profile, roS.videnc2Params.level,
-                                 roS.videnc2Params.rateControlPreset, roS.entropyCodingMode,
-                                 ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(h, local_uiDynamic, 1, true)
-                                     .videoDynamicParams.videnc2DynamicParams.intraFrameInterval}));
+                                 roS.videnc2Params.rateControlPreset, roS.videnc2Params.inputChromaFormat,
+                                 roS.entropyCodingMode,
+                                 oDynamicNow.videoDynamicParams.h264EncDynamicParams.videnc2DynamicParams
+                                     .intraFrameInterval}));
     // Dynamic parameters: as read, nothing changes; the size, the interval, no bit rate, limits
-    // out of order or range, an unknown preset and another port are refused.
-    const auto oDynamicNow = ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(h, local_uiDynamic, 1, true);
+    // out of order or range, an unknown preset, what the codec does its own way (a forced
+    // picture, user-defined motion search, regions of interest), a record of another size and
+    // another port are refused.
     ASSERT_EQ(OMX_ErrorNone, m_oClient.Param(local_uiDynamic, oDynamicNow, true, true));
-    for (void (*fnChange)(OMX_VIDEO_PARAM_DYNAMICPARAMS&) :
-         std::vector<void (*)(OMX_VIDEO_PARAM_DYNAMICPARAMS&)>{
-             [](OMX_VIDEO_PARAM_DYNAMICPARAMS& ro) { ro.videoDynamicParams.videnc2DynamicParams.inputWidth = 640; },
-             [](OMX_VIDEO_PARAM_DYNAMICPARAMS& ro)
-             { ro.videoDynamicParams.videnc2DynamicParams.intraFrameInterval = 30; },
-             [](OMX_VIDEO_PARAM_DYNAMICPARAMS& ro) { ro.videoDynamicParams.videnc2DynamicParams.targetBitRate = 0; },
-             [](OMX_VIDEO_PARAM_DYNAMICPARAMS& ro)
+    for (void (*fnChange)(IH264ENC_DynamicParams&) : std::vector<void (*)(IH264ENC_DynamicParams&)>{
+             [](IH264ENC_DynamicParams& ro) { ro.videnc2DynamicParams.inputWidth = 640; },
+             [](IH264ENC_DynamicParams& ro) { ro.videnc2DynamicParams.intraFrameInterval = 30; },
+             [](IH264ENC_DynamicParams& ro) { ro.videnc2DynamicParams.targetBitRate = 0; },
+             [](IH264ENC_DynamicParams& ro)
              {
-                 auto& roRate = ro.videoDynamicParams.rateControlParams;
-                 roRate.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED, roRate.qpMinB = 30,
-                 roRate.qpMaxB = 20;
+                 ro.rateControlParams.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED;
+                 ro.rateControlParams.qpMinB = 30, ro.rateControlParams.qpMaxB = 20;
              },
-             [](OMX_VIDEO_PARAM_DYNAMICPARAMS& ro)
+             [](IH264ENC_DynamicParams& ro)
              {
-                 auto& roRate = ro.videoDynamicParams.rateControlParams;
-                 roRate.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED, roRate.qpMaxP = 52;
+                 ro.rateControlParams.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED;
+                 ro.rateControlParams.qpMaxP = 52;
              },
-             [](OMX_VIDEO_PARAM_DYNAMICPARAMS& ro)
-             { ro.videoDynamicParams.rateControlParams.rateControlParamsPreset = 3; }})
+             [](IH264ENC_DynamicParams& ro) { ro.rateControlParams.rateControlParamsPreset = 3; },
+             [](IH264ENC_DynamicParams& ro) { ro.videnc2DynamicParams.forceFrame = IVIDEO_IDR_FRAME; },
+             [](IH264ENC_DynamicParams& ro) { ro.interCodingParams.interCodingPreset = IH264_INTERCODING_USERDEFINED; },
+             [](IH264ENC_DynamicParams& ro) { ro.enableROI = 1; },
+             [](IH264ENC_DynamicParams& ro) { ro.videnc2DynamicParams.size = sizeof(IVIDENC2_DynamicParams); }})
     {
         auto oBad = oDynamicNow;
-        fnChange(oBad);
+        fnChange(oBad.videoDynamicParams.h264EncDynamicParams);
         EXPECT_EQ(OMX_ErrorBadParameter, m_oClient.Param(local_uiDynamic, oBad, true, true));
     }
+    auto oLonger = oDynamicNow;
+    oLonger.nSize += 4;
+    EXPECT_EQ(OMX_ErrorBadParameter, m_oClient.Param(local_uiDynamic, oLonger, true, true));
     auto oOtherPort = oDynamicNow;
     oOtherPort.nPortIndex = 0;
     EXPECT_EQ(OMX_ErrorBadPortIndex, m_oClient.Param(local_uiDynamic, oOtherPort, true, true));
@@ -284,7 +290,7 @@ TEST_F(H264Encoder, EveryStreamBeginsWithItsParameterSetsAndDecodesWholeWithOneA
         // time stamp once, in coding order; the end of stream last, after the pictures the codec held.
         const unsigned uiSecondSlice =
             unsigned(ReadParam<OMX_VIDEO_PARAM_STATICPARAMS>(m_oClient.Handle(), local_uiStatic, 1)
-                         .videoStaticParams.sliceCodingParams.sliceStartOffset[0]) *
+                         .videoStaticParams.h264EncStaticParams.sliceCodingParams.sliceStartOffset[0]) *
             ((ro.uiWidth + 15) / 16);
         std::map<OMX_TICKS, unsigned> oFrameOf;
         for (unsigned i = 0; i < ro.uiFrames; ++i)
