@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -74,14 +75,26 @@ TEST_F(MediaSource, AFileReportsItsModeAndItsAudioAndALiveSourceItsEnd)
     // The pattern has no audio of its own: the device plays its test signal instead.
     ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("1280x720p60"));
     EXPECT_EQ(0, PellixInput_HasAudio());
-    // 40 pictures at 50/s: the source ends 0.8 s after it started, and says so.
+    // 40 pictures at 50/s: the source ends 0.8 s after it started, and says so, to the listeners
+    // too (the capture's thread wakes up on what they hear).
+    struct SHeard
+    {
+        std::mutex oMutex;
+        std::vector<SSimulatedSignal> aoSignals;
+    } oHeard;
+    CSimulatedInput::Instance().AddListener(&oHeard, [](void* pv, const SSimulatedSignal& ro) {
+        std::lock_guard<std::mutex> oLock(static_cast<SHeard*>(pv)->oMutex);
+        static_cast<SHeard*>(pv)->aoSignals.push_back(ro);
+    });
     ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("gst:videotestsrc is-live=true num-buffers=40 ! "
                                                           "video/x-raw,width=1280,height=720,framerate=50/1"))
         << Status();
-    o = CSimulatedInput::Instance().Current();
-    EXPECT_TRUE(o.bPresent && o.uiWidth == 1280 && o.uiRate == 50);
     EXPECT_TRUE(Eventually([] { return !CSimulatedInput::Instance().Current().bPresent && Status() == "ended"; }))
         << Status();
+    CSimulatedInput::Instance().RemoveListener(&oHeard);  // after a notice being given
+    ASSERT_EQ(2u, oHeard.aoSignals.size());
+    o = oHeard.aoSignals[0];
+    EXPECT_TRUE(o.bPresent && o.uiWidth == 1280 && o.uiRate == 50 && !oHeard.aoSignals[1].bPresent);
 }
 
 TEST_F(MediaSource, SourcesThatCannotServeAreRefusedWithTheirReasonAndTheInputStays)
