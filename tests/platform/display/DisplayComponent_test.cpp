@@ -131,7 +131,7 @@ TEST_F(DisplayComponent, DriverFilesDescribeTheMonitorThatTheEnvironmentNames)
     EXPECT_NE(std::string::npos, oErr.Finish().find("PELLIX_SIM_MONITOR=/nonexistent/monitor.txt"));
 }
 
-TEST_F(DisplayComponent, SettingsLayoutsAndPortMapsAreCheckedAndReadBack)
+TEST_F(DisplayComponent, SettingsLayoutsAndPortMapsAreChecked)
 {
     COmxTestClient oController("OMX.TI.VPSSM3.CTRL.DC");
     const OMX_HANDLETYPE hDisplay = m_oDisplay->Handle();
