@@ -16,21 +16,14 @@ OMX_ERRORTYPE g_eSetCallbacksResult = OMX_ErrorNone;
 
 OMX_ERRORTYPE ProbeFactory(OMX_COMPONENTTYPE* poComponent, const char*)
 {
-    poComponent->ComponentDeInit = [](OMX_HANDLETYPE) {
-        ++g_iDeInits;
-        return OMX_ErrorNone;
-    };
+    poComponent->ComponentDeInit = [](OMX_HANDLETYPE) { return ++g_iDeInits, OMX_ErrorNone; };
     poComponent->SetCallbacks = [](OMX_HANDLETYPE, OMX_CALLBACKTYPE*, OMX_PTR) {
-        ++g_iSetCallbacks;
-        return g_eSetCallbacksResult;
+        return ++g_iSetCallbacks, g_eSetCallbacksResult;
     };
     return OMX_ErrorNone;
 }
 
-OMX_ERRORTYPE FailingFactory(OMX_COMPONENTTYPE*, const char*)
-{
-    return OMX_ErrorInsufficientResources;
-}
+OMX_ERRORTYPE FailingFactory(OMX_COMPONENTTYPE*, const char*) { return OMX_ErrorInsufficientResources; }
 
 std::set<std::string> Names()
 {

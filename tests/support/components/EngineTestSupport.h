@@ -34,22 +34,27 @@ void InitStruct(TStruct& roStruct, OMX_U32 nPort = 0)
         roStruct.nPortIndex = nPort;
 }
 
+// A structure of the port set up by InitStruct.
+template <typename TStruct>
+TStruct Initialised(OMX_U32 nPort = 0)
+{
+    TStruct oStruct;
+    InitStruct(oStruct, nPort);
+    return oStruct;
+}
+
 // A parameter (with bConfig a configuration) as the platform component holds it.
 template <typename TStruct>
 TStruct ReadParam(OMX_HANDLETYPE hHandle, OMX_U32 uiIndex, OMX_U32 nPort = 0, bool bConfig = false)
 {
-    TStruct oStruct;
-    InitStruct(oStruct, nPort);
+    TStruct oStruct = Initialised<TStruct>(nPort);
     const auto eIndex = static_cast<OMX_INDEXTYPE>(uiIndex);
     EXPECT_EQ(OMX_ErrorNone,
               bConfig ? OMX_GetConfig(hHandle, eIndex, &oStruct) : OMX_GetParameter(hHandle, eIndex, &oStruct));
     return oStruct;
 }
 
-inline bool Ok(OMX_ERRORTYPE eError)
-{
-    return eError == OMX_ErrorNone;
-}
+inline bool Ok(OMX_ERRORTYPE eError) { return eError == OMX_ErrorNone; }
 
 inline OMX_STATETYPE PlatformState(OMX_HANDLETYPE hHandle)
 {
@@ -68,8 +73,7 @@ inline unsigned ThreadCount()
     return uiCount;
 }
 
-template <typename TBase>
-class CEngineFixture : public TBase
+class CEngineTest : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -95,7 +99,5 @@ protected:
     unsigned m_uiLiveBefore = 0;
     unsigned m_uiThreadsBefore = 0;
 };
-
-typedef CEngineFixture<::testing::Test> CEngineTest;
 
 #endif // ENGINE_TEST_SUPPORT_H

@@ -3,6 +3,7 @@
 #include <OMX_Video.h>
 
 #include <cstring>
+#include <utility>
 
 #include "CPlatformComponent.h"
 #include "PellixPlatform.h"
@@ -46,7 +47,6 @@ protected:
             poOutput->nFilledLen = nLength;
             poOutput->nTimeStamp = poInput->nTimeStamp;
             poOutput->nFlags = poInput->nFlags;
-            Count(PellixCounter_FramesConsumed);
             ReturnBuffer(poInput);
             ReturnBuffer(poOutput);
         }
@@ -68,34 +68,21 @@ public:
     }
 
 protected:
-    OMX_ERRORTYPE OnStateChange(OMX_STATETYPE eFrom, OMX_STATETYPE eTo) override
-    {
-        m_oStart = eFrom == OMX_StateIdle && eTo == OMX_StateExecuting ? CClock::now() : m_oStart;
-        return OMX_ErrorNone;
-    }
-    // Each buffer as soon as it comes: the frame number as 8 little-endian bytes, then every
-    // further byte its low byte.
     void OnProcess() override
     {
-        while (OMX_BUFFERHEADERTYPE* poHeader = TakeBuffer(0))
+        for (; OMX_BUFFERHEADERTYPE* poHeader = TakeBuffer(0); ++m_uiFrame)
         {
             memset(poHeader->pBuffer, static_cast<int>(m_uiFrame & 0xFF), poHeader->nAllocLen);
-            for (size_t ui = 0; ui < 8 && ui < poHeader->nAllocLen; ++ui)
-                poHeader->pBuffer[ui] = static_cast<uint8_t>(m_uiFrame >> (8 * ui));
             poHeader->nOffset = 0;
             poHeader->nFilledLen = poHeader->nAllocLen;
             poHeader->nFlags = OMX_BUFFERFLAG_ENDOFFRAME;
-            poHeader->nTimeStamp =
-                std::chrono::duration_cast<std::chrono::microseconds>(CClock::now() - m_oStart).count();
-            ++m_uiFrame;
-            Count(PellixCounter_FramesProduced);
+            poHeader->nTimeStamp = static_cast<OMX_TICKS>(m_uiFrame) * 16667;
             ReturnBuffer(poHeader);
         }
     }
 
 private:
     uint64_t m_uiFrame = 0;  // the component thread's own
-    CClock::time_point m_oStart;
 };
 
 // A component without ports: its state changes complete at once.
@@ -104,16 +91,16 @@ class CTestPortless : public CPlatformComponent
 public:
     explicit CTestPortless(const char* szName) : CPlatformComponent(szName) {}
 };
-
 } // namespace
 
 OMX_ERRORTYPE PellixTestComponents_Register()
 {
-    OMX_ERRORTYPE eError =
-        PellixPlatform_RegisterComponent(PELLIX_TEST_PASS_THROUGH, &PellixCreateComponent<CTestPassThrough>);
-    if (eError == OMX_ErrorNone)
-        eError = PellixPlatform_RegisterComponent(PELLIX_TEST_SOURCE, &PellixCreateComponent<CTestSource>);
-    if (eError == OMX_ErrorNone)
-        eError = PellixPlatform_RegisterComponent(PELLIX_TEST_PORTLESS, &PellixCreateComponent<CTestPortless>);
+    const std::pair<const char*, PellixComponentFactory> aoComponents[] = {
+        {PELLIX_TEST_PASS_THROUGH, &PellixCreateComponent<CTestPassThrough>},
+        {PELLIX_TEST_SOURCE, &PellixCreateComponent<CTestSource>},
+        {PELLIX_TEST_PORTLESS, &PellixCreateComponent<CTestPortless>}};
+    OMX_ERRORTYPE eError = OMX_ErrorNone;
+    for (const auto& ro : aoComponents)
+        eError = eError == OMX_ErrorNone ? PellixPlatform_RegisterComponent(ro.first, ro.second) : eError;
     return eError;
 }

@@ -8,13 +8,12 @@
 
 // Input port 0, output port 1, video, YUV 4:2:2 64 x 16 (2048-byte buffers), 1 buffer minimum,
 // 4 by default. Copies each input buffer into an output buffer (nFilledLen, nTimeStamp and
-// nFlags follow), then returns the input and the output. Counts FramesConsumed.
+// nFlags follow), then returns the input and the output.
 #define PELLIX_TEST_PASS_THROUGH "OMX.Pellix.Test.PassThrough"
 
-// Output port 0 with the same format. Fills each output buffer as soon as it comes with a
-// counter pattern (the frame number as 8 little-endian bytes, then every further byte the frame
-// number's low byte) and returns it. Counts FramesProduced. Stores OMX_IndexConfigVideoFramerate
-// of port 0 (settable in any state) and does nothing with it.
+// Output port 0 with the same format. Fills each output buffer as soon as it comes (every byte the
+// frame number's low byte, the time stamp the frame number in 60ths of a second) and returns it.
+// Stores OMX_IndexConfigVideoFramerate of port 0 (settable in any state) and does nothing with it.
 #define PELLIX_TEST_SOURCE "OMX.Pellix.Test.Source"
 
 // No ports: its state changes complete at once. Serves as a control component.
