@@ -111,13 +111,16 @@ TEST_F(ALSAAudioCaptureTest, FillsWholeBuffersWithTheSignalAndPlaysExactlyThatBa
         const std::string oText = oLog.Finish();
         EXPECT_TRUE(Occurrences(oText, "Killing capture thread") == 1 &&
                     Occurrences(oText, "Capture thread stopped") == 1) << oText;
-        // Whole buffers, one run of the signal without a sample lost; a device that overran on a
-        // busy machine is logged, and each overrun may begin a new run.
+        // Whole buffers, one run of the signal without a sample lost. On a busy machine the capture
+        // may overrun, or the playback run dry: each is logged, and each recovery drains the
+        // capture, so that it may begin a new run.
         const std::string oCaptured = m_oSink.Data();
         EXPECT_TRUE(oCaptured.size() % 4096 == 0 && m_oSink.Count() == Buffers(true));
         const std::vector<SPcmSegment> aoSegments = Segments(oCaptured, roCase.uiChannels, roCase.uiRate);
-        const size_t uiOverruns = Occurrences(oText, "Error from snd_pcm_readi()");
-        ASSERT_TRUE(!aoSegments.empty() && aoSegments.size() <= 1 + uiOverruns) << oText;
+        const size_t uiRecoveries =
+            Occurrences(oText, "Playback state :") + Occurrences(oText, "Error from snd_pcm_writei()");
+        ASSERT_TRUE(!aoSegments.empty() &&
+                    aoSegments.size() <= 1 + Occurrences(oText, "Error from snd_pcm_readi()") + uiRecoveries) << oText;
         for (const SPcmSegment& roSegment : aoSegments)
             EXPECT_EQ(SPcmSegment::Segment_Signal, roSegment.eKind);
         const bool bSilent = roCase.eOutput == AudioOut_Disabled;
@@ -137,9 +140,7 @@ TEST_F(ALSAAudioCaptureTest, FillsWholeBuffersWithTheSignalAndPlaysExactlyThatBa
             EXPECT_NE(SPcmSegment::Segment_Other, roSegment.eKind);
             uiSilences += roSegment.eKind == SPcmSegment::Segment_Silence ? 1 : 0;
         }
-        const size_t uiRecoveries =
-            Occurrences(oText, "Playback state :") + Occurrences(oText, "Error from snd_pcm_writei()");
-        EXPECT_EQ(uiSilences - 1, uiRecoveries) << oText;
+        EXPECT_LE(uiSilences - 1, uiRecoveries) << oText;  // recoveries in a row prime one silence
         if (uiRecoveries == 0) { EXPECT_EQ(oCaptured, oPlayed.substr(aoPlayed[0].uiFrames * 4)); }
     }
     // A stopped component stops again without doing anything.
