@@ -43,39 +43,22 @@ TEST(FitRectangle, WorkedValuesAndRefusals)
 
 TEST(PixelFormat, CodesPitchesAndBufferSizes)
 {
-    // The formats are the platform's colour-format codes; any other value has no pitch or size.
-    EXPECT_EQ((std::vector<MUINT32>{25, 21, 11}),
-              (std::vector<MUINT32>{OmxPixFmt_YUV422, OmxPixFmt_YUV420, OmxPixFmt_RGB888}));
-    for (const auto& rauiCase : std::vector<std::vector<MUINT32>>{{25, 3840, 4147200},
-                                                                  {21, 1920, 3110400},
-                                                                  {11, 5760, 6220800},
-                                                                  {0, 0, 0},
-                                                                  {10, 0, 0},
-                                                                  {12, 0, 0},
-                                                                  {20, 0, 0},
-                                                                  {22, 0, 0},
-                                                                  {24, 0, 0},
-                                                                  {26, 0, 0},
-                                                                  {0x7F000000u, 0, 0}})
-    {
-        EXPECT_EQ(rauiCase[1], GetPitch(1920, OmxPixelFormat(rauiCase[0]))) << rauiCase[0];
-        EXPECT_EQ(rauiCase[2], GetBufferSize({1920, 1080}, OmxPixelFormat(rauiCase[0]))) << rauiCase[0];
-    }
+    // The formats are the platform's colour-format codes (4:2:2 25, 4:2:0 21, RGB 11); any other
+    // value has no pitch or size.
+    const MUINT32 aauiCases[][3] = {{25, 3840, 4147200}, {21, 1920, 3110400}, {11, 5760, 6220800}, {0, 0, 0},
+                                    {10, 0, 0}, {12, 0, 0}, {20, 0, 0}, {22, 0, 0}, {24, 0, 0}, {26, 0, 0},
+                                    {0x7F000000u, 0, 0}};
+    for (const auto& rauiCase : aauiCases)
+        EXPECT_EQ((std::vector<MUINT32>{rauiCase[1], rauiCase[2]}),
+                  (std::vector<MUINT32>{GetPitch(1920, OmxPixelFormat(rauiCase[0])),
+                                        GetBufferSize({1920, 1080}, OmxPixelFormat(rauiCase[0]))}))
+            << rauiCase[0];
     EXPECT_EQ(13u, GetBufferSize({3, 3}, OmxPixFmt_YUV420));  // 27 / 2, truncated
 }
 
 namespace
 {
-// Two records from a constructor and a destructor, named as the compiler names them; an
-// operation that fails.
-unsigned g_uiBuiltLine = 0, g_uiGoneLine = 0, g_uiFailLine = 0;
-
-class CRecordProbe
-{
-public:
-    CRecordProbe() { g_uiBuiltLine = __LINE__; ZEM_INFO(2, "built %d", 1); }
-    ~CRecordProbe() { g_uiGoneLine = __LINE__; ZEM_INFO(2, "gone"); }
-};
+unsigned g_uiFailLine = 0;
 
 OMX_ERRORTYPE OperationThatFails()
 {
@@ -102,18 +85,9 @@ TEST(InfoMessage, LevelsRecordsAndTheirExactBytes)
             LInfoMessage(iLevel, "%d", iLevel);
         EXPECT_EQ(roCase.second, oCapture.Finish()) << roCase.first;
     }
-    // An INFO record carries the line and function of its call site; below its level nothing of
-    // it appears, not even its prefix or line end. An ABORT record is written whatever the level.
+    // An ABORT record is written whatever the level. (The INFO record's bytes, and that nothing of
+    // it shows below its level, are checked with the library loaded as a host loads it.)
     char szExpected[256];
-    for (int iLevel : {2, 1})
-    {
-        SetInfoMessageLevel(iLevel);
-        COutputCapture oCapture(STDOUT_FILENO);
-        static_cast<void>(CRecordProbe());
-        snprintf(szExpected, sizeof(szExpected), "INFO  %03u# %-20s built 1\nINFO  %03u# %-20s gone\n", g_uiBuiltLine,
-                 "CRecordProbe", g_uiGoneLine, "~CRecordProbe");
-        EXPECT_EQ(iLevel == 2 ? szExpected : "", oCapture.Finish());
-    }
     SetInfoMessageLevel(-1);
     COutputCapture oErr(STDERR_FILENO);
     EXPECT_EQ(OMX_ErrorInsufficientResources, OperationThatFails());

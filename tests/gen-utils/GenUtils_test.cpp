@@ -91,13 +91,10 @@ TEST(DeviceFiles, ValidityPlatformPathsAndDisplaySwitches)
     EXPECT_EQ((std::vector<bool>{true, false, false}),
               (std::vector<bool>{IsDisplayEnabled(0), IsDisplayEnabled(1), IsDisplayEnabled(2)}));
     for (bool bEnable : {true, false})
-    {
-        EXPECT_TRUE(EnableDisplay(1, bEnable));
-        EXPECT_EQ(bEnable ? "1" : "0", oRoot.Read(oDisplay1));
-        EXPECT_EQ(bEnable, IsDisplayEnabled(1));
-    }
-    EXPECT_FALSE(EnableDisplay(2, true));
-    EXPECT_FALSE(std::filesystem::exists(oRoot.Path() / "sys/devices/platform/vpss/display2"));
+        EXPECT_TRUE(EnableDisplay(1, bEnable) && oRoot.Read(oDisplay1) == (bEnable ? "1" : "0") &&
+                    IsDisplayEnabled(1) == bEnable) << bEnable;
+    EXPECT_FALSE(EnableDisplay(2, true) ||
+                 std::filesystem::exists(oRoot.Path() / "sys/devices/platform/vpss/display2"));
 }
 
 TEST(DeviceFiles, OneMulticastRoutePerEthernetNameThatNoShellWouldInterpret)
@@ -170,17 +167,10 @@ struct SBmp
                 oPixels += std::string{char(iColumn), char(iRow), char(0x80 | iColumn)};
             oPixels.append(iPadding, '\0');
         }
-        for (const auto& roField : std::vector<std::pair<uint32_t, int>>{{uiType, 2},
-                                                                         {uiOffBits + uint32_t(oPixels.size()), 4},
-                                                                         {0, 4},
-                                                                         {uiOffBits, 4},
-                                                                         {40, 4},
-                                                                         {uint32_t(iWidth), 4},
-                                                                         {uint32_t(iHeight), 4},
-                                                                         {uiPlanes, 2},
-                                                                         {uiBitCount, 2},
-                                                                         {0, 4},
-                                                                         {uiSizeImage, 4}})
+        const std::pair<uint32_t, int> aoFields[] = {
+            {uiType, 2},           {uiOffBits + uint32_t(oPixels.size()), 4}, {0, 4}, {uiOffBits, 4}, {40, 4},
+            {uint32_t(iWidth), 4}, {uint32_t(iHeight), 4}, {uiPlanes, 2}, {uiBitCount, 2}, {0, 4}, {uiSizeImage, 4}};
+        for (const auto& roField : aoFields)
             for (int i = 0; i < roField.second; ++i)
                 oBytes += char(roField.first >> (8 * i));
         oBytes.resize(uiOffBits, '\0');

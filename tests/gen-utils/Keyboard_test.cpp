@@ -2,11 +2,11 @@
 // the test types on the master side.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <future>
 #include <thread>
@@ -16,11 +16,8 @@
 
 TEST(Keyboard, PollsAKeyWithoutALineEndAndRestoresTheTerminal)
 {
-    const int iMaster = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(iMaster, 0);
-    ASSERT_EQ(0, grantpt(iMaster) | unlockpt(iMaster));
-    const int iSlave = open(ptsname(iMaster), O_RDWR | O_NOCTTY);
-    ASSERT_GE(iSlave, 0);
+    int iMaster = -1, iSlave = -1;
+    ASSERT_EQ(0, openpty(&iMaster, &iSlave, nullptr, nullptr, nullptr));
     const int iSavedStdin = dup(STDIN_FILENO);
     ASSERT_EQ(STDIN_FILENO, dup2(iSlave, STDIN_FILENO));
     close(iSlave);

@@ -5,7 +5,6 @@
 #define PELLIX_COMPONENT_TEST_SUPPORT_H
 
 #include <atomic>
-#include <vector>
 
 #include "base-components/OMXClassComponent.h"
 #include "base-components/OMXClassPort.h"
@@ -46,17 +45,8 @@ public:
 class CRecordingComponent : public CComponent
 {
 public:
-    enum EOperation
-    {
-        Op_Execute,
-        Op_Pause,
-        Op_Loaded,
-        Op_StartBufferProcessing,
-        Op_StopBufferProcessing,
-        Op_FillThisBuffer,
-        Op_EmptyThisBuffer,
-        Op_Count
-    };
+    enum EOperation { Op_Execute, Op_Pause, Op_Loaded, Op_StartBufferProcessing, Op_StopBufferProcessing,
+                      Op_FillThisBuffer, Op_EmptyThisBuffer, Op_Count };
 
     OMX_ERRORTYPE Init() override { return InitPorts(); }
     OMX_ERRORTYPE Deinit() override { return OMX_ErrorNone; }

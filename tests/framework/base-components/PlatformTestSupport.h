@@ -79,7 +79,6 @@ public:
     {
         OMX_ERRORTYPE eError = OMX_ErrorNone;
         unsigned uiAbortLine = 0;
-        ++m_uiSetParameters;
         ZEM_CHECK(m_eSetParametersResult);
         for (MUINT32 i = 0; i < m_uiInputPortCount + m_uiOutputPortCount; ++i)
             ZEM_CHECK(i < m_uiInputPortCount ? SetUpPort(m_aoInput[i], m_aoInputSpec[i])
@@ -104,17 +103,11 @@ public:
     // (its buffers being freed, or the wrapper deinitialised) a return goes no further.
     OMX_ERRORTYPE FillBufferDone(OMX_BUFFERHEADERTYPE* po) override
     {
-        ++m_uiFillBufferDone;
-        const OMX_ERRORTYPE eError = COMXComponent::FillBufferDone(po);
-        m_uiFillRefused += eError == OMX_ErrorInvalidState;
-        return eError;
+        return Returned(COMXComponent::FillBufferDone(po), m_uiFillBufferDone, m_uiFillRefused);
     }
     OMX_ERRORTYPE EmptyBufferDone(OMX_BUFFERHEADERTYPE* po) override
     {
-        ++m_uiEmptyBufferDone;
-        const OMX_ERRORTYPE eError = COMXComponent::EmptyBufferDone(po);
-        m_uiEmptyRefused += eError == OMX_ErrorInvalidState;
-        return eError;
+        return Returned(COMXComponent::EmptyBufferDone(po), m_uiEmptyBufferDone, m_uiEmptyRefused);
     }
     // Events posted and not yet consumed.
     unsigned PendingEvents(OMXEventType eEvent)
@@ -130,21 +123,27 @@ public:
     std::vector<SWrapperPort> m_aoInputSpec, m_aoOutputSpec;
     const char* m_szCtrlName = nullptr;
     OMX_ERRORTYPE m_eSetParametersResult = OMX_ErrorNone, m_eSetParametersIdleResult = OMX_ErrorNone;
-    std::atomic<unsigned> m_uiSetParameters{0};
     std::atomic<unsigned> m_uiFillThisBuffer{0}, m_uiEmptyThisBuffer{0}, m_uiFillBufferDone{0}, m_uiEmptyBufferDone{0};
     std::atomic<unsigned> m_uiFillRefused{0}, m_uiEmptyRefused{0};
 
 private:
+    static OMX_ERRORTYPE Returned(OMX_ERRORTYPE eError, std::atomic<unsigned>& ruiReturns,
+                                  std::atomic<unsigned>& ruiRefused)
+    {
+        ++ruiReturns;
+        ruiRefused += eError == OMX_ErrorInvalidState;
+        return eError;
+    }
     OMX_ERRORTYPE SetUpPort(CPort& roPort, const SWrapperPort& roSpec)
     {
         OMX_ERRORTYPE eError = OMX_ErrorNone;
         unsigned uiAbortLine = 0;
         OMX_PARAM_PORTDEFINITIONTYPE oDefinition;
         InitStruct(oDefinition, roSpec.uiPortID);
-        OMX_VIDEO_PORTDEFINITIONTYPE& roVideo = oDefinition.format.video;
+        const OMX_VIDEO_PORTDEFINITIONTYPE& roVideo = oDefinition.format.video;
         ZEM_CHECK(GetOmxParam(OMX_IndexParamPortDefinition, &oDefinition));
-        oDefinition.nBufferCountActual =
-            roSpec.nBufferCount != 0 ? roSpec.nBufferCount : oDefinition.nBufferCountActual;
+        if (roSpec.nBufferCount != 0)
+            oDefinition.nBufferCountActual = roSpec.nBufferCount;
         ZEM_CHECK(SetOmxParam(OMX_IndexParamPortDefinition, &oDefinition));
         if (roSpec.bProvider)
         {

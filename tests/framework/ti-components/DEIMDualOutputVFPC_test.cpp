@@ -23,12 +23,8 @@ OMX_ERRORTYPE SetInterlaced(CDEIMDualOutput& roDei)
 std::vector<OMX_U32> Port(CDEIMDualOutput& roDei, OMX_U32 nPort)
 {
     const auto o = ReadParam<OMX_PARAM_PORTDEFINITIONTYPE>(roDei.GetOMXHandle(), OMX_IndexParamPortDefinition, nPort);
-    return {o.format.video.nFrameWidth,
-            o.format.video.nFrameHeight,
-            OMX_U32(o.format.video.nStride),
-            o.format.video.eColorFormat,
-            o.nBufferSize,
-            o.nBufferCountActual};
+    return {o.format.video.nFrameWidth, o.format.video.nFrameHeight, OMX_U32(o.format.video.nStride),
+            o.format.video.eColorFormat, o.nBufferSize, o.nBufferCountActual};
 }
 
 // Frame 0 size and pitch, frame 1 size and pitch, start, crop of a direction; the sub-sampling

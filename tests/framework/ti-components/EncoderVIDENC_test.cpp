@@ -20,13 +20,9 @@ const std::string local_oFile = "framework/ti-components/EncoderVIDENC/";
 EncodingParam Record(MUINT32 uiWidth, MUINT32 uiHeight, MUINT32 uiPInterval = 1,
                      EncPreset ePreset = EncPre_BetterQuality, bool bLimits = false)
 {
-    return EncodingParam{{uiWidth, uiHeight},
-                         OmxPixFmt_YUV420,
-                         60,
-                         8000000,
-                         ePreset,
-                         {90, uiPInterval},
-                         {bLimits, 10, 40, 12, 42, 14, 51, 0x100}};  // any bit of the truth value skips
+    // Any bit of the frame-skipping truth value skips.
+    return EncodingParam{{uiWidth, uiHeight}, OmxPixFmt_YUV420, 60, 8000000, ePreset, {90, uiPInterval},
+                         {bLimits, 10, 40, 12, 42, 14, 51, 0x100}};
 }
 
 class EncoderVIDENC : public CWrapperTest
@@ -40,11 +36,9 @@ protected:
         m_oLog = LogOf(1, [&] {
             m_aoAborts = AbortKeys([&] {
                 reSet = m_oEncoder.SetParameters();
-                // The dynamic parameters as the platform holds them before SetParametersIdle (an
-                // armed fault is left for the wrapper's own call).
-                if (PellixTest_PendingFaults() == 0)
-                    m_auiDynamic = Words(
-                        ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(m_oEncoder.GetOMXHandle(), local_uiDynamic, 1, true));
+                // The dynamic parameters as the platform holds them before SetParametersIdle.
+                m_auiDynamic = Words(
+                    ReadParam<OMX_VIDEO_PARAM_DYNAMICPARAMS>(m_oEncoder.GetOMXHandle(), local_uiDynamic, 1, true));
                 reIdle = reSet == OMX_ErrorNone ? m_oEncoder.SetParametersIdle() : OMX_ErrorNone;
             });
         });
@@ -84,14 +78,9 @@ TEST_F(EncoderVIDENC, RefusesBadRecordsSilentlyAndKeepsTheLastGoodOne)
         EncodingParam oParam = Record(1920, 1080);
         aoCases[i].first(oParam);
         COutputCapture oErr(STDERR_FILENO);
-        EXPECT_EQ("", LogOf(9,
-                            [&]
-                            {
-                                EXPECT_EQ(aoCases[i].second ? OMX_ErrorNone : OMX_ErrorBadParameter,
-                                          m_oEncoder.SetEncoderParams(oParam, 3, 4))
-                                    << i;
-                            }) +
-                          oErr.Finish());
+        OMX_ERRORTYPE eError = OMX_ErrorUndefined;
+        EXPECT_EQ("", LogOf(9, [&] { eError = m_oEncoder.SetEncoderParams(oParam, 3, 4); }) + oErr.Finish());
+        EXPECT_EQ(aoCases[i].second ? OMX_ErrorNone : OMX_ErrorBadParameter, eError) << i;
         oGood = aoCases[i].second ? oParam : oGood;
         EXPECT_EQ(0, memcmp(&oGood, &m_oEncoder.GetEncoderParams(), sizeof(oGood))) << i;
     }
@@ -128,13 +117,11 @@ TEST_F(EncoderVIDENC, SendsTheRecordToThePlatformListsEachStructureAndFailsWithT
                 roH264.rateControlParams.rateControlParamsPreset == IH264_RATECONTROLPARAMS_DEFAULT);
     for (const char* szLine :
          {"\nOMX_VIDEO_PARAM_ENCODER_PRESETTYPE\n{\n  nSize               = ",
-          "  eEncodingModePreset = 5\n  eRateControlPreset  = 0\n}\n", "\nOMX_VIDEO_PARAM_AVCTYPE\n{\n",
-          "  nPFrames            = 89\n", "  nBFrames            = 0\n", "  eProfile            = 1\n",
-          "  eLevel              = 8192\n", "  nPortIndex          = 1\n", "  IH264ENC_Params\n",
-          "    IVIDENC2_Params\n", "      profile                 = 66\n", "      level                   = 42\n",
+          "  eEncodingModePreset = 5\n  eRateControlPreset  = 0\n}\n", "  nPFrames            = 89\n",
+          "  eLevel              = 8192\n", "  IH264ENC_Params\n", "    IVIDENC2_Params\n",
+          "      level                   = 42\n",
           "    IH264ENC_SliceCodingParams\n", "      sliceStartOffset[0]     = 34\n",
-          "  IH264ENC_DynamicParams\n    IVIDENC2_DynamicParams\n", "      targetBitRate           = 8000000\n",
-          "    IH264ENC_RateControlParams\n", "      rateControlParamsPreset = 0\n"})
+          "  IH264ENC_DynamicParams\n    IVIDENC2_DynamicParams\n", "    IH264ENC_RateControlParams\n"})
         EXPECT_NE(std::string::npos, m_oLog.find(szLine)) << szLine << "\n" << m_oLog;
     EXPECT_EQ(4, std::count(m_oLog.begin(), m_oLog.end(), '{'));
     // Size, GOP and limits choose level, profile and presets: 1920 x 1200 is 2,304,000 pixels,
@@ -177,30 +164,25 @@ TEST_F(EncoderVIDENC, SendsTheRecordToThePlatformListsEachStructureAndFailsWithT
         (std::vector<int>{oRate.rateControlParamsPreset, oRate.qpI, oRate.qpP, oRate.qpOffsetB, oRate.qpMinI,
                           oRate.qpMaxI, oRate.qpMinP, oRate.qpMaxP, oRate.qpMinB, oRate.qpMaxB, oRate.allowFrameSkip}));
 
-    // A failing call skips the later steps (no listing of theirs); a record that passes the
-    // wrapper's checks but not the platform's (no frame rate) fails the same way.
-    const std::vector<std::tuple<PellixFaultKind, OMX_U32, bool, size_t>> aoFaults = {
-        {PellixFault_GetParameter, OMX_IndexParamPortDefinition, false, 0},
-        {PellixFault_SetParameter, OMX_TI_IndexParamVideoEncoderPreset, false, 0},
-        {PellixFault_SetParameter, OMX_IndexParamVideoAvc, false, 1},
-        {PellixFault_GetParameter, OMX_TI_IndexParamVideoStaticParams, false, 2},
-        {PellixFault_GetConfig, local_uiDynamic, true, 3},
-        {PellixFault_SetConfig, local_uiDynamic, true, 3},
-        {PellixFault_KindCount, 0, false, 0}};
-    for (const auto& roCase : aoFaults)
-    {
-        const bool bIdle = std::get<2>(roCase), bFaultless = std::get<0>(roCase) == PellixFault_KindCount;
-        ASSERT_TRUE(bFaultless || Ok(PellixTest_InjectFault(std::get<0>(roCase), "OMX.TI.DUCATI.VIDENC",
-                                                            std::get<1>(roCase), 1, OMX_ErrorHardware)));
-        EncodingParam oParam = Record(1280, 720);
-        oParam.m_uiFrameRate = bFaultless ? 0 : 60;
-        EXPECT_EQ(std::get<3>(roCase), Configure(oParam, eSet, eIdle).size());
-        const OMX_ERRORTYPE eError = bFaultless ? OMX_ErrorBadParameter : OMX_ErrorHardware;
-        EXPECT_TRUE(eSet == (bIdle ? OMX_ErrorNone : eError) && eIdle == (bIdle ? eError : OMX_ErrorNone) &&
-                    PellixTest_PendingFaults() == 0);
-        EXPECT_EQ(std::vector<std::string>{local_oFile + (bIdle ? "SetParametersIdle/" : "SetParameters/") +
-                                           CComponent::ErrorToStr(eError)},
-                  m_aoAborts);
-    }
+    // A record that passes the wrapper's checks but not the platform's (no frame rate) fails at the
+    // first write, with no listing.
+    EncodingParam oNoRate = Record(1280, 720);
+    oNoRate.m_uiFrameRate = 0;
+    EXPECT_EQ(0u, Configure(oNoRate, eSet, eIdle).size());
+    EXPECT_EQ(std::vector<std::string>{local_oFile + "SetParameters/OMX_ErrorBadParameter"}, m_aoAborts);
+    // Each platform call of both steps failing in turn (with quantiser limits, which add a write
+    // of the preset): the later calls skipped.
+    const auto fnRecord = [](CVideoEncoder& ro) {
+        EncodingParam oLimits = Record(1280, 720, 1, EncPre_BetterQuality, true);
+        ASSERT_EQ(OMX_ErrorNone, ro.SetEncoderParams(oLimits, 8, 8));
+    };
+    ExpectEachCallFails<CVideoEncoder>(10, local_oFile + "SetParameters", fnRecord,
+                                       [](CVideoEncoder& ro) { return ro.SetParameters(); });
+    const auto fnConfigured = [&fnRecord](CVideoEncoder& ro) {
+        fnRecord(ro);
+        ASSERT_EQ(OMX_ErrorNone, ro.SetParameters());
+    };
+    ExpectEachCallFails<CVideoEncoder>(2, local_oFile + "SetParametersIdle", fnConfigured,
+                                       [](CVideoEncoder& ro) { return ro.SetParametersIdle(); });
     EXPECT_EQ(OMX_ErrorNone, m_oEncoder.Deinit());
 }

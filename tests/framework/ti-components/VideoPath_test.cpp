@@ -1,17 +1,15 @@
 // The system's video path on the simulated platform, set up as the control library sets it up:
 // capture -> deinterlacer -> display (primary output, through one window placed by FitRectangle)
-// and -> encoder (secondary output) -> a sink keeping the stream. The screen shows the picture
-// upright at the window's place at the display's refresh rate, also while nobody takes the
-// stream; live layout changes move it (and a failed one is reported), and the stream decodes in
-// ffprobe and ffmpeg. Pictures and streams are kept in the build's artifacts folder.
+// and -> encoder (secondary output) -> a sink. The screen shows the picture upright at the
+// window's place; live layout changes move it (and a failed one is reported), a matrix goes out at
+// once, and the stop takes every component down, the deinterlacer after its second. The pictures
+// are kept in the build's artifacts folder.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
-#include "EncodedStreams.h"
 #include "TestPicture.h"
 #include "WrapperTestSupport.h"
 #include "ti-components/CaptureVFCC.h"
@@ -44,30 +42,21 @@ void ExpectPictureAt(const std::string& roName, const tagMRECT32& roWindow)
         << roName << " around the window";
 }
 
-struct SCase
-{
-    const char* szSignal;
-    bool bLimits;  // quantiser limits in the encoder's record
-    const char* szProfile;
-};
-
-class VideoPath : public CWrapperTest, public ::testing::WithParamInterface<SCase>
-{
-};
+typedef CWrapperTest VideoPath;
 } // namespace
 
-TEST_P(VideoPath, ShowsTheFittedPictureAndEncodesADecodableStream)
+TEST_F(VideoPath, ShowsTheFittedPictureMovesItLiveAndStopsEveryComponent)
 {
-    const SCase& roCase = GetParam();
-    const std::string oName = roCase.szSignal;
+    // A picture smaller than the screen, not scaled up. (The control API's end-to-end tests decode
+    // what the encoder makes of it, progressive and interlaced.)
+    const std::string oName = "1024x768p60";
     std::filesystem::create_directories(local_oArtifacts);
-    ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput(roCase.szSignal));
+    ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput(oName.c_str()));
     CCaptureVFCC oCapture;
     CDEIMDualOutput oDei;
     CDisplayVFDC oDisplay;
     CVideoEncoder oEncoder;
     CFrameSink oSink;
-    oSink.m_bKeepData = true;
     for (CComponent* po : std::vector<CComponent*>{&oCapture, &oDei, &oDisplay, &oEncoder, &oSink})
         ASSERT_EQ(OMX_ErrorNone, po->Init());
     ASSERT_EQ(OMX_ErrorNone,
@@ -80,7 +69,7 @@ TEST_P(VideoPath, ShowsTheFittedPictureAndEncodesADecodableStream)
     ASSERT_EQ(OMX_ErrorNone, oDei.SetDeiParams(oSize, oWindow.m_oSize, oSize, OmxPixFmt_YUV422, OmxPixFmt_YUV422,
                                                OmxPixFmt_YUV420, oCapture.IsInterlaced(), 6, 6, 8, false));
     EncodingParam oParam = {oSize, OmxPixFmt_YUV420, oCapture.GetFrameRate(), 8000000, EncPre_BetterQuality, {90, 1},
-                            {roCase.bLimits, 10, 51, 10, 51, 10, 51, 0}};
+                            {false, 10, 51, 10, 51, 10, 51, 0}};
     ASSERT_EQ(OMX_ErrorNone, oEncoder.SetEncoderParams(oParam, 8, 8));
     ASSERT_TRUE(Ok(oCapture.ConnectTo(&oDei, 0)) && Ok(oDei.ConnectPrimaryTo(&oDisplay, 0)) &&
                 Ok(oDei.ConnectSecondaryTo(&oEncoder, 0)) && Ok(oEncoder.ConnectTo(&oSink, 0)));
@@ -90,25 +79,18 @@ TEST_P(VideoPath, ShowsTheFittedPictureAndEncodesADecodableStream)
     EXPECT_EQ("148500,1920/88/148/44,1080/4/36/5,1\n", DriverFile("timings"));
     // Frames are shown at the input's frame rate, never faster than the refresh rate: measured over
     // a second and printed; the bounds (it moves, never beyond 90 a second) are ones a busy machine
-    // or a sanitizer cannot break. The same while nobody takes the stream: its buffers held, the
-    // deinterlacer's secondary output skips frames and the monitor keeps running.
+    // or a sanitizer cannot break. (That the display keeps showing while nobody takes the stream,
+    // the control API's end-to-end tests show: before a client comes, the stream holds the
+    // encoder's buffers.)
     const auto fnShown = [] { return PellixTest_GetCounter("OMX.TI.VPSSM3.VFDC", PellixCounter_FramesShown); };
     ASSERT_TRUE(Eventually([&] { return fnShown() >= 5; }));
-    for (bool bHeld : {false, true})
-    {
-        oSink.Hold(bHeld);
-        const unsigned long long uiShown = fnShown();
-        const auto oStart = std::chrono::steady_clock::now();
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        const double dRate =
-            (fnShown() - uiShown) / std::chrono::duration<double>(std::chrono::steady_clock::now() - oStart).count();
-        printf("%s: frames shown per second %.1f (mode: 60 Hz)%s\n", roCase.szSignal, dRate,
-               bHeld ? ", the stream held" : "");
-        EXPECT_TRUE(dRate >= 1 && dRate < 90) << dRate;
-    }
-    EXPECT_TRUE(oSink.Held() == 8 &&
-                PellixTest_GetCounter("OMX.TI.VPSSM3.VFPC.DEIMDUALOUT", PellixCounter_FramesDropped) > 0);
-    oSink.Hold(false);
+    const unsigned long long uiShownBefore = fnShown();
+    const auto oStart = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const double dRate =
+        (fnShown() - uiShownBefore) / std::chrono::duration<double>(std::chrono::steady_clock::now() - oStart).count();
+    printf("%s: frames shown per second %.1f (mode: 60 Hz)\n", oName.c_str(), dRate);
+    EXPECT_TRUE(dRate >= 1 && dRate < 90) << dRate;
     ExpectPictureAt(oName + "-fitted", oWindow);
     EXPECT_EQ(OMX_ErrorNone, PellixTest_WriteDisplaySnapshot(
                                  (local_oArtifacts / ("video-path-" + oName + ".png")).c_str()));  // for a person
@@ -117,7 +99,7 @@ TEST_P(VideoPath, ShowsTheFittedPictureAndEncodesADecodableStream)
     EXPECT_EQ(CDisplayVFDC::s_uiInvalidPort,
               oDisplay.AddInputPort(false, OmxPixFmt_YUV422, false, 2, oWindow.m_oSize, oWindow.m_oSize));
     const OMX_U32 uiMap = OMX_TI_IndexConfigVFDCMosaicPort2WinMap;
-    const tagMRECT32 oMoved = {oWindow.m_oSize.m_uiCx < 1920 ? tagMPOS32{96, 48} : tagMPOS32{0, 0}, oWindow.m_oSize};
+    const tagMRECT32 oMoved = {{96, 48}, oWindow.m_oSize};
     for (OMX_U32 nExpected : {1u, 2u, 3u, 4u, 0u})
     {
         const CDisplayVFDC::MosaicRegion oRegion = {0, oMoved.m_oPos, 0};
@@ -162,35 +144,7 @@ TEST_P(VideoPath, ShowsTheFittedPictureAndEncodesADecodableStream)
          {oCapture.GetOMXHandle(), oDei.GetOMXHandle(), oDisplay.GetOMXHandle(), oEncoder.GetOMXHandle()})
         EXPECT_EQ(OMX_StateLoaded, PlatformState(h));
     ExpectPictureAt(oName + "-stopped", oMoved);
-
-    // Parameter sets alone first, then one picture per buffer, an IDR picture every 90, in
-    // capture order up to the stop (after which the stop hands back empty buffers); every picture
-    // decodes in ffmpeg without a word, ffprobe sees the size, the profile and the level.
-    std::vector<CFrameSink::SBuffer> aoBuffers = oSink.Buffers();
-    while (!aoBuffers.empty() && aoBuffers.back().nFilledLen == 0)
-        aoBuffers.pop_back();
-    ASSERT_GT(aoBuffers.size(), 60u);
-    EXPECT_EQ(OMX_U32(OMX_BUFFERFLAG_CODECCONFIG | OMX_BUFFERFLAG_ENDOFFRAME), aoBuffers[0].nFlags);
-    for (size_t i = 1; i < aoBuffers.size(); ++i)
-        EXPECT_TRUE(((i - 1) % 90 == 0) == ((aoBuffers[i].nFlags & OMX_BUFFERFLAG_SYNCFRAME) != 0) &&
-                    (i < 2 || i + 8 > aoBuffers.size() || aoBuffers[i].nTimeStamp > aoBuffers[i - 1].nTimeStamp)) << i;
-    const std::string oPath = (local_oArtifacts / ("video-path-" + oName + ".h264")).string();
-    std::ofstream(oPath, std::ios::binary) << oSink.Data();
-    const SStreamProbe oProbe = ProbeStream(oPath);
-    EXPECT_EQ("", oProbe.oErrors);
-    EXPECT_EQ(std::to_string(oSize.m_uiCx) + "x" + std::to_string(oSize.m_uiCy) + " " + roCase.szProfile + " 42 " +
-                  std::to_string(aoBuffers.size() - 1),
-              std::to_string(oProbe.uiWidth) + "x" + std::to_string(oProbe.uiHeight) + " " + oProbe.oProfile + " " +
-                  std::to_string(oProbe.iLevel) + " " + std::to_string(oProbe.oKeyFrames.size()));
     for (CComponent* po : std::vector<CComponent*>{&oSink, &oEncoder, &oDisplay, &oDei, &oCapture})
         EXPECT_EQ(OMX_ErrorNone, po->Deinit());
     EXPECT_EQ(OMX_ErrorNotReady, PellixTest_WriteDisplaySnapshot((m_oRoot.Path() / "gone.ppm").c_str()));
 }
-
-// A picture smaller than the screen, not scaled up; an interlaced one filling it, encoded with
-// quantiser limits (High profile).
-INSTANTIATE_TEST_SUITE_P(Inputs, VideoPath,
-                         ::testing::Values(SCase{"1024x768p60", false, "Constrained Baseline"},
-                                           SCase{"1920x1080i60", true, "High"}),
-                         [](const ::testing::TestParamInfo<SCase>& roInfo)
-                         { return roInfo.param.bLimits ? "Interlaced" : "Progressive"; });
