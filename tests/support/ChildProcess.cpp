@@ -45,21 +45,6 @@ CChildProcess::CChildProcess(const std::vector<std::string>& roArguments, int iB
     }
     const std::vector<char*> apszArguments = local_Pointers(aoArguments);
     const std::vector<char*> apszEnvironment = local_Pointers(aoEnvironment);
-    Start(
-        [&] {
-            close_range(STDERR_FILENO + 1, ~0U, 0);
-            execvpe(apszArguments[0], apszArguments.data(), apszEnvironment.data());
-        },
-        iBoundSec, bCollect);
-}
-
-CChildProcess::CChildProcess(const std::function<int()>& fnBody, int iBoundSec) : m_oName("function")
-{
-    Start([&] { _exit(fnBody()); }, iBoundSec, true);
-}
-
-void CChildProcess::Start(const std::function<void()>& fnChild, int iBoundSec, bool bCollect)
-{
     const std::string oOut = (m_oDir.Path() / "out").string();
     const std::string oErr = (m_oDir.Path() / "err").string();
     fflush(nullptr);
@@ -79,8 +64,8 @@ void CChildProcess::Start(const std::function<void()>& fnChild, int iBoundSec, b
             dup2(open(oOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
             dup2(open(oErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
         }
-        SendSanitizerReportsTo(STDERR_FILENO);
-        fnChild();
+        close_range(STDERR_FILENO + 1, ~0U, 0);
+        execvpe(apszArguments[0], apszArguments.data(), apszEnvironment.data());
         _exit(127);
     }
     setpgid(m_iPid, m_iPid);
@@ -139,16 +124,16 @@ int CChildProcess::ExitCode()
     return WIFEXITED(m_iStatus) ? WEXITSTATUS(m_iStatus) : 128 + WTERMSIG(m_iStatus);
 }
 
-SRunResult CChildProcess::Result()
+SRunResult Run(const std::vector<std::string>& roArguments, int iBoundSec, const std::vector<std::string>& roEnvironment)
 {
-    return SRunResult{ExitCode(), Out(), Err()};
+    CChildProcess oChild(roArguments, iBoundSec, roEnvironment);
+    oChild.Wait(iBoundSec + 5);
+    return SRunResult{oChild.ExitCode(), oChild.Out(), oChild.Err()};
 }
 
 SRunResult RunCommand(const std::string& roCommand, int iBoundSec)
 {
-    CChildProcess oChild({"/bin/sh", "-c", roCommand}, iBoundSec);
-    oChild.Wait(iBoundSec + 5);
-    return oChild.Result();
+    return Run({"/bin/sh", "-c", roCommand}, iBoundSec);
 }
 
 bool RunInOwnProcess(int iBoundSec)

@@ -1,11 +1,11 @@
-// Child processes: a program, a shell command line or a function run in a process of its own,
-// with a bound on its time; its exit status and what it wrote on standard output and standard
-// error collected in files.
+// Child processes: a program or a shell command line run in a process of its own, with a bound on
+// its time; its exit status and what it wrote on standard output and standard error collected in
+// files.
 //
 //   CChildProcess oProbe({"ffprobe", "-v", "error", oUrl}, 60);     // starts at once, PATH searched
 //   oProbe.Wait(70); oProbe.ExitCode(); oProbe.Out(); oProbe.Err();
 //   CChildProcess oHost({PELLIX_SERVER_PATH, "--duration", "1"}, 90, {"PELLIX_NET_INTERFACE=lo", "-TMPDIR"});
-//   CChildProcess oChild([] { return Work() ? 0 : 1; }, 30);       // a function in a forked child
+//   SRunResult oRun = Run({"ffprobe", oPath}, 60);                    // waited for
 //   SRunResult oRun = RunCommand("ffmpeg ... -f framecrc -", 60);    // sh -c, waited for
 //
 // The bound is the child's own alarm: a child still running then ends with 128 + SIGALRM, and
@@ -22,7 +22,6 @@
 
 #include <sys/types.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,7 +41,6 @@ public:
     // child writes to the test's own standard output and error.
     CChildProcess(const std::vector<std::string>& roArguments, int iBoundSec,
                   const std::vector<std::string>& roEnvironment = {}, bool bCollect = true);
-    CChildProcess(const std::function<int()>& fnBody, int iBoundSec);
     ~CChildProcess();
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
@@ -56,10 +54,8 @@ public:
     int ExitCode();
     std::string Out() const { return m_oDir.Read("out"); }
     std::string Err() const { return m_oDir.Read("err"); }
-    SRunResult Result();
 
 private:
-    void Start(const std::function<void()>& fnChild, int iBoundSec, bool bCollect);
     void Ended(int iStatus, bool bKilled);
 
     CTempDir m_oDir;
@@ -69,7 +65,9 @@ private:
     bool m_bEnded = false;
 };
 
-// sh -c roCommand, waited for; killed at the bound.
+// The program run to its end, killed at the bound; RunCommand runs sh -c roCommand.
+SRunResult Run(const std::vector<std::string>& roArguments, int iBoundSec,
+               const std::vector<std::string>& roEnvironment = {});
 SRunResult RunCommand(const std::string& roCommand, int iBoundSec);
 
 bool RunInOwnProcess(int iBoundSec);

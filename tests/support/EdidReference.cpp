@@ -52,11 +52,6 @@ std::string Quoted(const std::string& roLine)
 }
 } // namespace
 
-std::string EdidDataDir()
-{
-    return PELLIX_SOURCE_DIR "/tests/data/edid";
-}
-
 std::vector<std::string> EdidDataFiles()
 {
     std::vector<std::string> aoFiles;
@@ -157,15 +152,11 @@ bool ReadEdidReference(const std::string& roFile, SEdidReference& roRef, std::st
                 raoList.push_back(oTiming);
         }
     }
-    // The failures the decoder found in the base block.
-    for (; uiLine < aoLines.size() && aoLines[uiLine] != "Failures:"; uiLine++)
-        ;
-    for (; uiLine < aoLines.size() && aoLines[uiLine] != "Block 0, Base EDID:"; uiLine++)
-        ;
-    for (uiLine++; uiLine < aoLines.size() && StartsWith(aoLines[uiLine], "  "); uiLine++)
-        roRef.bNonPrintableString = roRef.bNonPrintableString ||
-                                    aoLines[uiLine].find("Alphanumeric Data String: Non-printable character.") !=
-                                        std::string::npos;
+    // Among the failures the decoder found (the base block's is the only string descriptor).
+    const auto itFailures = std::find(aoLines.begin() + std::min(uiLine, aoLines.size()), aoLines.end(), "Failures:");
+    roRef.bNonPrintableString = std::any_of(itFailures, aoLines.end(), [](const std::string& ro) {
+        return ro.find("Alphanumeric Data String: Non-printable character.") != std::string::npos;
+    });
     return roError.empty();
 }
 

@@ -22,16 +22,20 @@ std::string local_Quote(const std::string& roText)
     return oQuoted + "'";
 }
 
-// Runs a shell command: its standard output; the exit status in *piExit.
-std::string local_Run(const std::string& roCommand, int* piExit)
+// What the tool (ffprobe or ffmpeg) writes on standard output given the file and the options after
+// it; what it says on standard error, and its exit status when not 0, in roErrors.
+std::string local_Run(const std::string& roTool, const std::string& roPath, const std::string& roOptions, std::string& roErrors)
 {
     std::string oOutput;
-    FILE* poPipe = popen(roCommand.c_str(), "r");
+    FILE* poPipe = popen((roTool + " -i " + local_Quote(roPath) + " " + roOptions + " 2>" + local_Quote(roPath + ".errors")).c_str(), "r");
     char acBuffer[65536];
     for (size_t uiRead; poPipe != nullptr && (uiRead = fread(acBuffer, 1, sizeof(acBuffer), poPipe)) > 0;)
         oOutput.append(acBuffer, uiRead);
     const int iStatus = poPipe != nullptr ? pclose(poPipe) : -1;
-    *piExit = iStatus != -1 && WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
+    std::ifstream oErrors(roPath + ".errors");
+    roErrors.assign(std::istreambuf_iterator<char>(oErrors), std::istreambuf_iterator<char>());
+    const int iExit = iStatus != -1 && WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
+    roErrors += iExit == 0 ? "" : roTool.substr(0, roTool.find(' ')) + " exit status " + std::to_string(iExit);
     return oOutput;
 }
 } // namespace
@@ -142,13 +146,10 @@ std::vector<SNalUnit> NalUnits(const std::string& roBytes)
 SStreamProbe ProbeStream(const std::string& roPath, unsigned uiCounterWidth)
 {
     SStreamProbe oProbe;
-    int iExit = 0;
-    std::istringstream oLines(
-        local_Run("ffprobe -v error -f h264 -select_streams v:0 -show_entries stream=width,height,profile,level:"
-                  "frame=key_frame,pict_type -of default=noprint_wrappers=1 " +
-                      local_Quote(roPath) + " 2>/dev/null",
-                  &iExit));
-    oProbe.bProbed = iExit == 0;
+    std::istringstream oLines(local_Run("ffprobe -v error -f h264", roPath,
+                                        "-select_streams v:0 -show_entries stream=width,height,profile,level:"
+                                        "frame=key_frame,pict_type -of default=noprint_wrappers=1",
+                                        oProbe.oErrors));
     for (std::string oLine; std::getline(oLines, oLine);)
     {
         const std::string oKey = oLine.substr(0, oLine.find('=')),
@@ -162,9 +163,7 @@ SStreamProbe ProbeStream(const std::string& roPath, unsigned uiCounterWidth)
         else if (oKey == "key_frame" || oKey == "pict_type")
             (oKey == "key_frame" ? oProbe.oKeyFrames : oProbe.oPictureTypes) += oValue.empty() ? '?' : oValue[0];
     }
-    oProbe.oErrors =
-        local_Run("ffmpeg -nostdin -v error -f h264 -i " + local_Quote(roPath) + " -f null - 2>&1", &iExit);
-    oProbe.oErrors += iExit == 0 ? "" : "ffmpeg exit status " + std::to_string(iExit);
+    local_Run("ffmpeg -nostdin -v error -f h264", roPath, "-f null -", oProbe.oErrors);
     if (uiCounterWidth == 0)
         return oProbe;
     const std::string oPixels = DecodeGray(roPath, local_uiCounterRows);
@@ -177,21 +176,13 @@ SStreamProbe ProbeStream(const std::string& roPath, unsigned uiCounterWidth)
 
 std::string DecodeGray(const std::string& roPath, unsigned uiRows)
 {
-    int iExit = 0;
-    const std::string oCrop = uiRows != 0 ? " -vf crop=iw:" + std::to_string(uiRows) + ":0:0" : "";
-    std::string oPixels = local_Run("ffmpeg -nostdin -v error -f h264 -i " + local_Quote(roPath) + oCrop +
-                                    " -pix_fmt gray -f rawvideo - 2>/dev/null", &iExit);
-    return iExit == 0 ? oPixels : std::string();
+    std::string oErrors;
+    const std::string oCrop = uiRows != 0 ? "-vf crop=iw:" + std::to_string(uiRows) + ":0:0 " : "";
+    const std::string oPixels = local_Run("ffmpeg -nostdin -v error -f h264", roPath, oCrop + "-pix_fmt gray -f rawvideo -", oErrors);
+    return oErrors.empty() ? oPixels : std::string();
 }
 
 std::string DecodeAac(const std::string& roPath, unsigned uiChannels, std::string& roErrors)
 {
-    int iExit = 0;
-    const std::string oPcm = local_Run("ffmpeg -nostdin -v error -f aac -i " + local_Quote(roPath) + " -f s16le -ac " +
-                                           std::to_string(uiChannels) + " - 2>" + local_Quote(roPath + ".errors"),
-                                       &iExit);
-    std::ifstream oErrors(roPath + ".errors");
-    roErrors.assign(std::istreambuf_iterator<char>(oErrors), std::istreambuf_iterator<char>());
-    roErrors += iExit == 0 ? "" : "ffmpeg exit status " + std::to_string(iExit);
-    return oPcm;
+    return local_Run("ffmpeg -nostdin -v error -f aac", roPath, "-f s16le -ac " + std::to_string(uiChannels) + " -", roErrors);
 }

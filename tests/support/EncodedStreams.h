@@ -47,7 +47,6 @@ std::vector<SNalUnit> NalUnits(const std::string& roBytes);
 
 struct SStreamProbe
 {
-    bool bProbed = false;
     unsigned uiWidth = 0, uiHeight = 0;
     std::string oProfile;          // as ffprobe names it: "Constrained Baseline", "Main", "High"
     int iLevel = 0;                // 42 is level 4.2
@@ -62,7 +61,7 @@ struct SStreamProbe
 SStreamProbe ProbeStream(const std::string& roPath, unsigned uiCounterWidth = 0);
 
 // The luma of every picture ffmpeg decodes from an H.264 file, picture after picture, only the top
-// uiRows lines of each when uiRows is not 0; empty when ffmpeg failed.
+// uiRows lines of each when uiRows is not 0; empty when ffmpeg failed or reported an error.
 std::string DecodeGray(const std::string& roPath, unsigned uiRows = 0);
 
 // The PCM (interleaved signed 16-bit little endian) ffmpeg decodes from an AAC (ADTS) file; what

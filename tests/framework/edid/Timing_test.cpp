@@ -1,29 +1,21 @@
 // The GTF formulas in integer arithmetic and the mode table, on worked values.
 #include <gtest/gtest.h>
 
-#include "TimingText.h"
+#include "EdidReference.h"
 #include "edid/Gtf.h"
 #include "edid/Vesa.h"
 
 TEST(Gtf, WorkedValuesOfEachVariantAndTheirIntegerHelpers)
 {
     // Rounded division (by 0: 0) and the square root searched upwards from a start.
-    for (const auto& rauiCase : std::vector<std::vector<MUINT32>>{{7, 2, 4},
-                                                                  {5, 2, 3},
-                                                                  {8, 3, 3},
-                                                                  {7, 3, 2},
-                                                                  {9, 0, 0},
-                                                                  {0xFFFFFFFFu, 2, 2147483648u},
-                                                                  {0xFFFFFFFFu, 0xFFFFFFFFu, 1}})
+    for (const auto& rauiCase : std::vector<std::vector<MUINT32>>{
+             {7, 2, 4}, {5, 2, 3}, {8, 3, 3}, {7, 3, 2}, {9, 0, 0}, {0xFFFFFFFFu, 2, 2147483648u},
+             {0xFFFFFFFFu, 0xFFFFFFFFu, 1}})
         EXPECT_EQ(rauiCase[2], CGtf::RoundedDivision(rauiCase[0], rauiCase[1])) << rauiCase[0] << "/" << rauiCase[1];
     // 700.4999 down, 700.5006 up; values above 65535^2 do not wrap the search around.
-    for (const auto& rauiCase : std::vector<std::vector<MUINT32>>{{490000, 700},
-                                                                  {600000, 775},
-                                                                  {10, 701},
-                                                                  {490700, 700},
-                                                                  {490701, 701},
-                                                                  {0xFFFFFFFFu, 65536},
-                                                                  {65535u * 65535u, 65535}})
+    for (const auto& rauiCase : std::vector<std::vector<MUINT32>>{
+             {490000, 700}, {600000, 775}, {10, 701}, {490700, 700}, {490701, 701}, {0xFFFFFFFFu, 65536},
+             {65535u * 65535u, 65535}})
         EXPECT_EQ(rauiCase[1], CGtf::SquareRoot(rauiCase[0], 300)) << rauiCase[0];
     // From the field rate, the line rate (kHz, kept as given) and the clock (MHz); the rate's
     // magnitude chooses the variant (Hz, line rate in Hz, clock in Hz), without interlace or

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -91,10 +92,7 @@ std::vector<SAttack> Attacks(const std::string& roUrl)
 int ConnectTo(unsigned uiPort)
 {
     const int iFd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in oAddr{};
-    oAddr.sin_family = AF_INET;
-    oAddr.sin_port = htons(static_cast<uint16_t>(uiPort));
-    oAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in oAddr{AF_INET, htons(static_cast<uint16_t>(uiPort)), {htonl(INADDR_LOOPBACK)}, {}};
     if (iFd >= 0 && connect(iFd, reinterpret_cast<sockaddr*>(&oAddr), sizeof(oAddr)) != 0 && errno != EINPROGRESS)
     {
         close(iFd);
@@ -103,27 +101,20 @@ int ConnectTo(unsigned uiPort)
     return iFd;
 }
 
-bool WaitConnected(int iFd)
+// Once the connection is established (at most 5 s), roData sent, each part within 5 s; the server
+// may end the connection before it has all.
+bool SendAll(int iFd, const std::string& roData)
 {
     pollfd oPoll{iFd, POLLOUT, 0};
     int iError = 0;
     socklen_t uiLength = sizeof(iError);
-    return poll(&oPoll, 1, 5000) == 1 && getsockopt(iFd, SOL_SOCKET, SO_ERROR, &iError, &uiLength) == 0 && iError == 0;
-}
-
-bool SendAll(int iFd, const std::string& roData)
-{
-    for (size_t uiSent = 0; uiSent < roData.size();)
-    {
-        pollfd oPoll{iFd, POLLOUT, 0};
-        if (poll(&oPoll, 1, 5000) != 1)
-            return false;
-        const ssize_t iSent = send(iFd, roData.data() + uiSent, roData.size() - uiSent, MSG_NOSIGNAL);
-        if (iSent < 0 && errno != EAGAIN)
-            return errno == EPIPE || errno == ECONNRESET;  // the server may end it before the whole
-        if (iSent > 0)
-            uiSent += static_cast<size_t>(iSent);
-    }
+    const timeval oBound{5, 0};
+    if (poll(&oPoll, 1, 5000) != 1 || getsockopt(iFd, SOL_SOCKET, SO_ERROR, &iError, &uiLength) != 0 || iError != 0 ||
+        fcntl(iFd, F_SETFL, 0) != 0 || setsockopt(iFd, SOL_SOCKET, SO_SNDTIMEO, &oBound, sizeof(oBound)) != 0)
+        return false;
+    for (ssize_t iSent = 0, iAt = 0; iAt < static_cast<ssize_t>(roData.size()); iAt += iSent)
+        if ((iSent = send(iFd, roData.data() + iAt, roData.size() - iAt, MSG_NOSIGNAL)) <= 0)
+            return errno == EPIPE || errno == ECONNRESET;
     return true;
 }
 
@@ -150,23 +141,16 @@ std::string ReadAnswer(int iFd, const std::string& roAnswer, bool bUntilClosed, 
     return oText;
 }
 
-// A newcomer's DESCRIBE: the time to its answer in ms, -1 without a 200 answer.
-long DescribeMs(const SServingGraph& roGraph)
+// A newcomer's DESCRIBE is answered 200 (within the raw client's 10 s).
+bool NewcomerAnswered(const SServingGraph& roGraph)
 {
-    const auto oStart = steady_clock::now();
     CRawRtspClient oClient(roGraph.oUrl);
-    if (!oClient.Connect() || oClient.Request("DESCRIBE", "Accept: application/sdp\r\n").rfind("RTSP/1.0 200 OK", 0) != 0)
-        return -1;
-    return std::chrono::duration_cast<milliseconds>(steady_clock::now() - oStart).count();
+    return oClient.Connect() && oClient.Request("DESCRIBE", "Accept: application/sdp\r\n").rfind("RTSP/1.0 200 OK", 0) == 0;
 }
 
-// ffmpeg's framecrc lines so far, one per decoded frame (the header lines begin with '#').
-size_t DecodedFrames(const CChildProcess& roViewer)
-{
-    return CountOccurrences("\n" + roViewer.Out(), "\n0,");
-}
-
-// Waits, polling every 50 ms, until the decoder has gone beyond uiFrames.
+// ffmpeg's framecrc lines so far, one per decoded frame (the header lines begin with '#'); waits,
+// polling every 50 ms, until the decoder has gone beyond uiFrames.
+size_t DecodedFrames(const CChildProcess& roViewer) { return Occurrences("\n" + roViewer.Out(), "\n0,"); }
 bool DecodesBeyond(const CChildProcess& roViewer, size_t uiFrames)
 {
     return Eventually([&] {
@@ -175,22 +159,22 @@ bool DecodesBeyond(const CChildProcess& roViewer, size_t uiFrames)
     });
 }
 
-class RtspHostile : public ::testing::Test
+std::string BasicCredentials(const std::string& roUserPassword)
 {
-protected:
-    void SetUp() override
-    {
-        // The floods hold a thousand connections of the test and up to as many of the server.
-        rlimit oLimit{};
-        getrlimit(RLIMIT_NOFILE, &oLimit);
-        oLimit.rlim_cur = std::max(oLimit.rlim_cur, std::min<rlim_t>(oLimit.rlim_max, 4096));
-        setrlimit(RLIMIT_NOFILE, &oLimit);
-    }
-};
+    gchar* szEncoded = g_base64_encode(reinterpret_cast<const guchar*>(roUserPassword.data()), roUserPassword.size());
+    const std::string oHeader = std::string("Authorization: Basic ") + szEncoded + "\r\n";
+    g_free(szEncoded);
+    return oHeader;
+}
 } // namespace
 
-TEST_F(RtspHostile, AttacksLeaveTheViewerDecodingTheNewcomerAnsweredAndNothingBehind)
+TEST(RtspHostile, AttacksLeaveTheViewerDecodingTheNewcomerAnsweredAndNothingBehind)
 {
+    // The floods hold a thousand connections of the test and up to as many of the server.
+    rlimit oLimit{};
+    getrlimit(RLIMIT_NOFILE, &oLimit);
+    oLimit.rlim_cur = std::max(oLimit.rlim_cur, std::min<rlim_t>(oLimit.rlim_max, 4096));
+    setrlimit(RLIMIT_NOFILE, &oLimit);
     SServingGraph oGraph;
     CChildProcess oViewer({"ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", "tcp", "-i", oGraph.oUrl, "-f", "framecrc", "-"}, 600);
     ASSERT_TRUE(DecodesBeyond(oViewer, 30));
@@ -209,8 +193,7 @@ TEST_F(RtspHostile, AttacksLeaveTheViewerDecodingTheNewcomerAnsweredAndNothingBe
                 aiAttackers.push_back(ConnectTo(oGraph.uiPort));
             for (const int iFd : aiAttackers)
             {
-                ASSERT_TRUE(iFd >= 0 && WaitConnected(iFd));
-                ASSERT_TRUE(SendAll(iFd, roAttack.oPayload));
+                ASSERT_TRUE(iFd >= 0 && SendAll(iFd, roAttack.oPayload));
                 if (roAttack.bHalfClose)
                     shutdown(iFd, SHUT_WR);
             }
@@ -224,10 +207,7 @@ TEST_F(RtspHostile, AttacksLeaveTheViewerDecodingTheNewcomerAnsweredAndNothingBe
             }
             // While the attackers hold their connections: a newcomer is answered, and the server
             // keeps no more connections without a session than its bound (and the newcomer's).
-            const long lAnswerMs = DescribeMs(oGraph);
-            EXPECT_GE(lAnswerMs, 0);
-            EXPECT_LT(lAnswerMs, 10000);
-            printf("[ figures  ] round %d, %-36s newcomer answered in %ld ms\n", iRound + 1, roAttack.szName, lAnswerMs);
+            EXPECT_TRUE(NewcomerAnswered(oGraph));
             EXPECT_LE(CurrentResources().lFds, lFds + static_cast<long>(aiAttackers.size() + CRtspClientAdmission::s_uiMaxWaitingConnections) + 2);
             for (const int iFd : aiAttackers)
                 close(iFd);
@@ -240,23 +220,18 @@ TEST_F(RtspHostile, AttacksLeaveTheViewerDecodingTheNewcomerAnsweredAndNothingBe
     }
     // GLib keeps up to two idle threads of its pool, which GStreamer's tasks come and go on.
     EXPECT_LE(CurrentResources().lThreads, lThreads + 2);
-    if (local_bMeasureMemory)
-    {
-        printf("[ figures  ] resident memory %ld KiB after the first round, %ld KiB after the last\n",
-               lResidentAfterFirstRound, CurrentResources().lRssKb);
-        EXPECT_LT(CurrentResources().lRssKb - lResidentAfterFirstRound, 4096);
-    }
+    EXPECT_TRUE(!local_bMeasureMemory || CurrentResources().lRssKb - lResidentAfterFirstRound < 4096)
+        << CurrentResources().lRssKb << " KiB resident, " << lResidentAfterFirstRound << " KiB after the first round";
 
     // A stop in the middle of a slow-loris attack, with the viewer still there.
     std::vector<int> aiAttackers;
     for (int i = 0; i < 200; ++i)
         aiAttackers.push_back(ConnectTo(oGraph.uiPort));
     for (const int iFd : aiAttackers)
-        EXPECT_TRUE(iFd >= 0 && WaitConnected(iFd) && SendAll(iFd, "OPTIONS " + oGraph.oUrl + " RTSP/1.0\r\n"));
+        EXPECT_TRUE(iFd >= 0 && SendAll(iFd, "OPTIONS " + oGraph.oUrl + " RTSP/1.0\r\n"));
     const auto oStopStart = steady_clock::now();
     oGraph.Teardown();
     const long lStopMs = std::chrono::duration_cast<milliseconds>(steady_clock::now() - oStopStart).count();
-    printf("[ figures  ] stop during a slow-loris attack: %ld ms\n", lStopMs);
     EXPECT_LT(lStopMs, 20000);
     for (const int iFd : aiAttackers)
         close(iFd);
@@ -264,18 +239,7 @@ TEST_F(RtspHostile, AttacksLeaveTheViewerDecodingTheNewcomerAnsweredAndNothingBe
     EXPECT_EQ("", oViewer.Err());
 }
 
-namespace
-{
-std::string BasicCredentials(const std::string& roUserPassword)
-{
-    gchar* szEncoded = g_base64_encode(reinterpret_cast<const guchar*>(roUserPassword.data()), roUserPassword.size());
-    const std::string oHeader = std::string("Authorization: Basic ") + szEncoded + "\r\n";
-    g_free(szEncoded);
-    return oHeader;
-}
-} // namespace
-
-TEST_F(RtspHostile, WithAuthenticationNoRequestReachesTheStreamWithoutTheRightCredentials)
+TEST(RtspHostile, WithAuthenticationNoRequestReachesTheStreamWithoutTheRightCredentials)
 {
     SServingGraph oGraph(true);
     const std::string oRight = BasicCredentials("happyuser:quietmapleriverstone");

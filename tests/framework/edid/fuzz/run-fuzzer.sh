@@ -8,7 +8,9 @@ set -euo pipefail
 HERE="$(cd "$(dirname "$0")" && pwd)"
 ROOT="$(cd "$HERE/../../../.." && pwd)"
 OUT="${PELLIX_FUZZ_DIR:-$ROOT/build-edid-fuzz}"
-mkdir -p "$OUT/new-corpus"
+mkdir -p "$OUT/new-corpus" "$OUT/platform-root"
+# The inputs read as the driver's EDID file are written below a platform root of the fuzzer's own.
+export PELLIX_PLATFORM_ROOT="$OUT/platform-root"
 
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -I"$ROOT/include" -I"$ROOT/framework" \
