@@ -100,10 +100,15 @@ TEST_F(MediaSource, AFileReportsItsModeAndItsAudioAndALiveSourceItsEnd)
 TEST_F(MediaSource, SourcesThatCannotServeAreRefusedWithTheirReasonAndTheInputStays)
 {
     const CTempDir oFolder;
-    const std::string oTone = (oFolder.Path() / "tone.wav").string();
+    const std::string oText = oFolder.Write("notes.mp4", "not a video").string(),
+                      oTone = (oFolder.Path() / "tone.wav").string();
     ASSERT_EQ(0, std::system(("ffmpeg -nostdin -v error -f lavfi -i sine=d=1 " + oTone).c_str()));
     const std::vector<std::pair<std::string, const char*>> aoCases = {
+        {"file:" + (oFolder.Path() / "missing.mp4").string(), "Resource not found."},
+        {"file:" + oText, "Could not determine type of stream."},
         {"file:" + oTone, "has no video"},
+        {"gst:audiotestsrc is-live=true", "has no video"},
+        {"gst:videotestsrc ! (", "does not parse"},
         {"gst:videotestsrc ! fakesink", "does not parse: could not link"}};
     ASSERT_EQ(OMX_ErrorNone, PellixTest_SetSimulatedInput("1280x720p50"));
     for (const auto& roCase : aoCases)

@@ -60,6 +60,12 @@ TEST(PellixServer, BadOptionsAreRefusedWithTheReasonTheUsageAndExitCodeTwo)
         {{"--interface", ""}, "empty value for --interface"},
         {{"--input", "1920x1080x60"}, "bad signal '1920x1080x60' for --input (none, WxHpR, WxHiR, file:PATH, v4l2:DEVICE or gst:DESCRIPTION)"},
         {{"--input", "1920x1080p"}, "bad signal '1920x1080p' for --input (none, WxHpR, WxHiR, file:PATH, v4l2:DEVICE or gst:DESCRIPTION)"},
+        {{"--input", "file:"}, "bad signal 'file:' for --input (none, WxHpR, WxHiR, file:PATH, v4l2:DEVICE or gst:DESCRIPTION)"},
+        {{"--input", "1280x720p60:noise"}, "bad signal '1280x720p60:noise' for --input (none, WxHpR, WxHiR, file:PATH, v4l2:DEVICE or gst:DESCRIPTION)"},
+        {{"--input", "none:motion"}, "bad signal 'none:motion' for --input (none, WxHpR, WxHiR, file:PATH, v4l2:DEVICE or gst:DESCRIPTION)"},
+        {{"--input", "-1280x720p60"}, "bad signal '-1280x720p60' for --input (none, WxHpR, WxHiR, file:PATH, v4l2:DEVICE or gst:DESCRIPTION)"},
+        {{"--max-clients", "0"}, "bad value '0' for --max-clients"},
+        {{"--display", "tv"}, "bad value 'tv' for --display (headless or window)"},
         {{"--monitor"}, "--monitor needs a monitor"},
         // One refused option refuses the whole run, also after good ones and before --help.
         {{"--audio", "--interface", "lo", "--bogus", "--help"}, "unknown option '--bogus'"},
