@@ -77,6 +77,7 @@ TEST(ComponentBase, UnimplementedUnconnectedAndMisconnectedComponentsRefuseWitho
               }));
     OMX_BUFFERHEADERTYPE oHeader{};
     CSourcePort oOrphan;
+    CSinkPort oOrphanSink;  // a port whose parent and neighbour are gone (after a Deinit)
     SPortBufferInfo oInfo = local_o1080;
     CPort& roIn = oDown.m_oInput;
     EXPECT_EQ(5u, AbortKeys([&] {
@@ -84,7 +85,12 @@ TEST(ComponentBase, UnimplementedUnconnectedAndMisconnectedComponentsRefuseWitho
                            {oUp.m_oOutput.Execute(0), oUp.m_oOutput.Loaded(), oUp.m_oOutput.EmptyThisBuffer(&oHeader),
                             roIn.FillThisBuffer(&oHeader), oOrphan.FillThisBuffer(&oHeader), oOrphan.Pause(),
                             roIn.CanConnect(&oInfo), roIn.SetBufferInfo(&oInfo), roIn.SetBufferCount(3),
-                            roIn.SetAsProvider(1), roIn.SetAsNonProvider(1)})
+                            roIn.SetAsProvider(1), roIn.SetAsNonProvider(1), oOrphan.StartBufferProcessing(),
+                            oOrphan.FillBufferDone(&oHeader), oOrphan.EmptyBufferDone(&oHeader),
+                            oOrphanSink.Execute(0), oOrphanSink.Pause(), oOrphanSink.Loaded(),
+                            oOrphanSink.StartBufferProcessing(), oOrphanSink.StopBufferProcessing(),
+                            oOrphanSink.FillBufferDone(&oHeader), oOrphanSink.EmptyThisBuffer(&oHeader),
+                            oOrphanSink.EmptyBufferDone(&oHeader)})
                           EXPECT_EQ(OMX_ErrorNotReady, e);
                   }).size());
     EXPECT_TRUE(oUp.m_oOutput.GetRemotePort() == nullptr && oDown.Count(CRec::Op_Execute) == 0);
