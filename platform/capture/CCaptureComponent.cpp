@@ -1,5 +1,7 @@
 #include "CCaptureComponent.h"
 
+#include <algorithm>
+
 #include "CCaptureSettings.h"
 #include "CCaptureTimeCode.h"
 #include "CMediaSource.h"
@@ -23,6 +25,7 @@ CCaptureComponent::CCaptureComponent(const char* szName)
       m_uiFramePeriodNs(0),
       m_uiFrame(0),
       m_uiFrameTimeNs(0),
+      m_uiLastCaptureUs(0),
       m_uiSkipMask(0)
 {
     // 1920 x 1080 YUV 4:2:2 in four buffers until told otherwise.
@@ -103,6 +106,7 @@ OMX_ERRORTYPE CCaptureComponent::OnStateChange(OMX_STATETYPE eFrom, OMX_STATETYP
         m_oPattern.Configure(m_oGeometry, m_bFields);
         m_uiFrame = 0;
         m_uiFrameTimeNs = 0;
+        m_uiLastCaptureUs = 0;
         m_oExecutingSince = std::chrono::steady_clock::now();
     }
     // The clock starts again with the signal as it is now.
@@ -202,6 +206,10 @@ void CCaptureComponent::OnTick(unsigned uiElapsedTicks)
 
 void CCaptureComponent::Deliver(OMX_BUFFERHEADERTYPE* poHeader, uint64_t uiCaptureUs)
 {
+    // Capture times only go forward: a thread so late that making a picture takes longer than a
+    // period would stamp the first frame it catches up on before the last one it delivered.
+    uiCaptureUs = std::max(uiCaptureUs, m_uiLastCaptureUs + 1);
+    m_uiLastCaptureUs = uiCaptureUs;
     poHeader->nOffset = 0;
     poHeader->nFlags = OMX_BUFFERFLAG_ENDOFFRAME;
     poHeader->nTimeStamp = static_cast<OMX_TICKS>(m_uiFrameTimeNs / 1000);

@@ -80,6 +80,7 @@ private:
     uint64_t m_uiFramePeriodNs;
     uint64_t m_uiFrame;       // number of the next input frame
     uint64_t m_uiFrameTimeNs; // the pattern's: its time since the move to Executing
+    uint64_t m_uiLastCaptureUs; // the capture time stamped on the last picture delivered
     std::chrono::steady_clock::time_point m_oExecutingSince;
     OMX_U32 m_uiSkipMask;
     std::shared_ptr<CMediaSource> m_poSource;  // the real source captured, while Executing
