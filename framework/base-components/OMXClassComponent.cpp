@@ -92,6 +92,11 @@ OMX_ERRORTYPE CComponent::EmptyBufferDone(OMX_BUFFERHEADERTYPE* /*poBufferHeader
     return OMX_ErrorNotImplemented;
 }
 
+OMX_ERRORTYPE CComponent::RequestKeyFrame()
+{
+    return OMX_ErrorNotImplemented;
+}
+
 OMX_ERRORTYPE CComponent::SetParameters()
 {
     return OMX_ErrorNotImplemented;

@@ -41,6 +41,10 @@ public:
     virtual OMX_ERRORTYPE CreatePorts() = 0;
     virtual OMX_ERRORTYPE SetParameters();
     virtual OMX_ERRORTYPE SetParametersIdle();
+    // Asks that the next picture coded be a key picture, from which a decoder can start. Called by
+    // the consumer of the component's output while it takes one of the component's buffers.
+    // Components that code no pictures answer OMX_ErrorNotImplemented.
+    virtual OMX_ERRORTYPE RequestKeyFrame();
 
     OMX_ERRORTYPE InitPorts();
     OMX_ERRORTYPE ConnectTo(MUINT32 uiOutputIndex, CComponent* poSink, MUINT32 uiInputIndex);

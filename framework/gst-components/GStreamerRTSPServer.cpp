@@ -282,6 +282,7 @@ OMX_ERRORTYPE GStreamerRTSPServer::StartServing(bool bDoAuthentication)
     snprintf(szService, sizeof(szService), "%u", m_uiPortNumber);
     gst_rtsp_server_set_service(m_poRtspServer, szService);
     m_oClientAdmission.Attach(m_poRtspServer, CRtspClientAdmission::GetMaxClients());
+    g_signal_connect(m_poRtspServer, "client-connected", G_CALLBACK(CallbackClientConnected), this);
 
     m_poRtspMediaFactory = InitMediaFactory();
     if (m_poRtspMediaFactory == nullptr)
@@ -341,6 +342,22 @@ Zem_Abort:
     }
     StopServing();
     return eError;
+}
+
+void GStreamerRTSPServer::CallbackClientConnected(GstRTSPServer* /*poServer*/, GstRTSPClient* poClient,
+                                                  gpointer pvInstance)
+{
+    g_signal_connect(poClient, "play-request", G_CALLBACK(CallbackPlayRequest), pvInstance);
+}
+
+void GStreamerRTSPServer::CallbackPlayRequest(GstRTSPClient* /*poClient*/, GstRTSPContext* /*poContext*/,
+                                              gpointer pvInstance)
+{
+    // Emitted once the PLAY is answered and the client's transports receive the streams.
+    const GStreamerRTSPServer* poServer = static_cast<const GStreamerRTSPServer*>(pvInstance);
+    for (GList* poCell = poServer->m_poStreamingComponentsList; poCell != nullptr; poCell = poCell->next)
+        if (poCell->data != nullptr)
+            static_cast<GStreamerServerComponent*>(poCell->data)->ViewerJoined();
 }
 
 gboolean GStreamerRTSPServer::CallbackReleaseConnections(gpointer pvInstance)

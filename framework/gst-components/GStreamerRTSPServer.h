@@ -74,6 +74,9 @@ private:
     static gboolean CallbackEndSourceStream(gpointer pvRequest);
     // Each new media shuts its pipeline down without an end-of-stream round trip.
     static void CallbackMediaConfigure(GstRTSPMediaFactory* poFactory, GstRTSPMedia* poMedia, gpointer pvInstance);
+    // Every client tells its streams when it starts to play.
+    static void CallbackClientConnected(GstRTSPServer* poServer, GstRTSPClient* poClient, gpointer pvInstance);
+    static void CallbackPlayRequest(GstRTSPClient* poClient, GstRTSPContext* poContext, gpointer pvInstance);
     static GstRTSPFilterResult CallbackRemoveClient(GstRTSPServer* poServer, GstRTSPClient* poClient,
                                                     gpointer pvInstance);
 

@@ -48,6 +48,9 @@ public:
     // Each stream builds its launch fragment from the upstream buffer size.
     OMX_ERRORTYPE SetParameters() override = 0;
     virtual OMX_ERRORTYPE PipelineCreated(GstElement* poPipeline);
+    // A viewer has started to play the media, on the RTSP library's thread. The streams whose
+    // data a decoder cannot start from at any buffer make it start at once.
+    virtual void ViewerJoined() {}
 
     static void CallbackPipelineCreated(GstElement* poPipeline, gpointer pvInstance);
     // Compares the name of the element held by pvElement (a GValue of the iterator) with pvName;

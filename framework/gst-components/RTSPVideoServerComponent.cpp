@@ -66,6 +66,7 @@ RTSPVideoServerComponent::RTSPVideoServerComponent()
       m_uiParamSetSize(0),
       m_poOutFile(nullptr),
       m_bSkipFrame(false),
+      m_bKeyFrameWanted(false),
       m_uiStartTime(0),
       m_uiCurSecTime(0),
       m_uiNbBytesTotal(0),
@@ -139,6 +140,19 @@ OMX_ERRORTYPE RTSPVideoServerComponent::PipelineCreated(GstElement* poPipeline)
     m_bSkipFrame = true;
     ConnectSourceHandoff(poPipeline, G_CALLBACK(CallbackHandoff), "Video Handoff connected");
     return OMX_ErrorNone;
+}
+
+void RTSPVideoServerComponent::ViewerJoined()
+{
+    m_bKeyFrameWanted = true;
+}
+
+OMX_ERRORTYPE RTSPVideoServerComponent::EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poBufferHeader)
+{
+    const CPort* poUpstream = m_oInput.GetRemotePort();
+    if (m_bKeyFrameWanted.exchange(false) && poUpstream != nullptr && poUpstream->GetParent() != nullptr)
+        poUpstream->GetParent()->RequestKeyFrame();
+    return GStreamerServerComponent::EmptyThisBuffer(poBufferHeader);
 }
 
 void RTSPVideoServerComponent::CallbackHandoff(GstElement* fakesrc, GstBuffer* poGstBuffer, GstPad* pad,

@@ -5,7 +5,10 @@
 // into the GStreamer buffer. After each new pipeline it drops everything until a key frame (an
 // IDR slice or an I slice), keeps the sequence and picture parameter sets of the stream and puts
 // them in front of the frames it delivers while the pipeline is not playing yet, counts what it
-// delivers, and can copy the delivered byte stream into a file.
+// delivers, and can copy the delivered byte stream into a file. A viewer joining a media that
+// already plays gets what the others get from then on: so that it need not wait for the next
+// key frame of the stream's pattern (nor try to decode the frames before it), the encoder codes a
+// key frame as the next access unit after each viewer's start.
 #ifndef RTSP_VIDEO_SERVER_COMPONENT_H
 #define RTSP_VIDEO_SERVER_COMPONENT_H
 
@@ -32,6 +35,10 @@ public:
     OMX_ERRORTYPE Deinit() override;
     OMX_ERRORTYPE SetParameters() override;
     OMX_ERRORTYPE PipelineCreated(GstElement* poPipeline) override;
+    void ViewerJoined() override;
+    // Passes a request for a key frame on to the encoder, from within its delivery (where it is
+    // running and cannot be torn down), then queues the access unit.
+    OMX_ERRORTYPE EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poBufferHeader) override;
     virtual OMX_ERRORTYPE Handoff(GstElement* fakesrc, GstBuffer* poGstBuffer, GstPad* pad);
 
     static void CallbackHandoff(GstElement* fakesrc, GstBuffer* poGstBuffer, GstPad* pad,
@@ -61,6 +68,8 @@ private:
     FILE* m_poOutFile;
     // Set on the RTSP library's thread at each new pipeline, read and cleared by the handoff.
     std::atomic<bool> m_bSkipFrame;
+    // Set on the RTSP library's thread when a viewer starts, taken by the next delivery.
+    std::atomic<bool> m_bKeyFrameWanted;
     MUINT64 m_uiStartTime;
     MUINT64 m_uiCurSecTime;
     MUINT64 m_uiNbBytesTotal;

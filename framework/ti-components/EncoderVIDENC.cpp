@@ -608,3 +608,11 @@ Zem_Abort:
     ZEM_ABORT_RECORD();
     return eError;
 }
+
+OMX_ERRORTYPE CVideoEncoder::RequestKeyFrame()
+{
+    OMX_CONFIG_INTRAREFRESHVOPTYPE oRefresh;
+    OmxInitStructure(oRefresh, local_uiOutputPort);
+    oRefresh.IntraRefreshVOP = OMX_TRUE;
+    return SetOmxConfig(OMX_IndexConfigVideoIntraVOPRefresh, &oRefresh);
+}

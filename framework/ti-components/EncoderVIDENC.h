@@ -56,6 +56,8 @@ public:
     OMX_ERRORTYPE CreatePorts() override;
     OMX_ERRORTYPE SetParameters() override;
     OMX_ERRORTYPE SetParametersIdle() override;
+    // The platform's encoder codes its next picture as an IDR picture.
+    OMX_ERRORTYPE RequestKeyFrame() override;
 
     // Validates and keeps the record and the buffer counts of the two ports; talks to no one.
     OMX_ERRORTYPE SetEncoderParams(EncodingParam& roParam, MUINT uiNbBufferIn, MUINT uiNbBufferOut);

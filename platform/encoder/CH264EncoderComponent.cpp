@@ -34,6 +34,7 @@ CH264EncoderComponent::CH264EncoderComponent(const char* szName)
       m_nBitRate(0),
       m_bBitRateChanged(false),
       m_bLimitsChanged(false),
+      m_bIdrRequested(false),
       m_bBehindSaid(false),
       m_bParameterSetsDue(false),
       m_bForceIdr(false),
@@ -128,6 +129,8 @@ OMX_ERRORTYPE CH264EncoderComponent::OnSetParameter(OMX_INDEXTYPE eIndex, OMX_PT
 
 OMX_ERRORTYPE CH264EncoderComponent::OnGetConfig(OMX_INDEXTYPE eIndex, OMX_PTR pvStruct)
 {
+    if (eIndex == OMX_IndexConfigVideoIntraVOPRefresh)
+        return AccessIdrRequest(pvStruct, false);
     if (eIndex != local_Index(OMX_TI_IndexConfigVideoDynamicParams))
         return OMX_ErrorUnsupportedIndex;
     CH264EncoderSettings::SState oState;
@@ -141,6 +144,8 @@ OMX_ERRORTYPE CH264EncoderComponent::OnGetConfig(OMX_INDEXTYPE eIndex, OMX_PTR p
 
 OMX_ERRORTYPE CH264EncoderComponent::OnSetConfig(OMX_INDEXTYPE eIndex, OMX_PTR pvStruct)
 {
+    if (eIndex == OMX_IndexConfigVideoIntraVOPRefresh)
+        return AccessIdrRequest(pvStruct, true);
     if (eIndex != local_Index(OMX_TI_IndexConfigVideoDynamicParams))
         return OMX_ErrorUnsupportedIndex;
     CH264EncoderSettings::SState oState;
@@ -177,6 +182,28 @@ OMX_ERRORTYPE CH264EncoderComponent::SetDynamicParams(const OMX_VIDEO_PARAM_DYNA
     return OMX_ErrorNone;
 }
 
+OMX_ERRORTYPE CH264EncoderComponent::AccessIdrRequest(OMX_PTR pvStruct, bool bSet)
+{
+    const OMX_ERRORTYPE eError =
+        CheckStructHead(OMX_IndexConfigVideoIntraVOPRefresh, pvStruct, sizeof(OMX_CONFIG_INTRAREFRESHVOPTYPE));
+    if (eError != OMX_ErrorNone)
+        return eError;
+    OMX_CONFIG_INTRAREFRESHVOPTYPE& roRefresh = *static_cast<OMX_CONFIG_INTRAREFRESHVOPTYPE*>(pvStruct);
+    if (roRefresh.nPortIndex != local_nOut)
+        return OMX_ErrorBadPortIndex;
+    {
+        std::lock_guard<std::mutex> oLock(m_oSettingsMutex);
+        if (!bSet)
+        {
+            roRefresh.IntraRefreshVOP = m_bIdrRequested ? OMX_TRUE : OMX_FALSE;
+            return OMX_ErrorNone;
+        }
+        m_bIdrRequested = roRefresh.IntraRefreshVOP != OMX_FALSE;
+    }
+    RequestProcess();
+    return OMX_ErrorNone;
+}
+
 // ---- The component's thread -------------------------------------------------------------------
 
 OMX_ERRORTYPE CH264EncoderComponent::OnStateChange(OMX_STATETYPE eFrom, OMX_STATETYPE eTo)
@@ -189,6 +216,7 @@ OMX_ERRORTYPE CH264EncoderComponent::OnStateChange(OMX_STATETYPE eFrom, OMX_STAT
             std::lock_guard<std::mutex> oLock(m_oSettingsMutex);
             m_bBitRateChanged = false;
             m_bLimitsChanged = false;
+            m_bIdrRequested = false;
         }
         m_eDrain = Drain_None;
         m_bForceIdr = false;
@@ -235,6 +263,9 @@ void CH264EncoderComponent::TakeSettingChanges()
         nBitRate = m_nBitRate;
         m_bBitRateChanged = false;
         m_bLimitsChanged = false;
+        // Asked for while a picture is coded: it holds for the next one.
+        m_bForceIdr = m_bForceIdr || m_bIdrRequested;
+        m_bIdrRequested = false;
     }
     // Without a running stream the next one opens with the new settings.
     if (!m_oSession.IsOpen())

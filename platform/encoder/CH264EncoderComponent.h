@@ -18,7 +18,10 @@
 // (port 1, Loaded only); OMX_TI_IndexParamVideoStaticParams (port 1, read only: what the codec
 // will be created with); OMX_TI_IndexConfigVideoDynamicParams (port 1, any state: the bit rate and
 // the quantiser limits, applied to a running stream from its next picture; new limits restart
-// the coding with an IDR picture). See CH264EncoderSettings for what each steers.
+// the coding with an IDR picture); OMX_IndexConfigVideoIntraVOPRefresh (port 1, any state: with
+// IntraRefreshVOP true the next picture coded is an IDR picture, so that a viewer joining a running
+// stream can start decoding at once; reading it tells whether that request is still pending). See
+// CH264EncoderSettings for what each steers.
 //
 // A live encoder never falls behind its input: the component times the coding of every picture
 // (CCodingPace); when the pictures of the last second took longer on average than the input's
@@ -69,6 +72,8 @@ private:
                                CH264EncoderSettings::SState& roState) const;
     OMX_ERRORTYPE SetDynamicParams(const OMX_VIDEO_PARAM_DYNAMICPARAMS& roGiven,
                                    const CH264EncoderSettings::SState& roState);
+    // Reads or sets the request for an IDR picture.
+    OMX_ERRORTYPE AccessIdrRequest(OMX_PTR pvStruct, bool bSet);
 
     // ---- The component's thread ----------------------------------------------------------
     bool OpenSession();
@@ -91,6 +96,7 @@ private:
     OMX_U32 m_nBitRate;
     bool m_bBitRateChanged;  // to be applied to the running stream
     bool m_bLimitsChanged;
+    bool m_bIdrRequested;  // the next picture is to be an IDR picture
 
     // The component thread's own.
     CX264Session m_oSession;

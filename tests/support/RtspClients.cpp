@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 #include <sstream>
 
@@ -186,8 +187,54 @@ bool CRawRtspClient::Play(int iStreams, bool bUdp)
 
 std::string CRawRtspClient::NextPacket(int iTimeoutMs)
 {
-    pollfd oPoll{m_aiUdpFds.empty() ? -1 : m_aiUdpFds[0], POLLIN, 0};
-    char acPacket[65536];
-    const ssize_t iRead = poll(&oPoll, 1, iTimeoutMs) > 0 ? recv(oPoll.fd, acPacket, sizeof(acPacket), 0) : 0;
-    return std::string(acPacket, static_cast<size_t>(iRead > 0 ? iRead : 0));
+    char acData[65536];
+    if (!m_aiUdpFds.empty())
+    {
+        pollfd oPoll{m_aiUdpFds[0], POLLIN, 0};
+        const ssize_t iRead = poll(&oPoll, 1, iTimeoutMs) > 0 ? recv(oPoll.fd, acData, sizeof(acData), 0) : 0;
+        return std::string(acData, static_cast<size_t>(iRead > 0 ? iRead : 0));
+    }
+    // Interleaved: the next '$' frame of channel 0 on the connection.
+    const auto oDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(iTimeoutMs);
+    for (;;)
+    {
+        size_t uiFrame = 0;
+        while (m_oPending.size() >= 4 && m_oPending[0] == '$' &&
+               m_oPending.size() >= (uiFrame = 4 + (static_cast<size_t>(static_cast<unsigned char>(m_oPending[2])) << 8 |
+                                                    static_cast<unsigned char>(m_oPending[3]))))
+        {
+            const bool bChannel0 = m_oPending[1] == 0;
+            std::string oPacket = m_oPending.substr(4, uiFrame - 4);
+            m_oPending.erase(0, uiFrame);
+            if (bChannel0)
+                return oPacket;
+        }
+        const int iLeft = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               oDeadline - std::chrono::steady_clock::now()).count());
+        pollfd oPoll{m_iFd, POLLIN, 0};
+        if (iLeft <= 0 || poll(&oPoll, 1, iLeft) <= 0)
+            return "";
+        const ssize_t iRead = recv(m_iFd, acData, sizeof(acData), 0);
+        if (iRead <= 0)
+            return "";
+        m_oPending.append(acData, static_cast<size_t>(iRead));
+    }
+}
+
+int H264NalType(const std::string& roRtpPacket)
+{
+    if (roRtpPacket.size() < 12)
+        return -1;
+    const unsigned char* pbyPacket = reinterpret_cast<const unsigned char*>(roRtpPacket.data());
+    size_t uiAt = 12 + 4 * (pbyPacket[0] & 0x0f);
+    if ((pbyPacket[0] & 0x10) != 0 && roRtpPacket.size() >= uiAt + 4)
+        uiAt += 4 + 4 * (pbyPacket[uiAt + 2] << 8 | pbyPacket[uiAt + 3]);
+    if (roRtpPacket.size() < uiAt + 2)
+        return -1;
+    const int iType = pbyPacket[uiAt] & 0x1f;
+    if (iType == 28)
+        return pbyPacket[uiAt + 1] & 0x1f;  // a fragment: the type of the unit it cuts
+    if (iType == 24 && roRtpPacket.size() >= uiAt + 4)
+        return pbyPacket[uiAt + 3] & 0x1f;  // an aggregate: the type of its first unit
+    return iType;
 }

@@ -3,7 +3,7 @@
 //   ExpectPatternUpright(url)         a decoded 1920 x 1080 picture shows the input's pattern upright
 //   GrabRawFrames(url, 2, "gray", err)      the first decoded pictures as raw bytes of that format
 //   CRawRtspClient                    a raw RTSP/RTP client of one URL over a socket: any request,
-//                                     a play over TCP or UDP, the RTP packets of UDP stream 0
+//                                     a play over TCP or UDP, the RTP packets of stream 0
 // and the port helpers CanBindPort, WaitPortFree (another program may still be leaving the
 // service's port 8554) and PickFreePort. Clients that run long are started with CChildProcess;
 // Occurrences and Has (OutputCapture.h) read what they printed.
@@ -39,7 +39,8 @@ public:
                         const std::string& roSuffix = "");
     // DESCRIBE, SETUP of streams 0 .. iStreams-1 (TCP interleaved, or UDP), PLAY: all answered 200.
     bool Play(int iStreams = 1, bool bUdp = false);
-    // The next RTP packet of UDP stream 0; "" when none came within iTimeoutMs.
+    // The next RTP packet of stream 0 (UDP, or interleaved channel 0); "" when none came within
+    // iTimeoutMs.
     std::string NextPacket(int iTimeoutMs);
     const std::string& Sdp() const { return m_oSdp; }
     const std::string& Session() const { return m_oSession; }
@@ -56,5 +57,8 @@ private:
     std::vector<int> m_aiUdpFds;
 };
 bool IsOk(const std::string& roResponse);
+// NAL unit type of an RTP packet of an H.264 stream (a fragment's or an aggregate's first
+// unit's); -1 when it carries none.
+int H264NalType(const std::string& roRtpPacket);
 
 #endif // PELLIX_TEST_RTSP_CLIENTS_H
