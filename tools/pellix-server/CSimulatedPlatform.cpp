@@ -99,5 +99,7 @@ bool CSimulatedPlatform::Prepare(const CHostOptions& roOptions, std::string& roE
         return false;
     }
     setenv("PELLIX_NET_INTERFACE", m_oInterface.c_str(), 1);
+    // The library's RTSP server takes its client limit from the environment.
+    setenv("PELLIX_MAX_CLIENTS", std::to_string(roOptions.m_iMaxClients).c_str(), 1);
     return true;
 }

@@ -1,6 +1,6 @@
 // What the host program prepares before it loads the library on the simulated platform: a
 // private platform root, the ALSA configuration of the stand-in, the simulated input and monitor,
-// and the network interface that names the URL.
+// the network interface that names the URL and the RTSP server's client limit.
 #ifndef CSIMULATED_PLATFORM_H
 #define CSIMULATED_PLATFORM_H
 
@@ -17,6 +17,10 @@ public:
     CSimulatedPlatform& operator=(const CSimulatedPlatform&) = delete;
 
     // Sets the environment the library and its platform read. False with roError on failure.
+    // The host changes its environment here only, while it has no other thread: setenv may move
+    // the environment's array and free the old one under a getenv of another thread (GStreamer's
+    // streaming threads read the environment as soon as a real source's pipeline runs, which
+    // the input check starts).
     bool Prepare(const CHostOptions& roOptions, std::string& roError);
 
     const std::string& GetInterface() const { return m_oInterface; }

@@ -180,8 +180,6 @@ int main(int iArgc, char** apszArgv)
     oLibrary.ActivateAudioServer(oOptions.m_bAudio);
     oLibrary.ActivateAudioServerPlayback(oOptions.m_bPlayback);
     oLibrary.SetVideoModeChangeCallback(&CallbackVideoModeChanged);
-    // The library's RTSP server takes its client limit from the environment.
-    setenv("PELLIX_MAX_CLIENTS", std::to_string(oOptions.m_iMaxClients).c_str(), 1);
     InstallStopHandlers();
 
     if (!Start(oLibrary, oOptions))

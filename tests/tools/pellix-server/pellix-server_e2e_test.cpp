@@ -15,6 +15,8 @@ namespace
 {
 // One run of the host with a private temporary folder (where it makes its platform root) and
 // ALSA control folder, and nothing else of the platform's settings from the test's environment.
+// The environment guard (EnvironmentGuard.c) ends a host that changes its environment while
+// another thread runs.
 struct SHostRun
 {
     explicit SHostRun(std::vector<std::string> aoArguments)
@@ -25,7 +27,8 @@ struct SHostRun
             aoArguments, 170,
             std::vector<std::string>{"TMPDIR=" + oTemp.Path().string(), "PELLIX_ALSA_DIR=" + oAlsa.Path().string(),
                                      "-PELLIX_PLATFORM_ROOT", "-PELLIX_SIM_INPUT", "-PELLIX_SIM_MONITOR", "-PELLIX_SIM_DISPLAY",
-                                     "-PELLIX_NET_INTERFACE", "-PELLIX_LIBRARY", "-ALSA_CONFIG_PATH", "-PELLIX_MAX_CLIENTS"});
+                                     "-PELLIX_NET_INTERFACE", "-PELLIX_LIBRARY", "-ALSA_CONFIG_PATH", "-PELLIX_MAX_CLIENTS",
+                                     PELLIX_ENVIRONMENT_GUARD});
     }
     // "pellix-server: streaming at <URL>", the last one printed.
     std::string Url() const
