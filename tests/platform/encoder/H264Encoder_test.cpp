@@ -215,6 +215,14 @@ TEST_F(H264Encoder, SettingsAreCheckedDerivedAndSetOnlyWhileLoaded)
     auto oOtherPort = oDynamicNow;
     oOtherPort.nPortIndex = 0;
     EXPECT_EQ(OMX_ErrorBadPortIndex, m_oClient.Param(local_uiDynamic, oOtherPort, true, true));
+    // A request for an IDR picture is kept until a picture is coded; it belongs to the output port.
+    OMX_CONFIG_INTRAREFRESHVOPTYPE oRefresh = ReadParam<OMX_CONFIG_INTRAREFRESHVOPTYPE>(h, OMX_IndexConfigVideoIntraVOPRefresh, 1, true);
+    EXPECT_EQ(OMX_FALSE, oRefresh.IntraRefreshVOP);
+    oRefresh.IntraRefreshVOP = OMX_TRUE;
+    EXPECT_EQ(OMX_ErrorNone, m_oClient.Param(OMX_IndexConfigVideoIntraVOPRefresh, oRefresh, true, true));
+    EXPECT_EQ(OMX_TRUE, ReadParam<OMX_CONFIG_INTRAREFRESHVOPTYPE>(h, OMX_IndexConfigVideoIntraVOPRefresh, 1, true).IntraRefreshVOP);
+    oRefresh.nPortIndex = 0;
+    EXPECT_EQ(OMX_ErrorBadPortIndex, m_oClient.Param(OMX_IndexConfigVideoIntraVOPRefresh, oRefresh, true, true));
     // Static parameters are read only; outside Loaded the preset and the AVC parameters stay.
     auto oStaticSet = oStaticNow;
     EXPECT_EQ(OMX_ErrorUnsupportedSetting, m_oClient.Param(local_uiStatic, oStaticSet, true));
