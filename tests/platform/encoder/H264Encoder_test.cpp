@@ -185,23 +185,39 @@ TEST_F(H264Encoder, SettingsAreCheckedDerivedAndSetOnlyWhileLoaded)
                                  roS.entropyCodingMode,
                                  oDynamicNow.videoDynamicParams.h264EncDynamicParams.videnc2DynamicParams
                                      .intraFrameInterval}));
-    // Dynamic parameters: as read, nothing changes; the size, the interval, no bit rate, limits
-    // out of order or range, an unknown preset, what the codec does its own way (a forced
-    // picture, user-defined motion search, regions of interest), a record of another size and
-    // another port are refused.
+    // Dynamic parameters: as read, nothing changes. Refused: any change of what the ports and the
+    // AVC parameters decide (sizes, rates, intervals), no bit rate or one too high, limits out of
+    // order or range, an unknown preset, what the codec does its own way (a forced or header-only
+    // picture, data-sync calls, user-defined motion search, intra modes and slices, slice groups,
+    // search centre, static macroblocks, gradual refresh, regions of interest), a record of
+    // another size and another port.
     ASSERT_EQ(OMX_ErrorNone, m_oClient.Param(local_uiDynamic, oDynamicNow, true, true));
     typedef IH264ENC_DynamicParams TDynamic;
+#define LOCAL_BUMP(field) +[](TDynamic& ro) { ro.field = static_cast<decltype(ro.field)>(ro.field + 1); }
+#define LOCAL_BUMP_BASE(field) LOCAL_BUMP(videnc2DynamicParams.field)
+#define LOCAL_SET_POINTER(field) +[](TDynamic& ro) { ro.videnc2DynamicParams.field = reinterpret_cast<decltype(ro.videnc2DynamicParams.field)>(&ro); }
     for (void (*fnChange)(TDynamic&) :
-         {+[](TDynamic& ro) { ro.videnc2DynamicParams.inputWidth = 640; },
-          +[](TDynamic& ro) { ro.videnc2DynamicParams.intraFrameInterval = 30; },
+         {LOCAL_BUMP_BASE(size), LOCAL_BUMP_BASE(inputHeight), LOCAL_BUMP_BASE(inputWidth), LOCAL_BUMP_BASE(refFrameRate),
+          LOCAL_BUMP_BASE(targetFrameRate), LOCAL_BUMP_BASE(intraFrameInterval), LOCAL_BUMP_BASE(generateHeader),
+          LOCAL_BUMP_BASE(captureWidth), LOCAL_BUMP_BASE(interFrameInterval), LOCAL_BUMP_BASE(mvAccuracy),
+          LOCAL_BUMP_BASE(sampleAspectRatioHeight), LOCAL_BUMP_BASE(sampleAspectRatioWidth),
+          LOCAL_BUMP_BASE(ignoreOutbufSizeFlag), LOCAL_BUMP_BASE(lateAcquireArg), LOCAL_SET_POINTER(putDataFxn),
+          LOCAL_SET_POINTER(putDataHandle), LOCAL_SET_POINTER(getDataFxn), LOCAL_SET_POINTER(getDataHandle),
+          LOCAL_SET_POINTER(getBufferFxn), LOCAL_SET_POINTER(getBufferHandle), LOCAL_BUMP(sliceGroupChangeCycle),
+          LOCAL_BUMP(searchCenter.x), LOCAL_BUMP(searchCenter.y), LOCAL_BUMP(enableStaticMBCount),
+          LOCAL_BUMP(intraRefreshRateGDRDynamic), LOCAL_BUMP(gdrOverlapRowsBtwFramesDynamic), LOCAL_BUMP(enableROI),
           +[](TDynamic& ro) { ro.videnc2DynamicParams.targetBitRate = 0; },
+          +[](TDynamic& ro) { ro.videnc2DynamicParams.targetBitRate = 300000001; },
           +[](TDynamic& ro) { ro.rateControlParams.qpMinB = 30, ro.rateControlParams.qpMaxB = 20; },
           +[](TDynamic& ro) { ro.rateControlParams.qpMaxP = 52; },
           +[](TDynamic& ro) { ro.rateControlParams.rateControlParamsPreset = 3; },
           +[](TDynamic& ro) { ro.videnc2DynamicParams.forceFrame = IVIDEO_IDR_FRAME; },
           +[](TDynamic& ro) { ro.interCodingParams.interCodingPreset = IH264_INTERCODING_USERDEFINED; },
-          +[](TDynamic& ro) { ro.enableROI = 1; },
-          +[](TDynamic& ro) { ro.videnc2DynamicParams.size = sizeof(IVIDENC2_DynamicParams); }})
+          +[](TDynamic& ro) { ro.intraCodingParams.intraCodingPreset = IH264_INTRACODING_USERDEFINED; },
+          +[](TDynamic& ro) { ro.sliceCodingParams.sliceCodingPreset = IH264_SLICECODING_USERDEFINED; }})
+#undef LOCAL_BUMP
+#undef LOCAL_BUMP_BASE
+#undef LOCAL_SET_POINTER
     {
         auto oBad = oDynamicNow;
         TDynamic& roBad = oBad.videoDynamicParams.h264EncDynamicParams;
