@@ -6,7 +6,6 @@
 
 #include <OMX_Component.h>
 
-#include <tuple>
 #include <vector>
 
 #include "COmxTestClient.h"
@@ -50,15 +49,42 @@ TEST_F(DeinterlacerTest, SettingsAreCheckedAndTheResolutionsAgainstThePorts)
     oResolution.Frm0Width = 1920;
     oResolution.Frm0Height = oResolution.FrmCropHeight = 1080;
     oResolution.Frm0Pitch = 3840;
-    // Start and width of the crop, direction: an odd start, an odd width, no direction.
-    for (const auto& ro : std::vector<std::tuple<OMX_U32, OMX_U32, OMX_DIRTYPE, OMX_ERRORTYPE>>{
-             {102, 1820, OMX_DirInput, OMX_ErrorBadParameter}, {101, 1818, OMX_DirInput, OMX_ErrorBadParameter},
-             {100, 1820, OMX_DirMax, OMX_ErrorBadParameter}, {100, 1820, OMX_DirInput, OMX_ErrorNone}})
+    // The input's crop against its 1920 x 1080 picture: no crop, a crop inside, one beyond the right
+    // or the bottom, an odd start or width, no height; another picture, no direction, another
+    // channel; a record too short or of another version.
+    struct SCase
     {
-        oResolution.FrmStartX = std::get<0>(ro);
-        oResolution.FrmCropWidth = std::get<1>(ro);
-        oResolution.eDir = std::get<2>(ro);
-        EXPECT_EQ(std::get<3>(ro), oClient.Param(OMX_TI_IndexConfigVidChResolution, oResolution, true, true))
-            << std::get<0>(ro);
+        OMX_U32 nStartX, nCropWidth, nCropHeight, nPitch;
+        OMX_DIRTYPE eDir;
+        OMX_U32 nChId, nSize, nMajor;
+        OMX_ERRORTYPE eSet, eGet;
+    };
+    const OMX_U32 nSize = sizeof(OMX_CONFIG_VIDCHANNEL_RESOLUTION);
+    for (const SCase& ro : std::vector<SCase>{
+             {0, 0, 0, 3840, OMX_DirInput, 0, nSize, 1, OMX_ErrorNone, OMX_ErrorNone},
+             {100, 1820, 1080, 3840, OMX_DirInput, 0, nSize, 1, OMX_ErrorNone, OMX_ErrorNone},
+             {102, 1820, 1080, 3840, OMX_DirInput, 0, nSize, 1, OMX_ErrorBadParameter, OMX_ErrorNone},
+             {100, 1820, 1082, 3840, OMX_DirInput, 0, nSize, 1, OMX_ErrorBadParameter, OMX_ErrorNone},
+             {101, 1818, 1080, 3840, OMX_DirInput, 0, nSize, 1, OMX_ErrorBadParameter, OMX_ErrorNone},
+             {100, 1819, 1080, 3840, OMX_DirInput, 0, nSize, 1, OMX_ErrorBadParameter, OMX_ErrorNone},
+             {100, 1820, 0, 3840, OMX_DirInput, 0, nSize, 1, OMX_ErrorBadParameter, OMX_ErrorNone},
+             {0, 0, 0, 3842, OMX_DirInput, 0, nSize, 1, OMX_ErrorBadParameter, OMX_ErrorNone},
+             {100, 1820, 1080, 3840, OMX_DirMax, 0, nSize, 1, OMX_ErrorBadParameter, OMX_ErrorBadParameter},
+             {100, 1820, 1080, 3840, OMX_DirInput, 1, nSize, 1, OMX_ErrorBadParameter, OMX_ErrorBadParameter},
+             {100, 1820, 1080, 3840, OMX_DirInput, 0, nSize - 4, 1, OMX_ErrorBadParameter, OMX_ErrorBadParameter},
+             {100, 1820, 1080, 3840, OMX_DirInput, 0, nSize, 2, OMX_ErrorVersionMismatch, OMX_ErrorVersionMismatch}})
+    {
+        oResolution.FrmStartX = ro.nStartX;
+        oResolution.FrmCropWidth = ro.nCropWidth;
+        oResolution.FrmCropHeight = ro.nCropHeight;
+        oResolution.Frm0Pitch = ro.nPitch;
+        oResolution.eDir = ro.eDir;
+        oResolution.nChId = ro.nChId;
+        oResolution.nSize = ro.nSize;
+        oResolution.nVersion.s.nVersionMajor = static_cast<OMX_U8>(ro.nMajor);
+        EXPECT_EQ(ro.eSet, oClient.Param(OMX_TI_IndexConfigVidChResolution, oResolution, true, true))
+            << ro.nStartX << " " << ro.nCropWidth << " " << ro.nCropHeight << " " << ro.nPitch;
+        auto oRead = oResolution;
+        EXPECT_EQ(ro.eGet, oClient.Param(OMX_TI_IndexConfigVidChResolution, oRead, false, true)) << ro.nStartX;
     }
 }
