@@ -1,7 +1,7 @@
 // The platform's ALSA side through alsa-lib, for what the library's ALSA capture does not show (its
 // test in tests/framework/gen-components captures, plays back, sets volumes and recovers from the
 // faults the control folder injects): the capture's pace, other rates, a real overrun, and a
-// muted capture and the time the signal came back.
+// muted capture and the time the signal came back; the definitions and volumes refused.
 #include <gtest/gtest.h>
 
 #include <alsa/asoundlib.h>
@@ -102,4 +102,51 @@ TEST_F(AlsaPluginsTest, MutedCaptureIsSilentAndTellsWhenTheSignalComesBack)
     // no earlier than the ring could hold before the unmute (341 ms).
     const uint64_t uiTone = std::stoull(m_oAlsa.Read("capture.tone"));
     EXPECT_TRUE(uiTone + 341334000u >= uiBefore && uiTone <= uiAfter);
+}
+
+// Definitions of the devices that cannot work are refused when the device is opened, with the
+// system's configuration around them; a volume outside the control's range is refused.
+TEST_F(AlsaPluginsTest, BadDefinitionsAndVolumesOutsideTheRangeAreRefused)
+{
+    snd_config_t* poTop = nullptr;
+    snd_input_t* poFile = nullptr;
+    snd_input_t* poText = nullptr;
+    const std::string oBad = "ctl.nocontrol { type pellix min 0 max 10 }\n"
+                             "ctl.norange { type pellix control \"x\" min 10 max 10 }\n"
+                             "ctl.unknown { type pellix control \"x\" colour 3 }\n"
+                             "ctl.nostring { type pellix control 5 }\n"
+                             "ctl.nointeger { type pellix control \"x\" max \"a\" }\n"
+                             "pcm.nodevice { type pellix device 3 }\n"
+                             "pcm.unknown { type pellix colour 1 }\n";
+    ASSERT_TRUE(snd_config_top(&poTop) == 0 && snd_input_stdio_open(&poFile, getenv("ALSA_CONFIG_PATH"), "r") == 0 &&
+                snd_config_load(poTop, poFile) == 0 &&
+                snd_input_buffer_open(&poText, oBad.c_str(), static_cast<ssize_t>(oBad.size())) == 0 &&
+                snd_config_load(poTop, poText) == 0);
+    snd_input_close(poFile);
+    snd_input_close(poText);
+    for (const char* szName : {"nocontrol", "norange", "unknown", "nostring", "nointeger"})
+    {
+        snd_ctl_t* poCtl = nullptr;
+        EXPECT_EQ(-EINVAL, snd_ctl_open_lconf(&poCtl, szName, 0, poTop)) << szName;
+    }
+    for (const char* szName : {"nodevice", "unknown"})
+    {
+        snd_pcm_t* poPcm = nullptr;
+        EXPECT_EQ(-EINVAL, snd_pcm_open_lconf(&poPcm, szName, SND_PCM_STREAM_PLAYBACK, 0, poTop)) << szName;
+    }
+    snd_config_delete(poTop);
+
+    snd_ctl_t* poCtl = nullptr;
+    ASSERT_EQ(0, snd_ctl_open(&poCtl, "analog_hw", 0));
+    snd_ctl_elem_value_t* poValue = nullptr;
+    snd_ctl_elem_value_alloca(&poValue);
+    snd_ctl_elem_value_set_interface(poValue, SND_CTL_ELEM_IFACE_MIXER);
+    snd_ctl_elem_value_set_name(poValue, "analog_volume");
+    for (const auto& ro : std::vector<std::pair<long, int>>{{256, -EINVAL}, {-1, -EINVAL}, {200, 0}})
+    {
+        snd_ctl_elem_value_set_integer(poValue, 0, ro.first);
+        snd_ctl_elem_value_set_integer(poValue, 1, ro.first);
+        EXPECT_EQ(ro.second, std::min(snd_ctl_elem_write(poCtl, poValue), 0)) << ro.first;
+    }
+    snd_ctl_close(poCtl);
 }
