@@ -244,7 +244,18 @@ TEST_F(PlatformComponent, SettingsAndTheOtherEntryPointsAnswerAsTheStandardSays)
     OMX_INDEXTYPE eIndex;
     auto* po = static_cast<OMX_COMPONENTTYPE*>(h);
     OMX_CALLBACKTYPE oCallbacks = {nullptr, nullptr, nullptr};
+    // The port counts can be set as they are only; no role.
+    auto oVideoPorts = ReadParam<OMX_PORT_PARAM_TYPE>(h, OMX_IndexParamVideoInit);
+    auto oMorePorts = oVideoPorts;
+    ++oMorePorts.nPorts;
+    OMX_U8 aucRole[OMX_MAX_STRINGNAME_SIZE];
     const std::vector<std::pair<OMX_ERRORTYPE, OMX_ERRORTYPE>> aoAnswers = {
+        {OMX_ErrorNone, oClient.Param(OMX_IndexParamVideoInit, oVideoPorts, true)},
+        {OMX_ErrorBadParameter, oClient.Param(OMX_IndexParamVideoInit, oMorePorts, true)},
+        {OMX_ErrorBadParameter, OMX_GetComponentVersion(h, nullptr, &oComponentVersion, &oSpecVersion, &oUuid)},
+        {OMX_ErrorBadParameter, OMX_GetExtensionIndex(h, nullptr, &eIndex)},
+        {OMX_ErrorBadParameter, po->ComponentRoleEnum(h, nullptr, 0)},
+        {OMX_ErrorNoMore, po->ComponentRoleEnum(h, aucRole, 0)},
         {OMX_ErrorBadPortIndex, oClient.Param(OMX_IndexConfigVideoFramerate, oOtherPort, false, true)},
         {OMX_ErrorBadParameter, oClient.Param(OMX_IndexConfigVideoFramerate, oShort, true, true)},
         {OMX_ErrorBadParameter, OMX_GetConfig(h, OMX_IndexConfigVideoFramerate, nullptr)},
@@ -261,8 +272,11 @@ TEST_F(PlatformComponent, SettingsAndTheOtherEntryPointsAnswerAsTheStandardSays)
         EXPECT_EQ(aoAnswers[ui].first, aoAnswers[ui].second) << ui;
     EXPECT_TRUE(std::string(szName) == PELLIX_TEST_SOURCE && oSpecVersion.s.nVersionMajor == 1 &&
                 oSpecVersion.s.nVersionMinor == 1);
+    EXPECT_TRUE(oVideoPorts.nPorts == 1 && oVideoPorts.nStartPortNumber == 0) << oVideoPorts.nPorts;
     ASSERT_TRUE(oClient.GoToExecuting() &&
-                po->SetCallbacks(h, &oCallbacks, nullptr) == OMX_ErrorIncorrectStateOperation && oClient.GoToLoaded());
+                po->SetCallbacks(h, &oCallbacks, nullptr) == OMX_ErrorIncorrectStateOperation &&
+                oClient.Param(OMX_IndexParamVideoInit, oVideoPorts, true) == OMX_ErrorIncorrectStateOperation &&
+                oClient.GoToLoaded());
     // The invalid state refuses everything but the handle's release.
     ASSERT_TRUE(Ok(oClient.SendState(OMX_StateInvalid)) &&
                 oClient.WaitEvent(OMX_EventError, static_cast<OMX_U32>(OMX_ErrorInvalidState), 0));
