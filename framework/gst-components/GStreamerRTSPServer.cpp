@@ -235,6 +235,31 @@ void GStreamerRTSPServer::CallbackMediaConfigure(GstRTSPMediaFactory* /*poFactor
     // without passing the end-of-stream on), and then every later client is refused and the stop
     // finds the pipeline still there. Nobody receives the streams by then: nothing is lost.
     gst_rtsp_media_set_eos_shutdown(poMedia, FALSE);
+
+    // The RTSP library adds each client's sinks to the pipeline while it runs.
+    GstElement* poElement = gst_rtsp_media_get_element(poMedia);
+    GstObject* poPipeline = poElement != nullptr ? gst_object_get_parent(GST_OBJECT(poElement)) : nullptr;
+    if (poPipeline != nullptr && GST_IS_BIN(poPipeline))
+        g_signal_connect(poPipeline, "deep-element-added", G_CALLBACK(CallbackElementAdded), nullptr);
+    if (poPipeline != nullptr)
+        gst_object_unref(poPipeline);
+    if (poElement != nullptr)
+        gst_object_unref(poElement);
+}
+
+void GStreamerRTSPServer::CallbackElementAdded(GstBin* /*poPipeline*/, GstBin* /*poBin*/, GstElement* poElement,
+                                               gpointer /*pvInstance*/)
+{
+    // A sink that prerolls asynchronously holds the pipeline's way to PLAYING until a buffer has
+    // reached it. The RTSP library plugs the first client's sink of a stream straight onto the
+    // stream's tee and the later ones behind queues, and makes its UDP sinks asynchronous: when
+    // clients start to play together, the stream's thread stops in the first sink's preroll while
+    // a UDP sink behind a queue still waits for its first buffer, and the media never plays, for
+    // any of them. Sinks that change state at once let the pipeline play; the one in preroll is
+    // released as it does.
+    if (GST_OBJECT_FLAG_IS_SET(poElement, GST_ELEMENT_FLAG_SINK) &&
+        g_object_class_find_property(G_OBJECT_GET_CLASS(poElement), "async") != nullptr)
+        g_object_set(poElement, "async", FALSE, nullptr);
 }
 
 OMX_ERRORTYPE GStreamerRTSPServer::StartServing(bool bDoAuthentication)

@@ -72,8 +72,10 @@ private:
     bool EndSourceStream(GStreamerServerComponent* poComponent, GstElement* poSource,
                          std::chrono::steady_clock::time_point oDeadline);
     static gboolean CallbackEndSourceStream(gpointer pvRequest);
-    // Each new media shuts its pipeline down without an end-of-stream round trip.
+    // Each new media shuts its pipeline down without an end-of-stream round trip, and its sinks
+    // never hold a state change of the pipeline (CallbackElementAdded).
     static void CallbackMediaConfigure(GstRTSPMediaFactory* poFactory, GstRTSPMedia* poMedia, gpointer pvInstance);
+    static void CallbackElementAdded(GstBin* poPipeline, GstBin* poBin, GstElement* poElement, gpointer pvInstance);
     // Every client tells its streams when it starts to play.
     static void CallbackClientConnected(GstRTSPServer* poServer, GstRTSPClient* poClient, gpointer pvInstance);
     static void CallbackPlayRequest(GstRTSPClient* poClient, GstRTSPContext* poContext, gpointer pvInstance);

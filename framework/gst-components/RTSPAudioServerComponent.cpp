@@ -28,9 +28,12 @@ const char* local_StateName(GstState eState)
 // time); the caps of framed raw AAC-LC frames with the stream's AudioSpecificConfig, from which
 // the payloader announces the stream's configuration; an identity that drops the empty buffers
 // of handoffs that had no frame to deliver (flagged as gaps), which the payloader cannot take;
-// and rtpmp4apay.
+// and rtpmp4apay. The source only pushes, and so cannot seek: a fakesrc that may be pulled in a
+// time segment tells the pipeline that it can, the RTSP library then answers a PLAY with a seek
+// that the live streams cannot make, and the shared media is left in error for every client.
 const char* const local_szLaunchFormat =
-    " fakesrc silent=true name=%s sizemax=%d sizetype=2 filltype=1 signal-handoffs=true format=time ! audio/mpeg, "
+    " fakesrc silent=true name=%s sizemax=%d sizetype=2 filltype=1 signal-handoffs=true format=time "
+    "can-activate-pull=false ! audio/mpeg, "
     "mpegversion=4, framed=true, channels=%u, profile=lc, stream-format=raw, rate=%d, codec_data=(buffer)%s "
     "! identity drop-buffer-flags=gap ! rtpmp4apay ";
 

@@ -266,7 +266,7 @@ TEST(StreamComponents, FragmentsAndPayloadersAndRefusalsWithoutUpstreamOrPath)
         ASSERT_TRUE(oLink.first->Init() == OMX_ErrorNone && oLink.first->ConnectTo(0, oLink.second, 0) == OMX_ErrorNone &&
                     oLink.second->Execute(0) == OMX_ErrorNone && oServer.AddStreamingComponent(oLink.second) == OMX_ErrorNone);
     const std::string oAudioFragment = " fakesrc silent=true name=RTSPAudioServer.fakesrc sizemax=4608 sizetype=2 filltype=1 "
-                                       "signal-handoffs=true format=time ! audio/mpeg, mpegversion=4, framed=true, channels=2, "
+                                       "signal-handoffs=true format=time can-activate-pull=false ! audio/mpeg, mpegversion=4, framed=true, channels=2, "
                                        "profile=lc, stream-format=raw, rate=48000, codec_data=(buffer)1190 ! "
                                        "identity drop-buffer-flags=gap ! rtpmp4apay ";
     const std::string oVideoFragment = "fakesrc silent=true sizemax=4096 sizetype=2 filltype=1 signal-handoffs=true "
@@ -275,6 +275,26 @@ TEST(StreamComponents, FragmentsAndPayloadersAndRefusalsWithoutUpstreamOrPath)
                                        "video/x-h264,alignment=au ! rtph264pay ";
     EXPECT_EQ(oAudioFragment, oAudio.GetLaunchCommand());
     EXPECT_EQ(oVideoFragment, oVideo.GetLaunchCommand());
+    // Live streams: no element of the media tells anyone that it can seek, or the RTSP library
+    // answers a PLAY with a seek that fails and leaves the media in error for every client.
+    GstElement* poMedia = gst_parse_launch(
+        (std::string(oAudio.GetLaunchCommand()) + "! fakesink async=false " + oVideo.GetLaunchCommand() + "! fakesink async=false").c_str(), nullptr);
+    ASSERT_NE(nullptr, poMedia);
+    gst_element_set_state(poMedia, GST_STATE_PAUSED);  // the pads active, the buffers held in the sinks
+    GstIterator* poElements = gst_bin_iterate_elements(GST_BIN(poMedia));
+    const auto CheckSeeking = [](const GValue* poItem, gpointer) {
+        GstElement* poElement = GST_ELEMENT(g_value_get_object(poItem));
+        GstQuery* poQuery = gst_query_new_seeking(GST_FORMAT_TIME);
+        gboolean bSeekable = FALSE;
+        if (gst_element_query(poElement, poQuery))
+            gst_query_parse_seeking(poQuery, nullptr, &bSeekable, nullptr, nullptr);
+        EXPECT_FALSE(bSeekable) << GST_ELEMENT_NAME(poElement);
+        gst_query_unref(poQuery);
+    };
+    EXPECT_EQ(GST_ITERATOR_DONE, gst_iterator_foreach(poElements, CheckSeeking, nullptr));
+    gst_iterator_free(poElements);
+    gst_element_set_state(poMedia, GST_STATE_NULL);
+    gst_object_unref(poMedia);
     ASSERT_EQ(OMX_ErrorNone, oServer.SetPortInfo("/Video", PickFreePort()));
     const std::string oStart = LogOf(2, [&] { EXPECT_EQ(OMX_ErrorNone, oServer.StartServing(false)); });
     EXPECT_TRUE(Has(oStart, "The complete launch is: " + oAudioFragment + " name=pay0 pt=96 " + oVideoFragment + " name=pay1 pt=97 \n")) << oStart;

@@ -158,6 +158,37 @@ TEST(PellixServerHost, BeyondMaxClientsAViewerIsAnswered503AndTheOthersDecodeOn)
     oRun.ExpectCleanEnd(SIGINT);
 }
 
+// Viewers that start together, over UDP and over TCP, all decode pictures and sound, round after
+// round. (Such a round once failed every viewer: the media answered a PLAY with a seek that the
+// live streams cannot make, or it never played, its stream's thread waiting in one client's sink
+// while another client's sink waited for a first buffer.)
+TEST(PellixServerHost, ViewersStartingTogetherOverUdpAndTcpAllDecodePicturesAndSound)
+{
+    SHostRun oRun({"--interface", "lo", "--audio", "--input", "640x480p30"});
+    ASSERT_TRUE(oRun.poHost->WaitForOutput("pellix-server: streaming at ", 90)) << oRun.poHost->Out() << oRun.poHost->Err();
+    const std::string oUrl = oRun.Url();
+    for (int iRound = 1; iRound <= 4; ++iRound)
+    {
+        SCOPED_TRACE(iRound);
+        std::vector<std::unique_ptr<CChildProcess>> apoViewers;
+        for (const char* szTransport : {"udp", "tcp", "udp", "tcp", "udp"})
+            apoViewers.push_back(std::make_unique<CChildProcess>(
+                std::vector<std::string>{"ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", szTransport, "-i", oUrl,
+                                         "-map", "0:v", "-map", "0:a", "-frames:v", "30", "-f", "framecrc", "-"},
+                60));
+        for (const auto& poViewer : apoViewers)
+        {
+            ASSERT_TRUE(poViewer->Wait(60));
+            const std::string oFrames = "\n" + poViewer->Out();
+            EXPECT_EQ(0, poViewer->ExitCode()) << poViewer->Err();
+            EXPECT_EQ(30u, Occurrences(oFrames, "\n0,")) << poViewer->Err();
+            EXPECT_LT(0u, Occurrences(oFrames, "\n1,"));
+            EXPECT_EQ("", poViewer->Err());
+        }
+    }
+    oRun.ExpectCleanEnd(SIGINT);
+}
+
 // ---- Real sources as the input: clips made with ffmpeg, live GStreamer sources, devices ----------
 
 namespace
