@@ -30,8 +30,9 @@ class Client:
         self.err = os.path.join(work, "client%03d.err" % number)
         transport = kind.rsplit("-", 1)[1]
         if kind.startswith("ffmpeg"):
-            # Video first, then audio: the frame lines of the video begin with "0,".
-            command = ["ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", transport, "-i", url,
+            # Video first, then audio: the frame lines of the video begin with "0,". Warnings too,
+            # each line with its level: the RTP packets a client missed are told as warnings.
+            command = ["ffmpeg", "-nostdin", "-v", "level+warning", "-rtsp_transport", transport, "-i", url,
                        "-map", "0:v", "-map", "0:a", "-f", "framecrc", "-"]
         elif kind.startswith("rtspsrc"):
             # rtspsrc within playbin, which links each stream's pad by its caps (two branches that
@@ -94,7 +95,11 @@ class Client:
         err_lines = [line for line in open(self.err, errors="replace").read().splitlines() if line.strip()]
         if self.kind.startswith("ffmpeg"):
             frames = sum(1 for line in out.splitlines() if line.startswith("0,"))
-            errors = err_lines
+            errors = [line for line in err_lines if not line.startswith("[warning]")]
+            missed = sum(int(word) for line in err_lines if "RTP: missed" in line
+                         for word in line.split() if word.isdigit())
+            if missed:
+                errors.insert(0, "missed %d RTP packets" % missed)
         elif self.kind.startswith("rtspsrc"):
             frames = out.count("GstFakeSink:video: last-message = chain")
             errors = [line for line in (out + "\n".join(err_lines)).splitlines()
@@ -112,6 +117,16 @@ class Client:
         return frames, errors
 
 
+def udp_buffer_drops():
+    """Datagrams the kernel dropped at full receive buffers, in this network namespace (the
+    soak's own when it runs as root); None where it cannot be read."""
+    try:
+        lines = [line.split() for line in open("/proc/net/snmp") if line.startswith("Udp:")]
+        return int(lines[1][lines[0].index("RcvbufErrors")])
+    except (OSError, ValueError, IndexError):
+        return None
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--server", required=True)
@@ -122,6 +137,7 @@ def main():
     random.seed(options.seed)
     duration = max(options.duration, 150)
 
+    drops_before = udp_buffer_drops()
     server = HostServer(options.server, options.work, ["--audio"])
     url = server.wait_url()
     print("stream %s, soak of %d s, seed %d" % (url, duration, options.seed), flush=True)
@@ -181,6 +197,10 @@ def main():
     print("server CPU %.0f%% of one core on average; IsStreaming: %d s yes, %d s no (%s)"
           % (cpu, yes, no, "never dropped" if no == 0 else "DROPPED"))
     print("clients with an error or without a frame: %d of %d" % (failed, len(done)))
+    drops_after = udp_buffer_drops()
+    if drops_before is not None and drops_after is not None:
+        print("UDP datagrams dropped at full receive buffers (stalled clients' too): %d"
+              % (drops_after - drops_before))
     print("stop: %s" % ("exit code %d after %.1f s" % (code, stop_seconds) if code is not None
                         else "did not end within 60 s"))
 
