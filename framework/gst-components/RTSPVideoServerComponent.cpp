@@ -67,6 +67,7 @@ RTSPVideoServerComponent::RTSPVideoServerComponent()
       m_poOutFile(nullptr),
       m_bSkipFrame(false),
       m_bKeyFrameWanted(false),
+      m_bKeyFrameComing(false),
       m_uiStartTime(0),
       m_uiCurSecTime(0),
       m_uiNbBytesTotal(0),
@@ -150,8 +151,9 @@ void RTSPVideoServerComponent::ViewerJoined()
 OMX_ERRORTYPE RTSPVideoServerComponent::EmptyThisBuffer(OMX_BUFFERHEADERTYPE* poBufferHeader)
 {
     const CPort* poUpstream = m_oInput.GetRemotePort();
-    if (m_bKeyFrameWanted.exchange(false) && poUpstream != nullptr && poUpstream->GetParent() != nullptr)
-        poUpstream->GetParent()->RequestKeyFrame();
+    if (m_bKeyFrameWanted.exchange(false) && poUpstream != nullptr && poUpstream->GetParent() != nullptr &&
+        poUpstream->GetParent()->RequestKeyFrame() == OMX_ErrorNone)
+        m_bKeyFrameComing = true;
     return GStreamerServerComponent::EmptyThisBuffer(poBufferHeader);
 }
 
@@ -270,6 +272,12 @@ OMX_ERRORTYPE RTSPVideoServerComponent::Handoff(GstElement* fakesrc, GstBuffer* 
     {
         const guint8* pbyData = poOmxBuffer->pBuffer;
         const guint uiFilled = poOmxBuffer->nFilledLen;
+
+        // A viewer has just started and the encoder codes a key frame next: what comes before it
+        // is dropped, so that the viewer's first frame is one it can decode. (Taken after the
+        // buffer: the access unit whose delivery set it is this one or a later one.)
+        if (m_bKeyFrameComing.exchange(false))
+            m_bSkipFrame = true;
 
         // Key-frame gate: only the first NAL unit of the buffer is looked at.
         if (m_bSkipFrame)

@@ -7,8 +7,9 @@
 // them in front of the frames it delivers while the pipeline is not playing yet, counts what it
 // delivers, and can copy the delivered byte stream into a file. A viewer joining a media that
 // already plays gets what the others get from then on: so that it need not wait for the next
-// key frame of the stream's pattern (nor try to decode the frames before it), the encoder codes a
-// key frame as the next access unit after each viewer's start.
+// key frame of the stream's pattern, the encoder codes a key frame as the next access unit after
+// each viewer's start, and the frames still coded before it are dropped (for every viewer: one
+// frame, as a rule), so that the new viewer's first frame is that key frame.
 #ifndef RTSP_VIDEO_SERVER_COMPONENT_H
 #define RTSP_VIDEO_SERVER_COMPONENT_H
 
@@ -70,6 +71,9 @@ private:
     std::atomic<bool> m_bSkipFrame;
     // Set on the RTSP library's thread when a viewer starts, taken by the next delivery.
     std::atomic<bool> m_bKeyFrameWanted;
+    // Set by the delivery whose key-frame request the encoder took, before that delivery is
+    // queued; taken by the handoff of that access unit at the latest, which closes the gate.
+    std::atomic<bool> m_bKeyFrameComing;
     MUINT64 m_uiStartTime;
     MUINT64 m_uiCurSecTime;
     MUINT64 m_uiNbBytesTotal;

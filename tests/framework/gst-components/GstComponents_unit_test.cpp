@@ -35,6 +35,19 @@ const TBytes local_abySei = {0, 0, 1, 0x06, 0x05, 0x01};
 const TBytes local_abyStored = TBytes(local_abySps.begin() + 1, local_abySps.end()) + TBytes{0} +
                                TBytes(local_abyPps.begin() + 1, local_abyPps.end());
 
+// An upstream that codes a key frame on request when bTakes is set, and counts the requests.
+struct SKeyFrameUpstream : public CH264TestSource
+{
+    using CH264TestSource::CH264TestSource;
+    OMX_ERRORTYPE RequestKeyFrame() override
+    {
+        ++iRequests;
+        return bTakes ? OMX_ErrorNone : OMX_ErrorNotImplemented;
+    }
+    int iRequests = 0;
+    bool bTakes = false;
+};
+
 // The video stream connected to an upstream that is never started, executed and processing.
 class VideoStream : public ::testing::Test
 {
@@ -85,7 +98,7 @@ protected:
         return auiValues;
     }
 
-    CH264TestSource m_oUpstream{4096, 4};
+    SKeyFrameUpstream m_oUpstream{4096, 4};
     RTSPVideoServerComponent m_oVideo;
     GstElement* m_poSource = nullptr;
     GstElement* m_poPlaying = nullptr;
@@ -125,9 +138,20 @@ TEST_F(VideoStream, TheGateOpensAtAKeyFrameAndTheParameterSetsPrefixFramesOnlyBe
     EXPECT_TRUE(Has(LogOf(0, [&] { m_oVideo.PipelineCreated(poPipeline); }), "Failed to find the element RTSPVideoServer.fakesrc in the pipeline\n"));
     EXPECT_TRUE(Deliver(local_abyP, true).empty());
     EXPECT_EQ(local_abyI, Deliver(local_abyI, true));
+    // A viewer joins: the next delivery asks the encoder for a key frame. One that cannot code it
+    // leaves the frames as they are; one that can has what comes before its key frame dropped.
+    m_oVideo.ViewerJoined();
+    EXPECT_EQ(local_abyP, Deliver(local_abyP, true));
+    m_oUpstream.bTakes = true;
+    m_oVideo.ViewerJoined();
+    EXPECT_TRUE(Deliver(local_abyP, true).empty());
+    EXPECT_TRUE(Deliver(local_abyP, true).empty());
+    EXPECT_EQ(local_abyIdr, Deliver(local_abyIdr, true));
+    EXPECT_EQ(local_abyP, Deliver(local_abyP, true));
+    EXPECT_EQ(2, m_oUpstream.iRequests);
     m_oVideo.PipelineCreated(nullptr);
     gst_object_unref(poPipeline);
-    EXPECT_EQ(9u, m_oUpstream.Returned().size());  // every header back to be filled again
+    EXPECT_EQ(14u, m_oUpstream.Returned().size());  // every header back to be filled again
 }
 
 TEST_F(VideoStream, ABufferMadeBeforeItsSourceHasABaseTimeStartsTheRunningTimeAtZero)
