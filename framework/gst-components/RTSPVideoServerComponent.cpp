@@ -274,8 +274,9 @@ OMX_ERRORTYPE RTSPVideoServerComponent::Handoff(GstElement* fakesrc, GstBuffer* 
         const guint uiFilled = poOmxBuffer->nFilledLen;
 
         // A viewer has just started and the encoder codes a key frame next: what comes before it
-        // is dropped, so that the viewer's first frame is one it can decode. (Taken after the
-        // buffer: the access unit whose delivery set it is this one or a later one.)
+        // is dropped, so that the viewer's first frame is one it can decode. (Taken once the
+        // buffer is: that is the access unit whose delivery set it or one queued before, so the
+        // gate closes before that access unit at the latest.)
         if (m_bKeyFrameComing.exchange(false))
             m_bSkipFrame = true;
 
